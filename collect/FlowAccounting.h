@@ -1,0 +1,17 @@
+#pragma once
+
+#include "TDatagramOutcome.h"
+
+#include <span>
+#include <string>
+
+class TDaten;
+struct TLocalTime;
+
+// Decodes one flow datagram and charges it to the store, record by record: the
+// sender's router row (created on first contact), the flow log, the router totals and
+// per-port lists, and the totals and interval counters of local users. A datagram that
+// repeats the router's last sequence changes nothing. A fault stops the handling where
+// it is found; the records before it stay counted, and the outcome carries the error.
+TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned char> datagram, const std::string& fromIP,
+                                     const TLocalTime& now);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What handling one datagram leaves for the window to show.
+struct TDatagramOutcome {
+    // The incoming memo's new content, line by line; empty when the memo keeps what
+    // it shows (a repeated or broken flow datagram).
+    std::optional<std::vector<std::string>> Memo;
+    // The text of the error that stopped the handling, empty when there was none.
+    // Everything the datagram changed before the error stays changed.
+    std::string Error;
+
+    bool Failed() const { return !Error.empty(); }
+};

@@ -1,0 +1,96 @@
+#include "TDaten.h"
+
+#include "TextForms.h"
+
+TDaten::TDaten() = default;
+
+bool TDaten::IsLocalAddress(std::string_view address) const
+{
+    for (const std::string& subnet : LocalSubnets) {
+        // An empty subnet entry would turn into a bare "." prefix and match nothing.
+        if (!subnet.empty() && address.size() > subnet.size() && address.starts_with(subnet)
+            && address[subnet.size()] == '.')
+            return true;
+    }
+    for (const std::string& ip : LocalIPs) {
+        if (address == ip)
+            return true;
+    }
+    return false;
+}
+
+void TDaten::AddUser(const std::string& address, const std::string& mac, const std::string& device,
+                     const TLocalTime& now)
+{
+    TUserRow row;
+    row.IP = address;
+    row.MAC = mac;
+    row.Status = "1";
+    row.MACTime = StampText(now);
+    row.Device = device;
+    AppendUser(std::move(row));
+}
+
+void TDaten::AppendUser(TUserRow row)
+{
+    UserIP.Append(std::move(row.IP));
+    UserMAC.push_back(std::move(row.MAC));
+    UserName.push_back(std::move(row.Name));
+    UserDL.push_back(std::move(row.DL));
+    UserUL.push_back(std::move(row.UL));
+    UserCDL.push_back(std::move(row.CDL));
+    UserCUL.push_back(std::move(row.CUL));
+    UserCPort.push_back(std::move(row.CPort));
+    UserStatus.push_back(std::move(row.Status));
+    UserMACTime.push_back(std::move(row.MACTime));
+    UserLastTime.push_back(std::move(row.LastTime));
+    UserDevice.push_back(std::move(row.Device));
+}
+
+void TDaten::RemoveUser(int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= UserIP.size())
+        return;
+    const auto at = static_cast<std::ptrdiff_t>(index);
+    UserIP.Delete(static_cast<std::size_t>(index));
+    for (std::vector<std::string>* column : {&UserDL, &UserUL, &UserCDL, &UserCUL, &UserCPort, &UserLastTime,
+                                             &UserMAC, &UserName, &UserStatus, &UserMACTime, &UserDevice})
+        column->erase(column->begin() + at);
+}
+
+void TDaten::ClearUsers()
+{
+    UserIP.Clear();
+    for (std::vector<std::string>* column : {&UserMAC, &UserLastTime, &UserName, &UserDL, &UserUL, &UserCDL,
+                                             &UserCUL, &UserCPort, &UserStatus, &UserMACTime, &UserDevice})
+        column->clear();
+}
+
+int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now)
+{
+    RouterIP.Append(address);
+    RouterSequenz.push_back(IntToStr(sequence));
+    RouterDownload.emplace_back("0");
+    RouterUpload.emplace_back("0");
+    RouterTime.push_back(TimeText(now));
+    RouterRecordCount.push_back(IntToStr(sequence));
+    RouterPortTrafficUL.emplace_back();
+    RouterPortTrafficDL.emplace_back();
+    RouterPLoss.emplace_back("0");
+    return static_cast<int>(RouterIP.size()) - 1;
+}
+
+std::string TDaten::AddPortTraffic(std::int32_t port, std::int64_t octets, std::string_view portList)
+{
+    TPortList list = TPortList::FromText(portList);
+    list.Add(port, octets);
+    return list.ToText();
+}
+
+void TDaten::ClearPortTraffic()
+{
+    for (TPortList& list : RouterPortTrafficDL)
+        list.Clear();
+    for (TPortList& list : RouterPortTrafficUL)
+        list.Clear();
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "LocalTime.h"
+#include "TFlowLogList.h"
+#include "TKeyList.h"
+#include "TPortList.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The traffic store: every table as parallel column lists, one list per column, a row
+// being the same index in every list of its table. Handlers read and change the value
+// columns in place; rows are added and removed only through the operations below, which
+// touch every column of the table, so the lists always stay of equal length.
+class TDaten {
+public:
+    TDaten();
+
+    // Router table, one row per flow exporter, keyed by RouterIP. Not saved.
+    TKeyList RouterIP;
+    std::vector<std::string> RouterSequenz;
+    std::vector<std::string> RouterTime;
+    std::vector<std::string> RouterDownload;
+    std::vector<std::string> RouterUpload;
+    std::vector<std::string> RouterRecordCount;
+    std::vector<TPortList> RouterPortTrafficUL;
+    std::vector<TPortList> RouterPortTrafficDL;
+    std::vector<std::string> RouterPLoss;
+    // Created with the router table and never filled; only its length is ever shown.
+    std::vector<std::string> RouterRefresh;
+
+    // User table, one row per client address, keyed by UserIP.
+    TKeyList UserIP;
+    std::vector<std::string> UserMAC;
+    std::vector<std::string> UserName;
+    std::vector<std::string> UserDL;
+    std::vector<std::string> UserUL;
+    std::vector<std::string> UserCDL;
+    std::vector<std::string> UserCUL;
+    std::vector<std::string> UserCPort;
+    std::vector<std::string> UserStatus;
+    std::vector<std::string> UserMACTime;
+    std::vector<std::string> UserLastTime;
+    std::vector<std::string> UserDevice;
+
+    // The last flows, index 0 the oldest; exactly TFlowLogList::Capacity entries each.
+    TFlowLogList FlowLogSrcIP;
+    TFlowLogList FlowLogDstIP;
+    TFlowLogList FlowLogSrcPort;
+    TFlowLogList FlowLogDstPort;
+    TFlowLogList FlowLogTraffic{"0"};
+
+    // Address filters, one entry per line of the filter dialog.
+    std::vector<std::string> LocalSubnets;
+    std::vector<std::string> LocalIPs;
+    std::vector<std::string> HideSubnets;
+    std::vector<std::string> HideIPs;
+
+    // Configuration.
+    std::string HttpUrl;
+    std::string HttpUser;
+    std::string HttpPassword;
+    std::string MySqlHost;
+    std::string MySqlUser = "user";
+    std::string MySqlPassword = "kzq";
+    std::string MySqlDatabase = "vexal";
+    std::string MySqlPort = "3306";
+    std::int32_t ExportInterval = 30;
+    bool ExportEnabled = false;
+    bool ExportDetailed = true;
+    // Stored and edited, but the listeners always use the fixed ports.
+    std::string FlowPort = "2055";
+    std::string MacPort = "2056";
+    std::string VersionText = "Version #1";
+
+    std::size_t UserCount() const { return UserIP.size(); }
+    std::size_t RouterCount() const { return RouterIP.size(); }
+
+    // True when the address begins with a LocalSubnets entry followed by "." or equals
+    // a LocalIPs entry; a purely textual test. The hide lists play no part.
+    bool IsLocalAddress(std::string_view address) const;
+
+    // Appends a complete user row: zero totals, name "-", online, announced now.
+    void AddUser(const std::string& address, const std::string& mac, const std::string& device, const TLocalTime& now);
+    // Deletes the row from every user list; an index outside the table changes nothing.
+    void RemoveUser(int index);
+    // Empties the user table (the state file loader starts from here).
+    void ClearUsers();
+    // Appends a row with every column given (the state file loader).
+    struct TUserRow {
+        std::string IP, MAC, Name = "-", DL = "0", UL = "0", CDL = "0", CUL = "0", CPort, Status = "0",
+                              MACTime = "0", LastTime = "0", Device;
+    };
+    void AppendUser(TUserRow row);
+
+    // Appends a router row for a sender seen for the first time; returns its index.
+    int AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now);
+
+    // The text form of adding octets to a port list: returns the new list text.
+    static std::string AddPortTraffic(std::int32_t port, std::int64_t octets, std::string_view portList);
+    // Empties every router's per-port lists (every 10 s); totals stay.
+    void ClearPortTraffic();
+};

@@ -1,0 +1,99 @@
+#include "TextForms.h"
+
+#include "Errors.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace {
+[[noreturn]] void ThrowNotAnInteger(std::string_view text)
+{
+    throw EConvertError("'" + std::string(text) + "' ist kein gültiger Integerwert");
+}
+}
+
+std::int64_t StrToInt64(std::string_view text)
+{
+    std::int64_t value = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    // from_chars would accept "-" followed by nothing as an error already, but not a
+    // leading "+"; a bare digit run with an optional "-" is exactly the decimal form.
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || text.empty())
+        ThrowNotAnInteger(text);
+    return value;
+}
+
+void AssignInt(std::string& out, std::int64_t value)
+{
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.assign(buffer, result.ptr);
+}
+
+std::string IntToStr(std::int64_t value)
+{
+    std::string text;
+    AssignInt(text, value);
+    return text;
+}
+
+void AddToCounter(std::string& counter, std::int64_t amount)
+{
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(StrToInt64(counter), amount, &sum))
+        throw ERangeError("Zählerüberlauf: " + counter + " + " + IntToStr(amount));
+    AssignInt(counter, sum);
+}
+
+void AssignDottedQuad(std::string& out, const unsigned char* bytes)
+{
+    char buffer[16];
+    char* p = buffer;
+    for (int i = 0; i < 4; ++i) {
+        if (i != 0)
+            *p++ = '.';
+        p = std::to_chars(p, buffer + sizeof buffer, static_cast<unsigned>(bytes[i])).ptr;
+    }
+    out.assign(buffer, p);
+}
+
+std::string DottedQuad(const unsigned char* bytes)
+{
+    std::string text;
+    AssignDottedQuad(text, bytes);
+    return text;
+}
+
+std::string TimeText(const TLocalTime& time)
+{
+    const int secs = time.MsOfDay / 1000;
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", secs / 3600, secs / 60 % 60, secs % 60);
+    return buffer;
+}
+
+std::string StampText(const TLocalTime& time)
+{
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, time.Serial(), std::chars_format::general, 15);
+    return std::string(buffer, result.ptr);
+}
+
+double StrToFloat(std::string_view text)
+{
+    double value = 0;
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(text.data(), last, value);
+    if (ec != std::errc() || end != last || text.empty())
+        throw EConvertError("'" + std::string(text) + "' ist kein gültiger Gleitkommawert");
+    return value;
+}
+
+double StampAge(std::string_view stamp, const TLocalTime& now)
+{
+    const double value = StrToFloat(stamp);
+    const double reference = value < 1.0 ? now.FractionOfDay() : now.Serial();
+    return (reference - value) * 75'000.0;
+}

@@ -1,0 +1,177 @@
+#include "TDaten.h"
+#include "TextForms.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+
+// Every user list must have the same length; returns it.
+std::size_t AlignedUserRows(const TDaten& d)
+{
+    const std::size_t n = d.UserIP.size();
+    for (std::size_t size : {d.UserMAC.size(), d.UserName.size(), d.UserDL.size(), d.UserUL.size(), d.UserCDL.size(),
+                             d.UserCUL.size(), d.UserCPort.size(), d.UserStatus.size(), d.UserMACTime.size(),
+                             d.UserLastTime.size(), d.UserDevice.size()})
+        EXPECT_EQ(size, n);
+    return n;
+}
+}
+
+TEST(TDaten, FreshStoreHoldsOnlyTheFlowLogPlaceholdersAndDefaults)
+{
+    const TDaten d;
+    for (const TFlowLogList* list : {&d.FlowLogSrcIP, &d.FlowLogDstIP, &d.FlowLogSrcPort, &d.FlowLogDstPort}) {
+        ASSERT_EQ(list->size(), 150u);
+        for (std::size_t i = 0; i < 150; ++i)
+            EXPECT_EQ((*list)[i], "");
+    }
+    ASSERT_EQ(d.FlowLogTraffic.size(), 150u);
+    for (std::size_t i = 0; i < 150; ++i)
+        EXPECT_EQ(d.FlowLogTraffic[i], "0");
+
+    EXPECT_EQ(AlignedUserRows(d), 0u);
+    EXPECT_EQ(d.RouterCount(), 0u);
+    EXPECT_TRUE(d.RouterRefresh.empty());
+    EXPECT_TRUE(d.LocalSubnets.empty() && d.LocalIPs.empty() && d.HideSubnets.empty() && d.HideIPs.empty());
+
+    EXPECT_EQ(d.HttpUrl, "");
+    EXPECT_EQ(d.HttpUser, "");
+    EXPECT_EQ(d.HttpPassword, "");
+    EXPECT_EQ(d.MySqlHost, "");
+    EXPECT_EQ(d.MySqlUser, "user");
+    EXPECT_EQ(d.MySqlPassword, "kzq");
+    EXPECT_EQ(d.MySqlDatabase, "vexal");
+    EXPECT_EQ(d.MySqlPort, "3306");
+    EXPECT_EQ(d.ExportInterval, 30);
+    EXPECT_FALSE(d.ExportEnabled);
+    EXPECT_TRUE(d.ExportDetailed);
+    EXPECT_EQ(d.FlowPort, "2055");
+    EXPECT_EQ(d.MacPort, "2056");
+    EXPECT_EQ(d.VersionText, "Version #1");
+}
+
+TEST(TDaten, FlowLogDropsTheOldestEntry)
+{
+    TDaten d;
+    for (int i = 0; i < 200; ++i)
+        d.FlowLogTraffic.Append(std::to_string(i));
+    EXPECT_EQ(d.FlowLogTraffic[0], "50");
+    EXPECT_EQ(d.FlowLogTraffic[149], "199");
+    d.FlowLogSrcIP.Append("10.0.0.1");
+    EXPECT_EQ(d.FlowLogSrcIP[149], "10.0.0.1");
+    EXPECT_EQ(d.FlowLogSrcIP[148], "");
+}
+
+TEST(TDaten, IsLocalAddressIsATextualPrefixOrWholeMatch)
+{
+    struct {
+        std::vector<std::string> Subnets;
+        std::vector<std::string> Ips;
+        const char* Address;
+        bool Local;
+    } const cases[] = {
+        {{"10"}, {}, "10.1.2.3", true},
+        {{"10"}, {}, "100.1.2.3", false},
+        {{}, {}, "10.1.2.3", false},
+        {{}, {"192.168.1.5"}, "192.168.1.5", true},
+        {{}, {"192.168.1.50"}, "192.168.1.5", false},
+        {{"192.168.1"}, {}, "192.168.1.7", true},
+        {{"192.168.1"}, {}, "192.168.10.7", false},
+        {{"192.168.1"}, {}, "192.168.1", false},
+        {{""}, {}, "10.0.0.1", false},  // an empty subnet line matches nothing
+        {{}, {""}, "", true},           // an empty address line matches the empty text
+        {{"172.16", "10"}, {"8.8.8.8"}, "8.8.8.8", true},
+        {{"192.168.1"}, {}, "192.168.1.7 ", true},  // textual: no address parsing
+        {{"192.168.1."}, {}, "192.168.1.7", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Address);
+        TDaten d;
+        d.LocalSubnets = c.Subnets;
+        d.LocalIPs = c.Ips;
+        EXPECT_EQ(d.IsLocalAddress(c.Address), c.Local);
+    }
+}
+
+TEST(TDaten, AddUserWritesACompleteRow)
+{
+    TDaten d;
+    d.AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "eth1", Noon);
+    ASSERT_EQ(AlignedUserRows(d), 1u);
+    EXPECT_EQ(d.UserIP[0], "192.168.1.23");
+    EXPECT_EQ(d.UserMAC[0], "02:1a:2b:3c:4d:5e");
+    EXPECT_EQ(d.UserName[0], "-");
+    EXPECT_EQ(d.UserDL[0], "0");
+    EXPECT_EQ(d.UserUL[0], "0");
+    EXPECT_EQ(d.UserCDL[0], "0");
+    EXPECT_EQ(d.UserCUL[0], "0");
+    EXPECT_EQ(d.UserCPort[0], "");
+    EXPECT_EQ(d.UserStatus[0], "1");
+    EXPECT_EQ(d.UserMACTime[0], StampText(Noon));
+    EXPECT_EQ(d.UserLastTime[0], "0");
+    EXPECT_EQ(d.UserDevice[0], "eth1");
+}
+
+TEST(TDaten, RemoveUserDeletesTheRowFromEveryList)
+{
+    TDaten d;
+    d.AddUser("10.0.0.1", "m1", "eth0", Noon);
+    d.AddUser("10.0.0.2", "m2", "eth1", Noon);
+    d.AddUser("10.0.0.3", "m3", "wlan0", Noon);
+    d.UserDL[2] = "333";
+    d.RemoveUser(1);
+    ASSERT_EQ(AlignedUserRows(d), 2u);
+    EXPECT_EQ(d.UserIP[1], "10.0.0.3");
+    EXPECT_EQ(d.UserMAC[1], "m3");
+    EXPECT_EQ(d.UserDevice[1], "wlan0");
+    EXPECT_EQ(d.UserDL[1], "333");
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.3"), 1);
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.2"), -1);
+
+    for (int outside : {2, 3, -1}) {
+        d.RemoveUser(outside);
+        EXPECT_EQ(AlignedUserRows(d), 2u) << outside;
+    }
+}
+
+TEST(TDaten, UserIndexFindsTheFirstOfDuplicateAddresses)
+{
+    // The announcement handler never adds a known address, but the state file can carry
+    // one twice; every lookup must then still find the first row, as a scan would.
+    TDaten d;
+    d.AddUser("10.0.0.9", "first", "", Noon);
+    d.AddUser("10.0.0.5", "other", "", Noon);
+    d.AddUser("10.0.0.9", "second", "", Noon);
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.9"), 0);
+    d.RemoveUser(0);
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.9"), 1);
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.5"), 0);
+    d.RemoveUser(1);
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.9"), -1);
+    d.AddUser("10.0.0.9", "third", "", Noon);
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.9"), 1);
+    d.ClearUsers();
+    EXPECT_EQ(AlignedUserRows(d), 0u);
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.5"), -1);
+}
+
+TEST(TDaten, AddRouterAppendsARowToEveryRouterList)
+{
+    TDaten d;
+    EXPECT_EQ(d.AddRouter("192.168.1.1", 4711, Noon), 0);
+    EXPECT_EQ(d.AddRouter("192.168.2.1", 5, Noon), 1);
+    EXPECT_EQ(d.RouterIP.IndexOf("192.168.2.1"), 1);
+    for (std::size_t size : {d.RouterSequenz.size(), d.RouterTime.size(), d.RouterDownload.size(),
+                             d.RouterUpload.size(), d.RouterRecordCount.size(), d.RouterPortTrafficUL.size(),
+                             d.RouterPortTrafficDL.size(), d.RouterPLoss.size()})
+        EXPECT_EQ(size, 2u);
+    EXPECT_EQ(d.RouterSequenz[0], "4711");
+    EXPECT_EQ(d.RouterRecordCount[0], "4711");
+    EXPECT_EQ(d.RouterTime[0], "12:00:00");
+    EXPECT_EQ(d.RouterUpload[0], "0");
+    EXPECT_EQ(d.RouterDownload[0], "0");
+    EXPECT_EQ(d.RouterPLoss[0], "0");
+    EXPECT_TRUE(d.RouterPortTrafficUL[0].Empty());
+    EXPECT_TRUE(d.RouterRefresh.empty());
+}
