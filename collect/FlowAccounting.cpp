@@ -5,12 +5,22 @@
 #include "TFlowDatagram.h"
 #include "TextForms.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace {
 // Flow sequences are 32-bit counters that wrap; the expected next sequence is kept in
 // the same range so a wrap does not turn the loss figure into minus four billion.
 constexpr std::int64_t SequenceModulus = std::int64_t{1} << 32;
+
+// Number of records whose needed bytes are all inside a datagram of this size.
+std::uint32_t RecordsPresent(std::size_t size)
+{
+    if (size < FlowV5::HeaderSize + FlowV5::RecordBytesNeeded)
+        return 0;
+    return static_cast<std::uint32_t>((size - FlowV5::HeaderSize - FlowV5::RecordBytesNeeded) / FlowV5::RecordSize + 1);
+}
 
 std::int64_t WrapSequence(std::int64_t value)
 {
@@ -24,36 +34,92 @@ std::int64_t SequenceDistance(std::int64_t arrived, std::int64_t expected)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(WrapSequence(arrived - expected)));
 }
 
-void ChargeRecord(TDaten& daten, int router, const TFlowRecord& record, const std::string& stampNow)
+// One record after the look-up passes: its address texts, which sides are local and
+// which user rows they belong to.
+struct TLookedUpFlow {
+    TFlowRecord Record;
+    std::string Src;
+    std::string Dst;
+    std::uint64_t SrcHash = 0;
+    std::uint64_t DstHash = 0;
+    int SrcUser = -1;
+    int DstUser = -1;
+    bool SrcLocal = false;
+    bool DstLocal = false;
+};
+
+// Records that fit the receive buffer: a datagram cannot hold more, whatever its count says.
+constexpr std::size_t MaxRecords =
+    (FlowV5::MaxDatagramSize - FlowV5::HeaderSize - FlowV5::RecordBytesNeeded) / FlowV5::RecordSize + 1;
+
+void Prefetch(const void* address)
 {
-    std::string& src = daten.FlowLogSrcIP.Push();
-    AssignDottedQuad(src, record.SrcAddr);
-    std::string& dst = daten.FlowLogDstIP.Push();
-    AssignDottedQuad(dst, record.DstAddr);
+    __builtin_prefetch(address, 1, 3);
+}
+
+// With tens of thousands of users the index slots and user rows a datagram touches are
+// cold. Looking up all records before charging any lets their cache misses overlap
+// instead of adding up: first the index slots of every local address are requested,
+// then the user rows found through them. Charging still happens strictly in record order.
+void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
+{
+    for (TLookedUpFlow& flow : flows) {
+        AssignDottedQuad(flow.Src, flow.Record.SrcAddr);
+        AssignDottedQuad(flow.Dst, flow.Record.DstAddr);
+        flow.SrcLocal = daten.IsLocalAddress(flow.Src);
+        flow.DstLocal = daten.IsLocalAddress(flow.Dst);
+        if (flow.SrcLocal) {
+            flow.SrcHash = TKeyList::Hash(flow.Src);
+            daten.UserIP.Prefetch(flow.SrcHash);
+        }
+        if (flow.DstLocal) {
+            flow.DstHash = TKeyList::Hash(flow.Dst);
+            daten.UserIP.Prefetch(flow.DstHash);
+        }
+    }
+    for (TLookedUpFlow& flow : flows) {
+        flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOf(flow.Src, flow.SrcHash) : -1;
+        flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOf(flow.Dst, flow.DstHash) : -1;
+        if (flow.SrcUser >= 0) {
+            Prefetch(&daten.UserUL[flow.SrcUser]);
+            Prefetch(&daten.UserCUL[flow.SrcUser]);
+            Prefetch(&daten.UserLastTime[flow.SrcUser]);
+        }
+        if (flow.DstUser >= 0) {
+            Prefetch(&daten.UserDL[flow.DstUser]);
+            Prefetch(&daten.UserCDL[flow.DstUser]);
+            Prefetch(&daten.UserLastTime[flow.DstUser]);
+        }
+    }
+}
+
+void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const std::string& stampNow)
+{
+    const TFlowRecord& record = flow.Record;
+    daten.FlowLogSrcIP.Push() = flow.Src;
+    daten.FlowLogDstIP.Push() = flow.Dst;
     AssignInt(daten.FlowLogSrcPort.Push(), record.SrcPort);
     AssignInt(daten.FlowLogDstPort.Push(), record.DstPort);
     AssignInt(daten.FlowLogTraffic.Push(), record.Octets);
 
     // Both sides are tested, upload first: a flow between two local clients is the
     // upload of one and the download of the other. Ports are keyed by the remote side.
-    if (daten.IsLocalAddress(src)) {
+    if (flow.SrcLocal) {
         AddToCounter(daten.RouterUpload[router], record.Octets);
         daten.RouterPortTrafficUL[router].Add(record.DstPort, record.Octets);
-        const int user = daten.UserIP.IndexOf(src);
-        if (user >= 0) {
-            AddToCounter(daten.UserUL[user], record.Octets);
-            AddToCounter(daten.UserCUL[user], record.Octets);
-            daten.UserLastTime[user] = stampNow;
+        if (flow.SrcUser >= 0) {
+            AddToCounter(daten.UserUL[flow.SrcUser], record.Octets);
+            AddToCounter(daten.UserCUL[flow.SrcUser], record.Octets);
+            daten.UserLastTime[flow.SrcUser] = stampNow;
         }
     }
-    if (daten.IsLocalAddress(dst)) {
+    if (flow.DstLocal) {
         AddToCounter(daten.RouterDownload[router], record.Octets);
         daten.RouterPortTrafficDL[router].Add(record.SrcPort, record.Octets);
-        const int user = daten.UserIP.IndexOf(dst);
-        if (user >= 0) {
-            AddToCounter(daten.UserDL[user], record.Octets);
-            AddToCounter(daten.UserCDL[user], record.Octets);
-            daten.UserLastTime[user] = stampNow;
+        if (flow.DstUser >= 0) {
+            AddToCounter(daten.UserDL[flow.DstUser], record.Octets);
+            AddToCounter(daten.UserCDL[flow.DstUser], record.Octets);
+            daten.UserLastTime[flow.DstUser] = stampNow;
         }
     }
 }
@@ -77,9 +143,19 @@ TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned cha
             daten.RouterTime[router] = TimeText(now);
         }
 
+        // Records are charged strictly in order. Looking them all up first changes
+        // nothing: accounting neither adds nor removes users or filter entries.
+        static thread_local std::array<TLookedUpFlow, MaxRecords> flows;
+        const std::uint32_t present = RecordsPresent(datagram.size());
+        const std::uint32_t usable = std::min<std::uint32_t>(header.Count, present);
+        for (std::uint32_t j = 0; j < usable; ++j)
+            flows[j].Record = DecodeFlowRecord(datagram, j);
+        LookUpAll(daten, std::span(flows.data(), usable));
         const std::string stampNow = StampText(now);
-        for (std::uint32_t j = 0; j < header.Count; ++j)
-            ChargeRecord(daten, router, DecodeFlowRecord(datagram, j), stampNow);
+        for (std::uint32_t j = 0; j < usable; ++j)
+            ChargeRecord(daten, router, flows[j], stampNow);
+        if (usable < header.Count)
+            DecodeFlowRecord(datagram, usable);  // raises the range error for the cut record
 
         outcome.Memo = std::vector<std::string>{
             "IP:" + fromIP,

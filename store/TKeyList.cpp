@@ -1,41 +1,81 @@
 #include "TKeyList.h"
 
-int TKeyList::IndexOf(std::string_view key) const
+#include <functional>
+
+std::uint64_t TKeyList::Hash(std::string_view key)
 {
-    if (IndexStale) {
-        Index.clear();
-        Index.reserve(Items.size());
-        for (std::size_t i = 0; i < Items.size(); ++i)
-            Index.try_emplace(Items[i], static_cast<int>(i));
-        IndexStale = false;
+    return std::hash<std::string_view>{}(key);
+}
+
+void TKeyList::Prefetch(std::uint64_t hash) const
+{
+    if (!IndexStale && !Slots.empty())
+        __builtin_prefetch(&Slots[SlotOf(hash)]);
+}
+
+int TKeyList::IndexOf(std::string_view key, std::uint64_t hash) const
+{
+    if (IndexStale)
+        Rebuild();
+    if (Slots.empty())
+        return -1;
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    for (std::size_t slot = SlotOf(hash);; slot = (slot + 1) & (Slots.size() - 1)) {
+        const TSlot& entry = Slots[slot];
+        if (entry.Row < 0)
+            return -1;
+        if (entry.HashTag == tag && Items[entry.Row] == key)
+            return entry.Row;
     }
-    const auto found = Index.find(key);
-    return found == Index.end() ? -1 : found->second;
+}
+
+void TKeyList::Insert(std::uint64_t hash, std::int32_t row) const
+{
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    for (std::size_t slot = SlotOf(hash);; slot = (slot + 1) & (Slots.size() - 1)) {
+        TSlot& entry = Slots[slot];
+        if (entry.Row < 0) {
+            entry = {tag, row};
+            return;
+        }
+        // Rows are inserted in ascending order, so an equal key already here is the first.
+        if (entry.HashTag == tag && Items[entry.Row] == Items[row])
+            return;
+    }
+}
+
+void TKeyList::Rebuild() const
+{
+    // At most half full keeps probe runs short.
+    std::size_t capacity = 16;
+    while (capacity < Items.size() * 2)
+        capacity *= 2;
+    Slots.assign(capacity, TSlot{});
+    for (std::size_t row = 0; row < Items.size(); ++row)
+        Insert(Hash(Items[row]), static_cast<std::int32_t>(row));
+    IndexStale = false;
 }
 
 void TKeyList::Append(std::string key)
 {
-    if (!IndexStale)
-        Index.try_emplace(key, static_cast<int>(Items.size()));
     Items.push_back(std::move(key));
+    if (IndexStale)
+        return;
+    if (Slots.size() < Items.size() * 2)
+        IndexStale = true;  // grows on the next lookup
+    else
+        Insert(Hash(Items.back()), static_cast<std::int32_t>(Items.size() - 1));
 }
 
 void TKeyList::Delete(std::size_t index)
 {
-    if (index + 1 == Items.size() && !IndexStale) {
-        // The last row: only its own entry can point here.
-        const auto found = Index.find(Items[index]);
-        if (found != Index.end() && found->second == static_cast<int>(index))
-            Index.erase(found);
-    } else {
-        IndexStale = true;
-    }
     Items.erase(Items.begin() + static_cast<std::ptrdiff_t>(index));
+    IndexStale = true;
 }
 
 void TKeyList::Clear()
 {
     Items.clear();
-    Index.clear();
+    Slots.clear();
     IndexStale = false;
 }

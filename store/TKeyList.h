@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 // The key column of a table (UserIP, RouterIP). Readers see an ordinary list of text;
@@ -19,7 +19,13 @@ public:
     std::vector<std::string>::const_iterator end() const { return Items.end(); }
 
     // First row whose key equals the text exactly, or -1.
-    int IndexOf(std::string_view key) const;
+    int IndexOf(std::string_view key) const { return IndexOf(key, Hash(key)); }
+
+    // The same in two steps, for callers that look up many keys at once: hash them all
+    // and Prefetch their slots first, so the cache misses of the lookups overlap.
+    static std::uint64_t Hash(std::string_view key);
+    void Prefetch(std::uint64_t hash) const;
+    int IndexOf(std::string_view key, std::uint64_t hash) const;
 
 private:
     friend class TDaten;
@@ -28,14 +34,19 @@ private:
     void Delete(std::size_t index);
     void Clear();
 
-    struct THash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+    // Open addressing with linear probing: one flat array, so a lookup usually costs
+    // one cache miss for the slot and one for the key it points to.
+    struct TSlot {
+        std::uint32_t HashTag = 0;
+        std::int32_t Row = -1;  // -1: empty
     };
+    void Rebuild() const;
+    void Insert(std::uint64_t hash, std::int32_t row) const;
+    std::size_t SlotOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash) & (Slots.size() - 1); }
 
     std::vector<std::string> Items;
-    // Key -> first row holding it. Deleting a row in the middle shifts the rows behind
-    // it, so the index is rebuilt on the next lookup rather than patched row by row.
-    mutable std::unordered_map<std::string, int, THash, std::equal_to<>> Index;
+    mutable std::vector<TSlot> Slots;
+    // Deleting a row in the middle shifts the rows behind it, so the index is rebuilt on
+    // the next lookup rather than patched row by row.
     mutable bool IndexStale = false;
 };

@@ -1,0 +1,87 @@
+// Cost of decoding and accounting flow datagrams of 30 records, per flow, with a
+// growing user table and with few or many distinct remote ports.
+#include "FlowAccounting.h"
+#include "FlowDatagramBuilder.h"
+#include "TDaten.h"
+#include "TextForms.h"
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+namespace {
+constexpr int RecordsPerDatagram = 30;
+constexpr int DatagramPool = 512;
+
+std::array<std::uint8_t, 4> UserAddress(int i)
+{
+    return Ip(10, static_cast<std::uint8_t>(i >> 16), static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i));
+}
+
+void BM_AccountFlows(benchmark::State& state)
+{
+    const int users = static_cast<int>(state.range(0));
+    const bool randomPorts = state.range(1) != 0;
+    const TLocalTime now = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+
+    TDaten d;
+    d.LocalSubnets = {"192.168", "172.16", "10"};
+    d.LocalIPs = {"203.0.113.7"};
+    for (int i = 0; i < users; ++i)
+        d.AddUser(DottedQuad(UserAddress(i).data()), "02:00:00:00:00:01", "eth1", now);
+    // A hundred routers, so the router lookup is not a one-entry table either.
+    for (int r = 0; r < 99; ++r)
+        d.AddRouter("172.31.0." + std::to_string(r), 0, now);
+
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> user(0, users - 1);
+    std::uniform_int_distribution<int> port(0, 65535);
+    const std::uint16_t wellKnown[] = {80, 443, 53, 22, 993, 8080};
+    std::vector<std::vector<std::uint8_t>> pool;
+    for (int i = 0; i < DatagramPool; ++i) {
+        TFlowDatagramBuilder builder(0);
+        for (int j = 0; j < RecordsPerDatagram; ++j) {
+            const auto client = UserAddress(user(random));
+            const auto remote = Ip(93, 184, static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(i));
+            const auto remotePort = static_cast<std::uint16_t>(randomPorts ? port(random) : wellKnown[j % 6]);
+            if (j % 2 == 0)
+                builder.Add(client, 50000, remote, remotePort, 1200U + static_cast<std::uint32_t>(j));
+            else
+                builder.Add(remote, remotePort, client, 50000, 64000U + static_cast<std::uint32_t>(j));
+        }
+        pool.push_back(builder.Bytes());
+    }
+
+    const std::string router = "172.31.0.200";
+    std::uint32_t sequence = 1;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        std::vector<std::uint8_t>& datagram = pool[next];
+        next = (next + 1) % pool.size();
+        // A fresh sequence each time, or the datagram would count as repeated.
+        datagram[16] = static_cast<std::uint8_t>(sequence >> 24);
+        datagram[17] = static_cast<std::uint8_t>(sequence >> 16);
+        datagram[18] = static_cast<std::uint8_t>(sequence >> 8);
+        datagram[19] = static_cast<std::uint8_t>(sequence);
+        sequence += RecordsPerDatagram;
+        const TDatagramOutcome outcome = AccountFlowDatagram(d, datagram, router, now);
+        benchmark::DoNotOptimize(outcome);
+    }
+    state.SetItemsProcessed(state.iterations() * RecordsPerDatagram);
+    state.counters["ns_per_flow"] = benchmark::Counter(static_cast<double>(state.iterations() * RecordsPerDatagram),
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    const int r = d.RouterIP.IndexOf(router);
+    state.counters["ports_in_list"] = static_cast<double>(d.RouterPortTrafficUL[r].Count());
+}
+}
+
+BENCHMARK(BM_AccountFlows)
+    ->ArgNames({"users", "random_ports"})
+    ->Args({10, 0})
+    ->Args({1000, 0})
+    ->Args({65000, 0})
+    ->Args({10, 1})
+    ->Args({65000, 1})
+    ->Unit(benchmark::kNanosecond);
+
+BENCHMARK_MAIN();
