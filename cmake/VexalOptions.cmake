@@ -18,6 +18,11 @@ if(VEXAL_SANITIZE)
     target_link_options(vexal_options INTERFACE ${VEXAL_SANITIZER_FLAGS})
 endif()
 
-if(VEXAL_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-    message(FATAL_ERROR "VEXAL_FUZZ needs clang (libFuzzer)")
+if(VEXAL_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "VEXAL_FUZZ needs clang (libFuzzer)")
+    endif()
+    # Coverage feedback from the code under test, not only from the fuzz targets.
+    target_compile_options(vexal_options INTERFACE -fsanitize=fuzzer-no-link)
+    target_link_options(vexal_options INTERFACE -fsanitize=fuzzer-no-link)
 endif()
