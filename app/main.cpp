@@ -12,10 +12,10 @@ int main(int argc, char* argv[])
     TSignalWatcher stopSignals;
     QObject::connect(&stopSignals, &TSignalWatcher::StopRequested, &app, &QCoreApplication::quit);
 
-    THeadlessCollector collector(2055);
+    THeadlessCollector collector(2055, 2056);
     if (!collector.Listening())
-        std::fprintf(stderr, "UDP-Port 2055 konnte nicht geöffnet werden\n");
-    std::printf("Vexal Capture (ohne Fenster): Flows auf UDP 2055, Übersicht alle 10 s, Ende mit Strg+C\n");
+        std::fprintf(stderr, "UDP-Port 2055 oder 2056 konnte nicht geöffnet werden\n");
+    std::printf("Vexal Capture (ohne Fenster): Flows auf UDP 2055, Korvel auf UDP 2056, Übersicht alle 10 s, Ende mit Strg+C\n");
     std::fflush(stdout);
     const int result = QCoreApplication::exec();
     std::printf("Vexal Capture beendet\n");

@@ -1,5 +1,6 @@
 #include "TDaten.h"
 
+#include "TStateFile.h"
 #include "TextForms.h"
 
 TDaten::TDaten() = default;
@@ -93,4 +94,14 @@ void TDaten::ClearPortTraffic()
         list.Clear();
     for (TPortList& list : RouterPortTrafficUL)
         list.Clear();
+}
+
+bool TDaten::SaveState() const
+{
+    return TStateFile::Save(*this);
+}
+
+void TDaten::LoadState()
+{
+    TStateFile::Load(*this);
 }

@@ -102,4 +102,9 @@ public:
     static std::string AddPortTraffic(std::int32_t port, std::int64_t octets, std::string_view portList);
     // Empties every router's per-port lists (every 10 s); totals stay.
     void ClearPortTraffic();
+
+    // Writes or reads "vexal.ini" in the working directory (TStateFile has the layout).
+    // Neither reports failure to the user; Save returns false when the old file stayed.
+    bool SaveState() const;
+    void LoadState();
 };

@@ -1,0 +1,77 @@
+// Saving and loading the state file, and handling announcements, with a large user
+// table: both must stay far below the 750 ms display period.
+#include "MacAnnouncement.h"
+#include "TDaten.h"
+#include "TStateFile.h"
+#include "TempDir.h"
+#include "TextForms.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+
+std::string Address(int i)
+{
+    return "10." + std::to_string(i >> 16 & 255) + "." + std::to_string(i >> 8 & 255) + "." + std::to_string(i & 255);
+}
+
+TDaten StoreWithUsers(int users)
+{
+    TDaten d;
+    d.LocalSubnets = {"10", "192.168.1"};
+    d.HideIPs = {"10.0.0.1"};
+    for (int i = 0; i < users; ++i) {
+        d.AddUser(Address(i), "02:00:00:00:00:01", "eth1", Noon);
+        d.UserName[i] = "Client " + std::to_string(i);
+        d.UserDL[i] = std::to_string(123456789LL * (i + 1));
+        d.UserUL[i] = std::to_string(98765LL * (i + 1));
+        d.UserLastTime[i] = StampText(Noon);
+    }
+    return d;
+}
+
+void BM_SaveState(benchmark::State& state)
+{
+    const TDaten d = StoreWithUsers(static_cast<int>(state.range(0)));
+    TTempDir dir;
+    const std::string path = dir.File("vexal.ini");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TStateFile::Save(d, path));
+    state.counters["file_bytes"] = static_cast<double>(std::filesystem::file_size(path));
+}
+
+void BM_LoadState(benchmark::State& state)
+{
+    TTempDir dir;
+    const std::string path = dir.File("vexal.ini");
+    TStateFile::Save(StoreWithUsers(static_cast<int>(state.range(0))), path);
+    TDaten d;
+    for (auto _ : state) {
+        TStateFile::Load(d, path);
+        benchmark::DoNotOptimize(d.UserIP.IndexOf("10.0.0.7"));  // includes building the index
+    }
+}
+
+void BM_AnnounceKnownClient(benchmark::State& state)
+{
+    const int users = static_cast<int>(state.range(0));
+    TDaten d = StoreWithUsers(users);
+    std::vector<std::string> datagrams;
+    for (int i = 0; i < 256; ++i)
+        datagrams.push_back("x " + Address(i * users / 256) + " x x 02:00:00:00:00:01 x eth1\n");
+    std::int32_t count = 0;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const std::string& text = datagrams[next++ % datagrams.size()];
+        benchmark::DoNotOptimize(AccountMacAnnouncement(
+            d, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1", count, Noon));
+    }
+}
+}
+
+BENCHMARK(BM_SaveState)->Arg(1000)->Arg(65000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadState)->Arg(1000)->Arg(65000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnnounceKnownClient)->Arg(10)->Arg(65000)->Unit(benchmark::kNanosecond);
+
+BENCHMARK_MAIN();
