@@ -5,19 +5,33 @@
 
 TDaten::TDaten() = default;
 
-bool TDaten::IsLocalAddress(std::string_view address) const
+namespace {
+// The address begins with one of the subnets followed by ".", or equals one of the
+// addresses. An empty subnet entry would be a bare "." prefix and matches nothing.
+bool MatchesFilter(std::string_view address, const std::vector<std::string>& subnets,
+                   const std::vector<std::string>& addresses)
 {
-    for (const std::string& subnet : LocalSubnets) {
-        // An empty subnet entry would turn into a bare "." prefix and match nothing.
+    for (const std::string& subnet : subnets) {
         if (!subnet.empty() && address.size() > subnet.size() && address.starts_with(subnet)
             && address[subnet.size()] == '.')
             return true;
     }
-    for (const std::string& ip : LocalIPs) {
+    for (const std::string& ip : addresses) {
         if (address == ip)
             return true;
     }
     return false;
+}
+}
+
+bool TDaten::IsLocalAddress(std::string_view address) const
+{
+    return MatchesFilter(address, LocalSubnets, LocalIPs);
+}
+
+bool TDaten::IsHiddenAddress(std::string_view address) const
+{
+    return MatchesFilter(address, HideSubnets, HideIPs);
 }
 
 void TDaten::AddUser(const std::string& address, const std::string& mac, const std::string& device,

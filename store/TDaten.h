@@ -82,6 +82,10 @@ public:
     // a LocalIPs entry; a purely textual test. The hide lists play no part.
     bool IsLocalAddress(std::string_view address) const;
 
+    // True when the address equals a HideIPs entry or begins with a HideSubnets entry
+    // followed by "."; hidden users are counted but neither shown nor exported.
+    bool IsHiddenAddress(std::string_view address) const;
+
     // Appends a complete user row: zero totals, name "-", online, announced now.
     void AddUser(const std::string& address, const std::string& mac, const std::string& device, const TLocalTime& now);
     // Deletes the row from every user list; an index outside the table changes nothing.

@@ -97,3 +97,22 @@ double StampAge(std::string_view stamp, const TLocalTime& now)
     const double reference = value < 1.0 ? now.FractionOfDay() : now.Serial();
     return (reference - value) * 75'000.0;
 }
+
+namespace {
+std::string FormatFixed3(double value)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
+    return std::string(buffer, result.ptr);
+}
+}
+
+std::string FormatMegabytes(double bytes)
+{
+    return FormatFixed3(bytes / 1'048'576.0);
+}
+
+std::string FormatKilobytes(double bytes)
+{
+    return FormatFixed3(bytes / 1024.0);
+}

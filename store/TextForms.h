@@ -40,3 +40,7 @@ double StrToFloat(std::string_view text);
 // on user ages. A stamp below 1 carries no date: it is a time of day of today, so "0"
 // ages by the time of day (37,500 at noon).
 double StampAge(std::string_view stamp, const TLocalTime& now);
+
+// bytes / 1,048,576 and bytes / 1024 in fixed-point text with exactly three decimals.
+std::string FormatMegabytes(double bytes);
+std::string FormatKilobytes(double bytes);

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "TBarChart.h"
+
+#include <QColor>
+#include <QString>
+
+#include <ostream>
+
+// Readable GoogleTest failure messages for Qt values.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QColor& colour, std::ostream* out)
+{
+    *out << colour.name().toStdString();
+}
+
+inline void PrintTo(const TBar& bar, std::ostream* out)
+{
+    *out << "{" << bar.Value << ", \"" << bar.Label.toStdString() << "\", " << bar.Colour.name().toStdString() << "}";
+}

@@ -1,0 +1,36 @@
+#include "TUdpListener.h"
+
+#include <QVariant>
+
+TUdpListener::TUdpListener(quint16 port, THandler handler, QObject* parent)
+    : QObject(parent), Handler(std::move(handler)), Buffer(BufferSize + 1, Qt::Uninitialized)
+{
+    // A port in use leaves the listener silent, as users of the fixed ports expect.
+    if (Socket.bind(QHostAddress::AnyIPv4, port))
+        Socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(ReceiveBufferBytes));
+    connect(&Socket, &QUdpSocket::readyRead, this, &TUdpListener::Drain);
+}
+
+int TUdpListener::ReceiveBuffer()
+{
+    return Socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
+}
+
+void TUdpListener::Drain()
+{
+    while (Socket.hasPendingDatagrams()) {
+        QHostAddress sender;
+        // One byte more than accepted: a datagram that fills it is too long, and the
+        // handler rejects it by its size instead of seeing a silently cut one.
+        const qint64 size = Socket.readDatagram(Buffer.data(), Buffer.size(), &sender);
+        if (size < 0)
+            break;
+        bool isIPv4 = false;
+        const quint32 ip = sender.toIPv4Address(&isIPv4);
+        const std::string from = isIPv4 ? std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "."
+                + std::to_string(ip >> 8 & 255) + "." + std::to_string(ip & 255)
+                                        : sender.toString().toStdString();
+        Handler(std::span(reinterpret_cast<const unsigned char*>(Buffer.constData()), static_cast<std::size_t>(size)),
+                from);
+    }
+}

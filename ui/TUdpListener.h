@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QUdpSocket>
+
+#include <functional>
+#include <span>
+#include <string>
+
+// A UDP listener on all IPv4 addresses. On every ready-read it drains all pending
+// datagrams, so a burst is handled in one go, and its receive buffer is enlarged so a
+// busy GUI thread (or a VM stall) does not make the kernel drop datagrams meanwhile.
+class TUdpListener : public QObject {
+    Q_OBJECT
+public:
+    // The largest datagram the handlers accept; a longer one is reported as too long.
+    static constexpr qint64 BufferSize = 2048;
+    static constexpr int ReceiveBufferBytes = 8 * 1024 * 1024;
+
+    using THandler = std::function<void(std::span<const unsigned char> bytes, const std::string& sender)>;
+
+    TUdpListener(quint16 port, THandler handler, QObject* parent = nullptr);
+
+    bool Bound() const { return Socket.state() == QAbstractSocket::BoundState; }
+    quint16 Port() const { return Socket.localPort(); }
+    int ReceiveBuffer();
+
+private:
+    void Drain();
+
+    QUdpSocket Socket;
+    THandler Handler;
+    QByteArray Buffer;
+};

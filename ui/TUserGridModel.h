@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QIcon>
+
+#include <string>
+#include <vector>
+
+// One user as the grid shows it: a snapshot taken by the display tick, so the grid
+// never reads a store row that has since moved or gone.
+struct TUserGridRow {
+    std::string IP, MAC, CPort, Device, Name;
+    double UL = 0, DL = 0, CUL = 0, CDL = 0;
+    bool CULIsZero = false, CDLIsZero = false;  // the counter's text is exactly "0"
+    bool Online = false;
+    int Band = 0;  // colour band by flow age, 0 the freshest
+};
+
+// The user grid. The display tick hands it a fresh set of rows every 750 ms; it keeps
+// the sort order the user chose (by raw numbers, not by formatted text) across ticks.
+// Texts are formatted only when the view asks, so only rows on screen cost anything.
+class TUserGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum { ColIP, ColMAC, ColUL, ColDL, ColCUL, ColCDL, ColCPort, ColNIC, Col8, Col9, ColName, ColumnCount };
+    // The raw value a column sorts by (a number for the byte columns).
+    static constexpr int SortRole = Qt::UserRole;
+
+    explicit TUserGridModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // The tick writes rows here in store order, then commits the first `count` of them.
+    // A complete pass replaces all rows; a pass that failed part-way replaces only the
+    // rows it wrote and leaves the previous tick's rows after them.
+    std::vector<TUserGridRow>& Scratch() { return Fresh; }
+    void Commit(std::size_t count, bool complete);
+
+    const std::vector<TUserGridRow>& Rows() const { return Current; }
+    int SortColumn() const { return SortBy; }
+    Qt::SortOrder SortOrder() const { return Order; }
+
+    static QColor BandBackground(int band);
+    static QColor BandText(int band);
+    static QString Text(const std::string& bytes);
+
+private:
+    void SortRows();
+    QVariant SortValue(const TUserGridRow& row, int column) const;
+
+    std::vector<TUserGridRow> Current;
+    std::vector<TUserGridRow> Fresh;
+    int SortBy = ColDL;
+    Qt::SortOrder Order = Qt::DescendingOrder;
+    QIcon Online;
+    QIcon Offline;
+};
