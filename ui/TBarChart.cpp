@@ -58,6 +58,26 @@ void TBarChart::SetBars(std::vector<TBar> bars)
     }
     if (bars == Shown)
         return;
+    const bool sameShape = bars.size() == Shown.size()
+        && std::equal(bars.begin(), bars.end(), Shown.begin(),
+                      [](const TBar& a, const TBar& b) { return a.Label == b.Label && a.Colour == b.Colour; });
+    if (sameShape) {
+        // Under live traffic only the values move: update them in place, which costs
+        // a fraction of building the series and the axis anew.
+        const QList<QBarSet*> sets = Series->barSets();
+        double maximum = 0;
+        for (std::size_t i = 0; i < bars.size(); ++i) {
+            maximum = std::max(maximum, bars[i].Value);
+            if (bars[i].Value == Shown[i].Value)
+                continue;
+            for (QBarSet* set : sets)
+                if (set->color() == bars[i].Colour)
+                    set->replace(static_cast<int>(i), bars[i].Value);
+        }
+        Shown = std::move(bars);
+        Values->setRange(0, maximum > 0 ? maximum * 1.05 : 1);
+        return;
+    }
     Shown = std::move(bars);
 
     Series->clear();
