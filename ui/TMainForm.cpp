@@ -78,6 +78,11 @@ QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* mode
     grid->verticalHeader()->setDefaultSectionSize(18);
     grid->horizontalHeader()->setHighlightSections(false);
     grid->setAlternatingRowColors(false);
+    // A compact font: thousands of rows and eight columns of numbers must fit.
+    QFont font = grid->font();
+    font.setPointSizeF(8);
+    grid->setFont(font);
+    grid->horizontalHeader()->setFont(font);
     return grid;
 }
 
@@ -179,7 +184,7 @@ void TMainForm::BuildLayout()
     ProfGrid2->setGeometry(10, 68, 690, 370);
     ProfGrid2->setItemDelegateForColumn(TUserGridModel::ColIP, new TDecorationRightDelegate(ProfGrid2));
     // The address column is a little wider than its text for the status mark.
-    const int userWidths[] = {118, 112, 86, 86, 78, 78, 0, 44, 0, 0, 80};
+    const int userWidths[] = {108, 108, 80, 88, 80, 80, 0, 40, 0, 0, 86};
     for (int c = 0; c < TUserGridModel::ColumnCount; ++c) {
         ProfGrid2->setColumnWidth(c, userWidths[c]);
         ProfGrid2->setColumnHidden(c, userWidths[c] == 0);
@@ -188,9 +193,9 @@ void TMainForm::BuildLayout()
     ProfGrid2->horizontalHeader()->setSortIndicator(TUserGridModel::ColDL, Qt::DescendingOrder);
 
     // Routers and totals, bottom left.
-    auto* totalsCaption = MakeLabel(this, QStringLiteral("Gesamt Router:"), QRect(10, 442, 100, 20));
+    auto* totalsCaption = MakeLabel(this, QStringLiteral("Gesamt Router:"), QRect(10, 442, 108, 20));
     totalsCaption->setFont(bold);
-    CoolLabel2 = MakeLabel(this, QString(), QRect(112, 442, 588, 20), "CoolLabel2");
+    CoolLabel2 = MakeLabel(this, QString(), QRect(120, 442, 580, 20), "CoolLabel2");
     ProfGrid1 = MakeGrid(this, "ProfGrid1", RouterModel);
     ProfGrid1->setGeometry(10, 464, 690, 96);
     const int routerWidths[] = {100, 60, 70, 55, 80, 80, 75};

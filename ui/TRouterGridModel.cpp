@@ -40,6 +40,7 @@ QVariant TRouterGridModel::data(const QModelIndex& index, int role) const
     case Qt::FontRole:
         if (index.column() == ColIP) {
             QFont bold;
+            bold.setPointSizeF(8);
             bold.setBold(true);
             return bold;
         }
@@ -64,6 +65,7 @@ QVariant TRouterGridModel::headerData(int section, Qt::Orientation orientation, 
         return QString::fromLatin1(Headers[section]);
     if (role == Qt::FontRole) {
         QFont bold;
+        bold.setPointSizeF(8);
         bold.setBold(true);
         return bold;
     }

@@ -116,15 +116,12 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
             return BandText(row.Band);
         return {};
     case Qt::FontRole:
-        if (column >= ColUL && column <= ColCPort) {
-            QFont bold;
-            bold.setBold(true);
-            return bold;
-        }
-        if (column == ColNIC) {
-            QFont italic;
-            italic.setItalic(true);
-            return italic;
+        if (column >= ColUL && column <= ColNIC) {
+            QFont font;
+            font.setPointSizeF(8);
+            font.setBold(column != ColNIC);
+            font.setItalic(column == ColNIC);
+            return font;
         }
         return {};
     case Qt::TextAlignmentRole:
@@ -144,6 +141,7 @@ QVariant TUserGridModel::headerData(int section, Qt::Orientation orientation, in
         return QString::fromLatin1(Headers[section]);
     if (role == Qt::FontRole) {
         QFont bold;
+        bold.setPointSizeF(8);
         bold.setBold(true);
         return bold;
     }
