@@ -81,6 +81,42 @@ void TDaten::ClearUsers()
         column->clear();
 }
 
+void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
+{
+    std::vector<std::string>* const columns[] = {&UserMAC, &UserName, &UserDL, &UserUL, &UserCDL, &UserCUL,
+                                                 &UserCPort, &UserStatus, &UserMACTime, &UserLastTime, &UserDevice};
+    const std::size_t count = UserIP.size();
+    std::size_t kept = 0;
+    auto keep = [&](std::size_t row) {
+        if (row != kept) {
+            UserIP.Items[kept] = std::move(UserIP.Items[row]);
+            for (std::vector<std::string>* column : columns)
+                (*column)[kept] = std::move((*column)[row]);
+        }
+        ++kept;
+    };
+    auto finish = [&] {
+        if (kept == count)
+            return;
+        UserIP.Items.resize(kept);
+        for (std::vector<std::string>* column : columns)
+            column->resize(kept);
+        UserIP.IndexStale = true;
+    };
+    std::size_t row = 0;
+    try {
+        for (; row < count; ++row)
+            if (!remove(row))
+                keep(row);
+    } catch (...) {
+        for (; row < count; ++row)
+            keep(row);
+        finish();
+        throw;
+    }
+    finish();
+}
+
 int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now)
 {
     RouterIP.Append(address);

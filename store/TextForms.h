@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The text forms every table value travels in. The store keeps numbers, addresses
 // and stamps as text; these helpers are the only place that converts them, so the
@@ -40,6 +41,10 @@ double StrToFloat(std::string_view text);
 // on user ages. A stamp below 1 carries no date: it is a time of day of today, so "0"
 // ages by the time of day (37,500 at noon).
 double StampAge(std::string_view stamp, const TLocalTime& now);
+
+// Cuts text into lines: a line ends at CR, at LF or at CR LF, and a break at the very
+// end adds no empty line after it. Empty lines in between are kept.
+std::vector<std::string_view> SplitLines(std::string_view text);
 
 // bytes / 1,048,576 and bytes / 1024 in fixed-point text with exactly three decimals.
 std::string FormatMegabytes(double bytes);

@@ -110,3 +110,9 @@ void TBarChart::SetBars(std::vector<TBar> bars)
     Categories->setLabelsAngle(Orientation == Qt::Vertical && labels.size() > 6 ? -90 : 0);
     Values->setRange(0, maximum > 0 ? maximum * 1.05 : 1);
 }
+
+void TBarChart::SetValueTitle(const QString& title)
+{
+    Values->setTitleText(title);
+    Values->setLabelsVisible(!title.isEmpty());
+}

@@ -33,6 +33,7 @@ public:
 
     void SetBars(std::vector<TBar> bars);
     void Clear() { SetBars({}); }
+    void SetValueTitle(const QString& title);
     const std::vector<TBar>& Bars() const { return Shown; }
 
 private:

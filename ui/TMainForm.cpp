@@ -6,10 +6,14 @@
 #include "TBarChart.h"
 #include "TDaten.h"
 #include "TErrorReport.h"
+#include "TFormEinstellungen.h"
+#include "TFormFilter.h"
+#include "TFormProtokoll.h"
 #include "TRouterGridModel.h"
 #include "TTimer.h"
 #include "TUdpListener.h"
 #include "TUserGridModel.h"
+#include "Errors.h"
 #include "TextForms.h"
 #include "UserAges.h"
 
@@ -127,6 +131,10 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
     RouterModel = new TRouterGridModel(this);
     DiagModel = new QStandardItemModel(60, 2, this);
     BuildLayout();
+    // The other windows exist from the start and are shown on demand.
+    Einstellungen = new TFormEinstellungen(Daten, this);
+    Protokoll = new TFormProtokoll(Daten, *Errors, this);
+    Filter = new TFormFilter(Daten, this);
 
     connect(FlowArrivalTimer, &TTimer::Timeout, this, [this] { Image7->hide(); });
     connect(MacArrivalTimer, &TTimer::Timeout, this, [this] { Image9->hide(); });
@@ -275,22 +283,29 @@ void TMainForm::BuildLayout()
         button->setGeometry(x, 676, 150, 28);
         return button;
     };
-    auto placeholder = [this](const QString& what) {
-        QMessageBox::information(this, QStringLiteral("Vexal Capture"),
-                                 QStringLiteral("%1 ist in dieser Version noch nicht verfügbar.").arg(what));
-    };
-    connect(makeButton(QStringLiteral("Netzwerk Konf."), 10), &QPushButton::clicked, this,
-            [placeholder] { placeholder(QStringLiteral("Die Netzwerk-Konfiguration")); });
+    connect(makeButton(QStringLiteral("Netzwerk Konf."), 10), &QPushButton::clicked, this, [this] { Filter->exec(); });
     connect(makeButton(QStringLiteral("Einstellungen"), 170), &QPushButton::clicked, this,
-            [placeholder] { placeholder(QStringLiteral("Das Einstellungsfenster")); });
-    connect(makeButton(QStringLiteral("Protokoll"), 330), &QPushButton::clicked, this,
-            [placeholder] { placeholder(QStringLiteral("Das Protokollfenster")); });
+            [this] { Einstellungen->exec(); });
+    connect(makeButton(QStringLiteral("Protokoll"), 330), &QPushButton::clicked, this, [this] {
+        Protokoll->SetFilterAddress(std::string());
+        Protokoll->Present();
+    });
     auto* extra = makeButton(QStringLiteral("extra Funktionen"), 490);
+    extra->setObjectName(QStringLiteral("CoolPopupButton1"));
     PopupMenu2 = new QMenu(extra);
-    for (const QString& item : {QStringLiteral("IP's entfernen mit <100 kB"), QStringLiteral("IP Traffic Counter auf 0 setzen"),
-                                QStringLiteral("Alle Clients entfernen")})
-        PopupMenu2->addAction(item, this, [placeholder, item] { placeholder(QStringLiteral("\"%1\"").arg(item)); });
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    PopupMenu2->addAction(QStringLiteral("IP's entfernen mit <100 kB"), this, [this] { Guard([this] { IPsentfernenmit100kB1Click(); }); });
+    PopupMenu2->addAction(QStringLiteral("IP Traffic Counter auf 0 setzen"), this,
+                          [this] { Guard([this] { IPTrafficCounterauf0setzen1Click(); }); });
+    PopupMenu2->addAction(QStringLiteral("Alle Clients entfernen"), this, [this] { Guard([this] { AlleClientsentfernen1Click(); }); });
     extra->setMenu(PopupMenu2);
+    PopupMenu1 = new QMenu(ProfGrid2);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addAction(QStringLiteral("Diese IP entfernen"), this, [this] { Guard([this] { DieseIPentfernen1Click(); }); });
+    ProfGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ProfGrid2, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu1->popup(ProfGrid2->viewport()->mapToGlobal(at)); });
+    connect(ProfGrid2, &QAbstractItemView::doubleClicked, this, [this] { Guard([this] { ProfGrid2DblClick(); }); });
     connect(makeButton(QStringLiteral("Beenden"), 878), &QPushButton::clicked, this, &QWidget::close);
 
     // The diagnostic grid is for developers only: Ctrl+Shift+D shows it in a window.
@@ -593,6 +608,84 @@ void TMainForm::ShowPorts()
         Chart2->Clear();
         Label2->setText(QStringLiteral("Fehler"));
     }
+}
+
+std::vector<int> TMainForm::SelectedUserRows() const
+{
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : ProfGrid2->selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            if (std::find(rows.begin(), rows.end(), row) == rows.end())
+                rows.push_back(row);
+    return rows;
+}
+
+namespace {
+const QString MessageTitle = QStringLiteral("Vexal Capture");
+}
+
+void TMainForm::DieseIPentfernen1Click()
+{
+    const std::vector<int> rows = SelectedUserRows();
+    if (rows.empty())
+        return;
+    const auto& shown = UserModel->Rows();
+    const std::string first = static_cast<std::size_t>(rows.front()) < shown.size() ? shown[static_cast<std::size_t>(rows.front())].IP : std::string();
+    if (QMessageBox::warning(this, MessageTitle, QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + Q(first),
+                             QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    // The addresses the rows show now, after the answer: ticks went on meanwhile.
+    std::vector<std::string> addresses;
+    for (int row : SelectedUserRows())
+        if (static_cast<std::size_t>(row) < UserModel->Rows().size())
+            addresses.push_back(UserModel->Rows()[static_cast<std::size_t>(row)].IP);
+    Daten.RemoveUsersWhere([&](std::size_t user) {
+        return std::find(addresses.begin(), addresses.end(), Daten.UserIP[user]) != addresses.end();
+    });
+}
+
+void TMainForm::IPsentfernenmit100kB1Click()
+{
+    constexpr std::int64_t Threshold = 100 * 1024;
+    try {
+        Daten.RemoveUsersWhere([this](std::size_t user) {
+            std::int64_t total = 0;
+            if (__builtin_add_overflow(StrToInt64(Daten.UserDL[user]), StrToInt64(Daten.UserUL[user]), &total))
+                return false;  // far above the threshold
+            return total < Threshold;
+        });
+    } catch (const EVexalError& error) {
+        // Only a damaged counter gets here; the users removed before it stay removed.
+        Errors->Report(QString::fromUtf8(error.what()));
+        return;
+    }
+    QMessageBox::information(this, MessageTitle,
+                             QStringLiteral("Alle IPs mit weniger Traffic als 100 kB wurden aus der Liste \nentfernt!"));
+}
+
+void TMainForm::IPTrafficCounterauf0setzen1Click()
+{
+    std::fill(Daten.UserDL.begin(), Daten.UserDL.end(), std::string("0"));
+    std::fill(Daten.UserUL.begin(), Daten.UserUL.end(), std::string("0"));
+    QMessageBox::information(this, MessageTitle, QStringLiteral("Traffic wurde auf 0 zurückgesetzt!"));
+}
+
+void TMainForm::AlleClientsentfernen1Click()
+{
+    Daten.ClearUsers();
+    QMessageBox::information(this, MessageTitle, QStringLiteral("Alle Clients wurden entfernt!"));
+}
+
+void TMainForm::ProfGrid2DblClick()
+{
+    const std::vector<int> rows = SelectedUserRows();
+    if (rows.empty() || static_cast<std::size_t>(rows.front()) >= UserModel->Rows().size())
+        return;
+    Protokoll->SetAutoRefresh(true);
+    Protokoll->ClearGrid();
+    Protokoll->SetFilterAddress(UserModel->Rows()[static_cast<std::size_t>(rows.front())].IP);
+    Protokoll->Present();
 }
 
 void TMainForm::ShowDiagnosticsWindow()

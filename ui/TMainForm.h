@@ -8,6 +8,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -20,6 +21,9 @@ class QTableView;
 class TBarChart;
 class TDaten;
 class TErrorReport;
+class TFormEinstellungen;
+class TFormFilter;
+class TFormProtokoll;
 class TRouterGridModel;
 class TTimer;
 class TUdpListener;
@@ -51,6 +55,13 @@ public:
     void NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP);
     void NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP);
 
+    // The actions on the user list.
+    void DieseIPentfernen1Click();
+    void IPsentfernenmit100kB1Click();
+    void IPTrafficCounterauf0setzen1Click();
+    void AlleClientsentfernen1Click();
+    void ProfGrid2DblClick();
+
     // The timer ticks.
     void TimerShowingTimer();
     void TimerClearPortsTimer();
@@ -65,6 +76,11 @@ public:
     TRouterGridModel& RouterGrid() const { return *RouterModel; }
     QStandardItemModel& DiagGrid() const { return *DiagModel; }
     TErrorReport& ErrorReport() const { return *Errors; }
+    TFormProtokoll& FormProtokoll() const { return *Protokoll; }
+    TFormFilter& FormFilter() const { return *Filter; }
+    TFormEinstellungen& FormEinstellungen() const { return *Einstellungen; }
+    // Rows of the user grid that are selected, in selection order.
+    std::vector<int> SelectedUserRows() const;
 
 signals:
     // After a tick has redrawn everything (tests and benchmarks wait on it).
@@ -124,7 +140,11 @@ private:
     TBarChart* Chart1 = nullptr;
     TBarChart* Chart2 = nullptr;
     TBarChart* Chart3 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
+    TFormProtokoll* Protokoll = nullptr;
+    TFormFilter* Filter = nullptr;
+    TFormEinstellungen* Einstellungen = nullptr;
 
     TUserGridModel* UserModel = nullptr;
     TRouterGridModel* RouterModel = nullptr;

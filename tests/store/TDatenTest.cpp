@@ -175,3 +175,31 @@ TEST(TDaten, AddRouterAppendsARowToEveryRouterList)
     EXPECT_TRUE(d.RouterPortTrafficUL[0].Empty());
     EXPECT_TRUE(d.RouterRefresh.empty());
 }
+
+TEST(TDaten, RemoveUsersWhereKeepsOrderAlignmentAndIndex)
+{
+    TDaten d;
+    for (int i = 0; i < 6; ++i)
+        d.AddUser("10.0.0." + std::to_string(i), "m" + std::to_string(i), "eth" + std::to_string(i), Noon);
+    d.RemoveUsersWhere([&](std::size_t row) { return d.UserIP[row] == "10.0.0.1" || d.UserIP[row] == "10.0.0.2"
+                                                    || d.UserIP[row] == "10.0.0.5"; });
+    ASSERT_EQ(AlignedUserRows(d), 3u);
+    EXPECT_EQ(d.UserIP[0], "10.0.0.0");
+    EXPECT_EQ(d.UserIP[1], "10.0.0.3");
+    EXPECT_EQ(d.UserDevice[1], "eth3");
+    EXPECT_EQ(d.UserMAC[2], "m4");
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.4"), 2);
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.5"), -1);
+
+    // A failing decision stops there: what was decided stays, the rest is kept whole.
+    EXPECT_THROW(d.RemoveUsersWhere([&](std::size_t row) {
+        if (row == 1)
+            throw std::runtime_error("kaputt");
+        return true;
+    }),
+                 std::runtime_error);
+    ASSERT_EQ(AlignedUserRows(d), 2u);
+    EXPECT_EQ(d.UserIP[0], "10.0.0.3");
+    EXPECT_EQ(d.UserMAC[1], "m4");
+    EXPECT_EQ(d.UserIP.IndexOf("10.0.0.4"), 1);
+}

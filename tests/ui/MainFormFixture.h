@@ -8,7 +8,11 @@
 #include "TUdpListener.h"
 #include "TempDir.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QUdpSocket>
@@ -16,7 +20,37 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+
+// Runs `act` on the next modal window that opens (a message box or a dialog), from
+// inside its event loop, as a person at the screen would.
+inline void OnNextModal(std::function<void(QWidget*)> act)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        act(modal);
+    });
+    poll->start();
+}
+
+// Answers the next message box with `button`, keeping its text.
+inline void AnswerMessageBox(QMessageBox::StandardButton button, QString* text = nullptr)
+{
+    OnNextModal([button, text](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        if (text)
+            *text = box->text();
+        box->button(button)->click();
+    });
+}
 
 // A main window on free loopback ports, in a working directory of its own, with a
 // clock the test sets.

@@ -1,0 +1,171 @@
+#include "MainFormFixture.h"
+#include "TFormEinstellungen.h"
+#include "TFormFilter.h"
+#include "TStateFile.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+
+#include <sys/stat.h>
+
+namespace {
+QPushButton* ButtonOf(QWidget* window, const QString& text)
+{
+    for (QPushButton* button : window->findChildren<QPushButton*>())
+        if (button->text() == text)
+            return button;
+    return nullptr;
+}
+
+class DialogsTest : public MainFormTest {
+protected:
+    void SetUp() override
+    {
+        MainFormTest::SetUp();
+        Create();
+        Show();
+    }
+    // Presses a main window button and acts in the modal dialog it opens.
+    void InDialog(const QString& button, std::function<void(QWidget*)> act)
+    {
+        OnNextModal(std::move(act));
+        ButtonOf(Form.get(), button)->click();
+    }
+};
+}
+
+TEST(FilterText, LinesBecomeEntriesExactlyAsTyped)
+{
+    using Entries = std::vector<std::string>;
+    struct {
+        const char* Text;
+        Entries Expected;
+    } const cases[] = {
+        {"", {}},
+        {"192.168.1", {"192.168.1"}},
+        {"192.168.1\n", {"192.168.1"}},
+        {"a\n\nb", {"a", "", "b"}},
+        {"a\n\n", {"a", ""}},
+        {"\n", {""}},
+        {"a\r\nb\rc", {"a", "b", "c"}},
+        {" 10.0 \n192.168.1.", {" 10.0 ", "192.168.1."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text);
+        EXPECT_EQ(TFormFilter::EntriesOf(QString::fromUtf8(c.Text)), c.Expected);
+    }
+}
+
+TEST_F(DialogsTest, FilterDialogStoresOnSaveAndDiscardsOnClose)
+{
+    Daten.LocalSubnets = {"192.168.1", "", "10"};
+    Daten.HideIPs = {"192.168.1.1"};
+    // Opening and saving without edits changes nothing, empty entries included.
+    InDialog("Netzwerk Konf.", [](QWidget* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Filter");
+        ButtonOf(dialog, "Speichern")->click();
+    });
+    EXPECT_EQ(Daten.LocalSubnets, (std::vector<std::string>{"192.168.1", "", "10"}));
+    EXPECT_EQ(Daten.HideIPs, std::vector<std::string>{"192.168.1.1"});
+    EXPECT_TRUE(Daten.LocalIPs.empty());
+
+    InDialog("Netzwerk Konf.", [](QWidget* dialog) {
+        auto* box = dialog->findChild<QPlainTextEdit*>(QStringLiteral("LocalIPs"));
+        box->setFocus();
+        QTest::keyClicks(box, "172.16.0.9");
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_Return);
+        dialog->findChild<QPlainTextEdit*>(QStringLiteral("HideSubnets"))->setPlainText("192.168.1.\n");
+        ButtonOf(dialog, "Speichern")->click();
+    });
+    EXPECT_EQ(Daten.LocalIPs, (std::vector<std::string>{"172.16.0.9", ""}));
+    EXPECT_EQ(Daten.HideSubnets, std::vector<std::string>{"192.168.1."});
+    EXPECT_TRUE(Daten.IsLocalAddress("172.16.0.9"));
+    EXPECT_FALSE(std::filesystem::exists("vexal.ini")) << "the filter dialog does not write the file";
+
+    InDialog("Netzwerk Konf.", [](QWidget* dialog) {
+        dialog->findChild<QPlainTextEdit*>(QStringLiteral("LocalSubnets"))->setPlainText("nichts");
+        ButtonOf(dialog, "Beenden")->click();
+    });
+    EXPECT_EQ(Daten.LocalSubnets, (std::vector<std::string>{"192.168.1", "", "10"}));
+    InDialog("Netzwerk Konf.", [](QWidget* dialog) {
+        EXPECT_EQ(dialog->findChild<QPlainTextEdit*>(QStringLiteral("LocalSubnets"))->toPlainText(),
+                  "192.168.1\n\n10\n");
+        ButtonOf(dialog, "Beenden")->click();
+    });
+}
+
+TEST(SettingsPeriod, WholeNumbersOrThirtySixHundred)
+{
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"45", 45}, {"-5", -5}, {"+7", 7}, {"0", 0}, {"", 3600}, {"abc", 3600}, {"2.5", 3600},
+        {" 45", 3600}, {"99999999999", 3600}, {"2147483647", 2147483647}};
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(TFormEinstellungen::ExportIntervalOf(QString::fromUtf8(text)), value) << text;
+}
+
+TEST_F(DialogsTest, SettingsDialogShowsStoresAndSavesAtOnce)
+{
+    Daten.MySqlHost = "db.intern";
+    Daten.ExportEnabled = true;
+    const int exportTimer = Form->Timer(QStringLiteral("TimerMySQLExport")).Interval();
+    InDialog("Einstellungen", [](QWidget* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Einstellungen");
+        auto field = [&](const char* name) { return dialog->findChild<QLineEdit*>(QString::fromLatin1(name)); };
+        EXPECT_EQ(field("MySqlHost")->text(), "db.intern");
+        EXPECT_EQ(field("MySqlUser")->text(), "user");
+        EXPECT_EQ(field("ExportInterval")->text(), "30");
+        EXPECT_TRUE(field("FlowPort")->isReadOnly());
+        EXPECT_TRUE(dialog->findChild<QRadioButton*>(QStringLiteral("Detailed"))->isChecked());
+        field("HttpUrl")->setText("http://192.168.1.1/macuser.php");
+        field("HttpPassword")->setText("geheim");
+        field("MySqlPort")->setText("3307");
+        field("ExportInterval")->setText("zwei");
+        dialog->findChild<QRadioButton*>(QStringLiteral("Packed"))->click();
+        ButtonOf(dialog, "Speichern")->click();
+    });
+    EXPECT_EQ(Daten.HttpUrl, "http://192.168.1.1/macuser.php");
+    EXPECT_EQ(Daten.HttpPassword, "geheim");
+    EXPECT_EQ(Daten.MySqlPort, "3307");
+    EXPECT_EQ(Daten.ExportInterval, 3600);
+    EXPECT_FALSE(Daten.ExportDetailed);
+    EXPECT_TRUE(Daten.ExportEnabled);
+    EXPECT_EQ(Form->Timer(QStringLiteral("TimerMySQLExport")).Interval(), exportTimer)
+        << "a new period takes effect at the next start";
+    // Written at once.
+    TDaten onDisk;
+    ASSERT_TRUE(TStateFile::Load(onDisk, "vexal.ini"));
+    EXPECT_EQ(onDisk.HttpPassword, "geheim");
+    EXPECT_EQ(onDisk.ExportInterval, 3600);
+    EXPECT_FALSE(onDisk.ExportDetailed);
+}
+
+TEST_F(DialogsTest, SettingsEnablingRuleAndDiscarding)
+{
+    InDialog("Einstellungen", [](QWidget* dialog) {
+        auto* enabled = dialog->findChild<QCheckBox*>(QStringLiteral("ExportEnabled"));
+        EXPECT_FALSE(enabled->isChecked());
+        const char* const database[] = {"MySqlHost", "MySqlUser", "MySqlPassword", "MySqlDatabase", "MySqlPort",
+                                        "ExportInterval"};
+        for (const char* name : database)
+            EXPECT_FALSE(dialog->findChild<QLineEdit*>(QString::fromLatin1(name))->isEnabled()) << name;
+        EXPECT_FALSE(dialog->findChild<QRadioButton*>(QStringLiteral("Packed"))->isEnabled());
+        enabled->click();
+        for (const char* name : database)
+            EXPECT_TRUE(dialog->findChild<QLineEdit*>(QString::fromLatin1(name))->isEnabled()) << name;
+        EXPECT_TRUE(dialog->findChild<QRadioButton*>(QStringLiteral("Detailed"))->isEnabled());
+        for (const char* name : {"HttpUrl", "HttpUser", "HttpPassword", "FlowPort", "MacPort"})
+            EXPECT_TRUE(dialog->findChild<QLineEdit*>(QString::fromLatin1(name))->isEnabled()) << name;
+        dialog->findChild<QLineEdit*>(QStringLiteral("MySqlHost"))->setText("verworfen");
+        ButtonOf(dialog, "Beenden")->click();
+    });
+    EXPECT_FALSE(Daten.ExportEnabled);
+    EXPECT_EQ(Daten.MySqlHost, "");
+    EXPECT_FALSE(std::filesystem::exists("vexal.ini"));
+    InDialog("Einstellungen", [](QWidget* dialog) {
+        EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("MySqlHost"))->text(), "");
+        ButtonOf(dialog, "Beenden")->click();
+    });
+}

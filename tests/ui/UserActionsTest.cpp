@@ -1,0 +1,193 @@
+#include "MainFormFixture.h"
+#include "TErrorReport.h"
+#include "TFlowLogModel.h"
+#include "TFormProtokoll.h"
+#include "TUserGridModel.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTableView>
+
+namespace {
+class UserActionsTest : public MainFormTest {
+protected:
+    void SetUp() override
+    {
+        MainFormTest::SetUp();
+        Create();
+        Show();
+        Form->Timer(QStringLiteral("TimerShowing")).SetEnabled(false);
+        Child<QCheckBox>("CoolCheckRadioBox1")->setChecked(false);
+        Grid = Child<QTableView>("ProfGrid2");
+    }
+    void AddUsers(std::initializer_list<std::pair<const char*, std::int64_t>> users)
+    {
+        for (const auto& [ip, dl] : users) {
+            Daten.AddUser(ip, "02:00:00:00:00:01", "eth0", Now);
+            Daten.UserDL.back() = std::to_string(dl);
+        }
+        Form->TimerShowingTimer();
+    }
+    // Selects grid rows in the order given, adding each to the selection.
+    void Select(std::initializer_list<int> rows)
+    {
+        Grid->clearSelection();
+        for (int row : rows)
+            Grid->selectionModel()->select(Form->UserGrid().index(row, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    std::vector<std::string> Users() const
+    {
+        return {Daten.UserIP.begin(), Daten.UserIP.end()};
+    }
+    std::string ShownAt(int row) const { return Form->UserGrid().Rows()[static_cast<std::size_t>(row)].IP; }
+
+    QTableView* Grid = nullptr;
+};
+}
+
+TEST_F(UserActionsTest, RemovesTheSelectedUsersByAddressAfterSorting)
+{
+    AddUsers({{"10.0.0.1", 500}, {"10.0.0.2", 100}, {"10.0.0.3", 900}, {"10.0.0.4", 300}, {"10.0.0.5", 700}});
+    // Sorted by download, largest first: .3 .5 .1 .4 .2 -- not store order.
+    ASSERT_EQ(ShownAt(0), "10.0.0.3");
+    Select({3, 0, 1});  // .4 first, then .3 and .5
+    QString question;
+    AnswerMessageBox(QMessageBox::Yes, &question);
+    Form->DieseIPentfernen1Click();
+    EXPECT_EQ(question, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.4") << "names only the first selected";
+    EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+}
+
+TEST_F(UserActionsTest, AnsweringNoOrSelectingNothingRemovesNothing)
+{
+    AddUsers({{"10.0.0.1", 500}, {"10.0.0.2", 100}});
+    Select({0});
+    AnswerMessageBox(QMessageBox::No);
+    Form->DieseIPentfernen1Click();
+    EXPECT_EQ(Users().size(), 2u);
+
+    Grid->clearSelection();
+    Form->DieseIPentfernen1Click();  // no box at all: it would wait here for an answer
+    EXPECT_EQ(Users().size(), 2u);
+}
+
+TEST_F(UserActionsTest, ContextMenuAndExtraMenuCarryTheirItems)
+{
+    auto* popup1 = Form->findChild<QMenu*>(QStringLiteral("PopupMenu1"));
+    ASSERT_NE(popup1, nullptr);
+    ASSERT_EQ(popup1->actions().size(), 1);
+    EXPECT_EQ(popup1->actions()[0]->text(), "Diese IP entfernen");
+    auto* popup2 = Form->findChild<QMenu*>(QStringLiteral("PopupMenu2"));
+    ASSERT_NE(popup2, nullptr);
+    QStringList items;
+    for (QAction* action : popup2->actions())
+        items << action->text();
+    EXPECT_EQ(items, (QStringList{"IP's entfernen mit <100 kB", "IP Traffic Counter auf 0 setzen", "Alle Clients entfernen"}));
+    EXPECT_EQ(Child<QPushButton>("CoolPopupButton1")->text(), "extra Funktionen");
+
+    // The menu item itself runs the removal.
+    AddUsers({{"10.0.0.1", 5}});
+    Select({0});
+    AnswerMessageBox(QMessageBox::Yes);
+    popup1->actions()[0]->trigger();
+    EXPECT_TRUE(Users().empty());
+}
+
+TEST_F(UserActionsTest, LowTrafficRemovalUsesTheWholeTable)
+{
+    Daten.HideIPs = {"10.0.0.6"};
+    AddUsers({{"10.0.0.1", 102400}, {"10.0.0.2", 102399}, {"10.0.0.3", 0}, {"10.0.0.4", 50000},
+              {"10.0.0.5", 200000}, {"10.0.0.6", 10}});
+    Daten.UserUL[3] = "60000";  // 110,000 in all: stays
+    QString message;
+    AnswerMessageBox(QMessageBox::Ok, &message);
+    Form->IPsentfernenmit100kB1Click();
+    EXPECT_EQ(message, "Alle IPs mit weniger Traffic als 100 kB wurden aus der Liste \nentfernt!");
+    EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.4", "10.0.0.5"}))
+        << "hidden users are removed too, consecutive ones both";
+
+    // Nothing to remove: the message comes all the same.
+    AnswerMessageBox(QMessageBox::Ok, &message);
+    message.clear();
+    Form->IPsentfernenmit100kB1Click();
+    EXPECT_FALSE(message.isEmpty());
+    EXPECT_EQ(Users().size(), 3u);
+}
+
+TEST_F(UserActionsTest, LowTrafficRemovalStopsAtADamagedCounter)
+{
+    AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 500000}, {"10.0.0.3", 5}, {"10.0.0.4", 5}});
+    Daten.UserUL[2] = "x";
+    Form->IPsentfernenmit100kB1Click();  // no information box: the error report instead
+    EXPECT_TRUE(Form->ErrorReport().Showing());
+    EXPECT_EQ(Form->ErrorReport().Text(), "'x' ist kein gültiger Integerwert");
+    EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.2", "10.0.0.3", "10.0.0.4"}));
+}
+
+TEST_F(UserActionsTest, ResettingTotalsKeepsTheIntervalCounters)
+{
+    AddUsers({{"10.0.0.1", 5000}, {"10.0.0.2", 7000}});
+    Daten.UserUL[0] = "42";
+    Daten.UserCDL[0] = "77";
+    Daten.UserCUL[1] = "88";
+    QString message;
+    AnswerMessageBox(QMessageBox::Ok, &message);
+    Form->IPTrafficCounterauf0setzen1Click();
+    EXPECT_EQ(message, "Traffic wurde auf 0 zurückgesetzt!");
+    EXPECT_EQ(Daten.UserDL, (std::vector<std::string>{"0", "0"}));
+    EXPECT_EQ(Daten.UserUL, (std::vector<std::string>{"0", "0"}));
+    EXPECT_EQ(Daten.UserCDL[0], "77");
+    EXPECT_EQ(Daten.UserCUL[1], "88");
+    EXPECT_EQ(Users().size(), 2u);
+}
+
+TEST_F(UserActionsTest, RemovingAllClients)
+{
+    QString message;
+    AnswerMessageBox(QMessageBox::Ok, &message);
+    Form->AlleClientsentfernen1Click();
+    EXPECT_EQ(message, "Alle Clients wurden entfernt!") << "also on an empty table";
+    AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 5}});
+    AnswerMessageBox(QMessageBox::Ok);
+    Form->AlleClientsentfernen1Click();
+    EXPECT_TRUE(Users().empty());
+    EXPECT_EQ(Daten.UserIP.IndexOf("10.0.0.1"), -1);
+}
+
+TEST_F(UserActionsTest, DoubleClickOpensTheLogForThatAddress)
+{
+    AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 900}});
+    TFormProtokoll& log = Form->FormProtokoll();
+    Grid->clearSelection();
+    Form->ProfGrid2DblClick();
+    EXPECT_FALSE(log.isVisible());
+
+    Select({1});
+    Form->ProfGrid2DblClick();
+    EXPECT_TRUE(log.isVisible());
+    EXPECT_EQ(log.FilterAddress(), ShownAt(1));
+    EXPECT_TRUE(log.AutoRefresh());
+    EXPECT_EQ(log.findChild<QPushButton*>(QStringLiteral("RefreshButton"))->text(), "Playing ...");
+
+    // "Protokoll" opens it for everyone again.
+    log.close();
+    for (QPushButton* button : Form->findChildren<QPushButton*>())
+        if (button->text() == "Protokoll")
+            button->click();
+    EXPECT_TRUE(log.isVisible());
+    EXPECT_EQ(log.FilterAddress(), "");
+    EXPECT_FALSE(log.AutoRefresh());
+}
+
+TEST_F(UserActionsTest, RouterRowChoosesThePortCharts)
+{
+    for (int r = 0; r < 4; ++r)
+        Daten.AddRouter("10.9.0." + std::to_string(r), 1, Now);
+    Form->TimerShowingTimer();
+    Child<QTableView>("ProfGrid1")->selectRow(2);
+    EXPECT_EQ(Form->SelectedRouter, 2);
+    Form->TimerShowingTimer();
+    EXPECT_EQ(LabelText("CoolLabel1"), "10.9.0.2");
+}

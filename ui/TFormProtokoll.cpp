@@ -1,0 +1,199 @@
+#include "TFormProtokoll.h"
+
+#include "TBarChart.h"
+#include "TDaten.h"
+#include "Errors.h"
+#include "TErrorReport.h"
+#include "TTimer.h"
+#include "TUserGridModel.h"
+#include "TextForms.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+constexpr std::int64_t KiloByte = 1024;
+constexpr std::int64_t MegaByte = 1024 * 1024;
+
+QString PlayingCaption(bool on)
+{
+    return on ? QStringLiteral("Playing ...") : QStringLiteral("Auto Refresh");
+}
+
+// A port text of the flow log as an index into the port totals.
+std::size_t PortSlot(const std::string& text)
+{
+    const std::int64_t port = StrToInt64(text);
+    if (port < 0 || port >= static_cast<std::int64_t>(TFormProtokoll::PortSlots))
+        throw EConvertError("'" + text + "' ist keine gültige Portnummer");
+    return static_cast<std::size_t>(port);
+}
+}
+
+TFormProtokoll::TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* parent)
+    : QWidget(parent, Qt::Window), Daten(daten), Errors(errors), PortTotals(PortSlots, 0)
+{
+    setObjectName(QStringLiteral("FormProtokoll"));
+    setWindowTitle(QStringLiteral("Protokoll"));
+    resize(1040, 620);
+
+    auto* filterCaption = new QLabel(QStringLiteral("MAC Adress Filter:"), this);
+    FilterLabel = new QLabel(this);
+    FilterLabel->setObjectName(QStringLiteral("FilterLabel"));
+    QFont bold = FilterLabel->font();
+    bold.setBold(true);
+    FilterLabel->setFont(bold);
+
+    Model = new TFlowLogModel(this);
+    FlowGrid = new QTableView(this);
+    FlowGrid->setObjectName(QStringLiteral("FlowGrid"));
+    FlowGrid->setModel(Model);
+    FlowGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FlowGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FlowGrid->setWordWrap(false);
+    FlowGrid->verticalHeader()->hide();
+    FlowGrid->verticalHeader()->setDefaultSectionSize(18);
+    const int widths[] = {150, 80, 150, 80, 100};
+    for (int c = 0; c < TFlowLogModel::ColumnCount; ++c)
+        FlowGrid->setColumnWidth(c, widths[c]);
+    FlowGrid->setFixedWidth(150 + 80 + 150 + 80 + 100 + 24);
+
+    auto* chartCaption = new QLabel(QStringLiteral("Traffic auf Ports verteilt (>1 KB):"), this);
+    chartCaption->setFont(bold);
+    PortChart = new TBarChart(Qt::Horizontal, QString(), this);
+    PortChart->setObjectName(QStringLiteral("PortChart"));
+    PortChart->SetValueTitle(QStringLiteral("in KByte"));
+
+    RefreshButton = new QPushButton(PlayingCaption(false), this);
+    RefreshButton->setObjectName(QStringLiteral("RefreshButton"));
+    auto* closeButton = new QPushButton(QStringLiteral("Beenden"), this);
+    closeButton->setObjectName(QStringLiteral("CloseButton"));
+    Timer1 = new TTimer(RefreshInterval, this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    connect(Timer1, &TTimer::Timeout, this, &TFormProtokoll::Refresh);
+    connect(RefreshButton, &QPushButton::clicked, this, &TFormProtokoll::CoolBtn2Click);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(filterCaption);
+    top->addWidget(FilterLabel, 1);
+    auto* chartColumn = new QVBoxLayout;
+    chartColumn->addWidget(chartCaption);
+    chartColumn->addWidget(PortChart, 1);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(FlowGrid);
+    middle->addLayout(chartColumn, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(RefreshButton);
+    buttons->addStretch(1);
+    buttons->addWidget(closeButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(middle, 1);
+    layout->addLayout(buttons);
+}
+
+void TFormProtokoll::SetFilterAddress(const std::string& address)
+{
+    Filter = address;
+    FilterLabel->setText(TUserGridModel::Text(address));
+}
+
+bool TFormProtokoll::AutoRefresh() const
+{
+    return Timer1->Enabled();
+}
+
+void TFormProtokoll::SetAutoRefresh(bool on)
+{
+    Timer1->SetEnabled(on);
+    RefreshButton->setText(PlayingCaption(on));
+}
+
+void TFormProtokoll::CoolBtn2Click()
+{
+    SetAutoRefresh(!AutoRefresh());
+}
+
+void TFormProtokoll::ClearGrid()
+{
+    Model->Clear();
+}
+
+void TFormProtokoll::Present()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFormProtokoll::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Refresh();
+}
+
+void TFormProtokoll::closeEvent(QCloseEvent* event)
+{
+    SetAutoRefresh(false);
+    event->accept();
+}
+
+void TFormProtokoll::Refresh()
+{
+    const std::size_t entries = Daten.FlowLogTraffic.size();
+    std::vector<TFlowLogRow> rows;
+    std::fill(PortTotals.begin(), PortTotals.end(), 0);
+    try {
+        for (std::size_t k = 0; k < entries; ++k) {
+            const std::size_t e = entries - 1 - k;
+            const std::string& src = Daten.FlowLogSrcIP[e];
+            const std::string& dst = Daten.FlowLogDstIP[e];
+            if (!Filter.empty() && src != Filter && dst != Filter)
+                continue;
+            TFlowLogRow& row = rows.emplace_back();
+            row.SrcIP = TUserGridModel::Text(src);
+            row.SrcPort = TUserGridModel::Text(Daten.FlowLogSrcPort[e]);
+            row.DstIP = TUserGridModel::Text(dst);
+            row.DstPort = TUserGridModel::Text(Daten.FlowLogDstPort[e]);
+            const double octets = StrToFloat(Daten.FlowLogTraffic[e]);
+            if (octets > 0)
+                row.Traffic = QString::number(octets / 1024, 'f', 2) + QStringLiteral(" kB");
+            row.SrcLocal = Daten.IsLocalAddress(src);
+            row.DstLocal = Daten.IsLocalAddress(dst);
+            // Per port of the remote side: octets of local addresses (or of the one in
+            // the filter), 64-bit so a large flow is charted rather than an error.
+            if (row.SrcLocal && (Filter.empty() || Filter == src))
+                PortTotals[PortSlot(Daten.FlowLogDstPort[e])] += StrToInt64(Daten.FlowLogTraffic[e]);
+            if (row.DstLocal && (Filter.empty() || Filter == dst))
+                PortTotals[PortSlot(Daten.FlowLogSrcPort[e])] += StrToInt64(Daten.FlowLogTraffic[e]);
+        }
+    } catch (const EVexalError& error) {
+        Model->SetRows(std::move(rows), entries);
+        PortChart->Clear();
+        if (error.what() != LastError) {
+            LastError = error.what();
+            Errors.Report(QString::fromUtf8(error.what()));
+        }
+        return;
+    }
+    LastError.clear();
+    Model->SetRows(std::move(rows), entries);
+
+    std::vector<TBar> bars;
+    for (std::size_t port = 0; port < PortSlots; ++port) {
+        const std::int64_t total = PortTotals[port];
+        if (total > MegaByte)
+            bars.push_back({static_cast<double>(total / KiloByte), QString::number(port), QColor(Qt::red)});
+        else if (total > KiloByte)
+            bars.push_back({static_cast<double>(total / KiloByte), QString::number(port), QColor(Qt::blue)});
+    }
+    PortChart->SetBars(std::move(bars));
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "TFlowLogModel.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QTableView;
+class TBarChart;
+class TDaten;
+class TErrorReport;
+class TTimer;
+
+// The log window: the last flows, newest first, for everyone or for one address,
+// and the kilobytes of the listed flows per port of the remote side. Created once,
+// closing only hides it.
+class TFormProtokoll : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int RefreshInterval = 500;
+    // One total per port number 0 to 65535.
+    static constexpr std::size_t PortSlots = 65536;
+
+    TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* parent = nullptr);
+
+    const std::string& FilterAddress() const { return Filter; }
+    void SetFilterAddress(const std::string& address);
+    bool AutoRefresh() const;
+    void SetAutoRefresh(bool on);
+    void ClearGrid();
+    // Shows the window and brings it to the front; a hidden window refreshes at once.
+    void Present();
+
+    // The refresh of the grid and the chart (on showing and every 500 ms while playing).
+    void Refresh();
+
+    TFlowLogModel& Grid() const { return *Model; }
+    TBarChart& Chart() const { return *PortChart; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CoolBtn2Click();
+
+    TDaten& Daten;
+    TErrorReport& Errors;
+    std::string Filter;
+    // The last refresh error shown: a damaged entry fails every refresh the same way,
+    // and the user must not get a box twice a second for it.
+    std::string LastError;
+    std::vector<std::int64_t> PortTotals;
+
+    TFlowLogModel* Model = nullptr;
+    QTableView* FlowGrid = nullptr;
+    TBarChart* PortChart = nullptr;
+    QLabel* FilterLabel = nullptr;
+    QPushButton* RefreshButton = nullptr;
+    TTimer* Timer1 = nullptr;
+};
