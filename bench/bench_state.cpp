@@ -68,8 +68,40 @@ void BM_AnnounceKnownClient(benchmark::State& state)
             d, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1", count, Noon));
     }
 }
+
+// The whole-table actions of the user list on a large table (rebuilt per iteration,
+// outside the timing).
+void BM_UserAction(benchmark::State& state)
+{
+    const int users = static_cast<int>(state.range(0));
+    const int action = static_cast<int>(state.range(1));
+    for (auto _ : state) {
+        state.PauseTiming();
+        TDaten d = StoreWithUsers(users);
+        for (int i = 0; i < users; i += 2)
+            d.UserDL[i] = "100";  // every second user is below 100 kB
+        std::vector<std::string> selected;
+        for (int i = 0; i < users; i += 3)
+            selected.push_back(d.UserIP[i]);
+        state.ResumeTiming();
+        switch (action) {
+        case 0: d.RemoveLowTrafficUsers(100 * 1024); break;
+        case 1: d.ResetUserTotals(); break;
+        case 2: d.ClearUsers(); break;
+        default: d.RemoveUsersWithAddress(selected); break;
+        }
+        benchmark::DoNotOptimize(d.UserIP.IndexOf("10.0.0.8"));  // includes rebuilding the index
+    }
+}
 }
 
+BENCHMARK(BM_UserAction)
+    ->ArgNames({"users", "action"})  // 0 below 100 kB, 1 reset totals, 2 remove all, 3 remove a third selected
+    ->Args({65000, 0})
+    ->Args({65000, 1})
+    ->Args({65000, 2})
+    ->Args({65000, 3})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveState)->Arg(1000)->Arg(65000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadState)->Arg(1000)->Arg(65000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnnounceKnownClient)->Arg(10)->Arg(65000)->Unit(benchmark::kNanosecond);

@@ -1,6 +1,8 @@
 // Cost of one display tick of the main window (grids, charts, statuses) with 1,000,
 // 10,000 and 65,000 users and 100 routers, as a share of the 750 ms period.
 #include "TDaten.h"
+#include "TErrorReport.h"
+#include "TFormProtokoll.h"
 #include "TMainForm.h"
 #include "TTimer.h"
 #include "TextForms.h"
@@ -64,6 +66,31 @@ void BM_DisplayTick(benchmark::State& state)
 }
 }
 
+// One refresh of the log window: 150 flows and the 65,536 port totals, as a share
+// of its 500 ms period while "Playing ...".
+void BM_LogRefresh(benchmark::State& state)
+{
+    TDaten d;
+    d.LocalSubnets = {"10"};
+    TErrorReport errors(nullptr);
+    TFormProtokoll log(d, errors);
+    for (int i = 0; i < 150; ++i) {
+        d.FlowLogSrcIP.Append(i % 2 ? "10.0.0." + std::to_string(i) : "93.184.216.34");
+        d.FlowLogDstIP.Append(i % 2 ? "93.184.216.34" : "10.0.0." + std::to_string(i));
+        d.FlowLogSrcPort.Append(std::to_string(1000 + i * 37));
+        d.FlowLogDstPort.Append(std::to_string(443 + i * 11));
+        d.FlowLogTraffic.Append(std::to_string(1500 * (i + 1) * (i + 1)));
+    }
+    log.show();
+    for (auto _ : state) {
+        log.Refresh();
+        QApplication::processEvents();
+    }
+    state.counters["percent_of_500ms"] = benchmark::Counter(static_cast<double>(state.iterations()) * 500e-3 / 100.0,
+                                                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(BM_LogRefresh)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_DisplayTick)->Arg(1000)->Arg(10000)->Arg(65000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)

@@ -3,6 +3,9 @@
 #include "TStateFile.h"
 #include "TextForms.h"
 
+#include <algorithm>
+#include <unordered_set>
+
 TDaten::TDaten() = default;
 
 namespace {
@@ -115,6 +118,28 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
         throw;
     }
     finish();
+}
+
+void TDaten::RemoveUsersWithAddress(const std::vector<std::string>& addresses)
+{
+    const std::unordered_set<std::string_view> doomed(addresses.begin(), addresses.end());
+    RemoveUsersWhere([&](std::size_t row) { return doomed.contains(UserIP[row]); });
+}
+
+void TDaten::RemoveLowTrafficUsers(std::int64_t threshold)
+{
+    RemoveUsersWhere([&](std::size_t row) {
+        std::int64_t total = 0;
+        if (__builtin_add_overflow(StrToInt64(UserDL[row]), StrToInt64(UserUL[row]), &total))
+            return false;  // beyond any threshold
+        return total < threshold;
+    });
+}
+
+void TDaten::ResetUserTotals()
+{
+    std::fill(UserDL.begin(), UserDL.end(), std::string("0"));
+    std::fill(UserUL.begin(), UserUL.end(), std::string("0"));
 }
 
 int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now)

@@ -105,6 +105,15 @@ public:
     };
     void AppendUser(TUserRow row);
 
+    // Removes every user whose address is one of these (the removal of selected rows).
+    void RemoveUsersWithAddress(const std::vector<std::string>& addresses);
+    // Removes every user whose download and upload totals add up to less than
+    // `threshold` bytes, in store order. A damaged total raises EConvertError there;
+    // the users removed before it stay removed.
+    void RemoveLowTrafficUsers(std::int64_t threshold);
+    // Sets every user's download and upload totals to "0"; interval counters stay.
+    void ResetUserTotals();
+
     // Appends a router row for a sender seen for the first time; returns its index.
     int AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now);
 

@@ -640,21 +640,13 @@ void TMainForm::DieseIPentfernen1Click()
     for (int row : SelectedUserRows())
         if (static_cast<std::size_t>(row) < UserModel->Rows().size())
             addresses.push_back(UserModel->Rows()[static_cast<std::size_t>(row)].IP);
-    Daten.RemoveUsersWhere([&](std::size_t user) {
-        return std::find(addresses.begin(), addresses.end(), Daten.UserIP[user]) != addresses.end();
-    });
+    Daten.RemoveUsersWithAddress(addresses);
 }
 
 void TMainForm::IPsentfernenmit100kB1Click()
 {
-    constexpr std::int64_t Threshold = 100 * 1024;
     try {
-        Daten.RemoveUsersWhere([this](std::size_t user) {
-            std::int64_t total = 0;
-            if (__builtin_add_overflow(StrToInt64(Daten.UserDL[user]), StrToInt64(Daten.UserUL[user]), &total))
-                return false;  // far above the threshold
-            return total < Threshold;
-        });
+        Daten.RemoveLowTrafficUsers(100 * 1024);
     } catch (const EVexalError& error) {
         // Only a damaged counter gets here; the users removed before it stay removed.
         Errors->Report(QString::fromUtf8(error.what()));
@@ -666,8 +658,7 @@ void TMainForm::IPsentfernenmit100kB1Click()
 
 void TMainForm::IPTrafficCounterauf0setzen1Click()
 {
-    std::fill(Daten.UserDL.begin(), Daten.UserDL.end(), std::string("0"));
-    std::fill(Daten.UserUL.begin(), Daten.UserUL.end(), std::string("0"));
+    Daten.ResetUserTotals();
     QMessageBox::information(this, MessageTitle, QStringLiteral("Traffic wurde auf 0 zurückgesetzt!"));
 }
 
