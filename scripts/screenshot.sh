@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the running main window with live demo traffic, under Xvfb:
-# scripts/screenshot.sh [output.png]. Needs a build (scripts/build.sh) and the
-# packages of scripts/setup.sh (xvfb, imagemagick).
+# Takes screenshots of the running program with live demo traffic, under Xvfb: the
+# main window, the log window opened by a double click on a user, the filter dialog
+# and the settings dialog. scripts/screenshot.sh [folder] (default docs/). Needs a
+# build (scripts/build.sh) and the packages of scripts/setup.sh (xvfb, imagemagick,
+# xdotool).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=$(realpath -m "${1:-$root/docs/main-window.png}")
+out=$(realpath -m "${1:-$root/docs}")
+mkdir -p "$out"
 work=$(mktemp -d)
 trap 'kill $app $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 
@@ -30,6 +33,18 @@ app=$!
 sleep 2
 python3 "$root/scripts/demo-traffic.py" 6
 sleep 1
-# The window opens centred on the 1280 x 800 screen.
-DISPLAY=$display /usr/bin/import -window root -crop 1038x713+121+43 +repage "$out"
-echo "$out"
+export DISPLAY=$display
+# The main window opens centred on the 1280 x 800 screen, at 121,43.
+click() { xdotool mousemove $((121 + $1)) $((43 + $2)) click --repeat "${3:-1}" --delay 80 1; sleep 1; }
+shoot() { /usr/bin/import -window "$(xdotool search --name "$1" | tail -n 1)" "$out/$2"; echo "$out/$2"; }
+/usr/bin/import -window root -crop 1038x713+121+43 +repage "$out/main-window.png"
+echo "$out/main-window.png"
+click 405 690                      # "Protokoll": the last 150 flows
+shoot '^Protokoll$' log-window.png
+xdotool key --window "$(xdotool search --name '^Protokoll$' | tail -n 1)" Escape || true
+click 85 690                       # "Netzwerk Konf."
+shoot '^Filter$' filter-dialog.png
+xdotool key Escape; sleep 0.5
+click 245 690                      # "Einstellungen"
+shoot '^Einstellungen$' settings-dialog.png
+xdotool key Escape

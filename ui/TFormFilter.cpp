@@ -129,7 +129,9 @@ TFormFilter::TFormFilter(TDaten& daten, QWidget* parent) : QDialog(parent), Date
 
     auto* diagram = new QGroupBox(QStringLiteral("Arbeitsdiagramm"));
     auto* diagramLayout = new QVBoxLayout(diagram);
-    diagramLayout->addWidget(new TWorkDiagram);
+    auto* drawing = new TWorkDiagram;
+    drawing->setMinimumSize(300, 210);
+    diagramLayout->addWidget(drawing);
 
     auto* save = new QPushButton(QStringLiteral("Speichern"));
     save->setObjectName(QStringLiteral("SaveButton"));
