@@ -83,13 +83,22 @@ void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
         if (flow.SrcUser >= 0) {
             Prefetch(&daten.UserUL[flow.SrcUser]);
             Prefetch(&daten.UserCUL[flow.SrcUser]);
+            Prefetch(&daten.UserCPort[flow.SrcUser]);
             Prefetch(&daten.UserLastTime[flow.SrcUser]);
         }
         if (flow.DstUser >= 0) {
             Prefetch(&daten.UserDL[flow.DstUser]);
             Prefetch(&daten.UserCDL[flow.DstUser]);
+            Prefetch(&daten.UserCPort[flow.DstUser]);
             Prefetch(&daten.UserLastTime[flow.DstUser]);
         }
+    }
+    // Each client's port list keeps its entries in a block of their own.
+    for (const TLookedUpFlow& flow : flows) {
+        if (flow.SrcUser >= 0)
+            daten.UserCPort[flow.SrcUser].Prefetch();
+        if (flow.DstUser >= 0)
+            daten.UserCPort[flow.DstUser].Prefetch();
     }
 }
 
@@ -110,6 +119,7 @@ void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const st
         if (flow.SrcUser >= 0) {
             AddToCounter(daten.UserUL[flow.SrcUser], record.Octets);
             AddToCounter(daten.UserCUL[flow.SrcUser], record.Octets);
+            daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
             daten.UserLastTime[flow.SrcUser] = stampNow;
         }
     }
@@ -119,6 +129,7 @@ void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const st
         if (flow.DstUser >= 0) {
             AddToCounter(daten.UserDL[flow.DstUser], record.Octets);
             AddToCounter(daten.UserCDL[flow.DstUser], record.Octets);
+            daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
             daten.UserLastTime[flow.DstUser] = stampNow;
         }
     }

@@ -71,8 +71,10 @@ void TDaten::RemoveUser(int index)
         return;
     const auto at = static_cast<std::ptrdiff_t>(index);
     UserIP.Delete(static_cast<std::size_t>(index));
-    for (std::vector<std::string>* column : {&UserDL, &UserUL, &UserCDL, &UserCUL, &UserCPort, &UserLastTime,
-                                             &UserMAC, &UserName, &UserStatus, &UserMACTime, &UserDevice})
+    for (std::vector<std::string>* column : {&UserDL, &UserUL, &UserCDL, &UserCUL})
+        column->erase(column->begin() + at);
+    UserCPort.erase(UserCPort.begin() + at);
+    for (std::vector<std::string>* column : {&UserLastTime, &UserMAC, &UserName, &UserStatus, &UserMACTime, &UserDevice})
         column->erase(column->begin() + at);
 }
 
@@ -80,14 +82,15 @@ void TDaten::ClearUsers()
 {
     UserIP.Clear();
     for (std::vector<std::string>* column : {&UserMAC, &UserLastTime, &UserName, &UserDL, &UserUL, &UserCDL,
-                                             &UserCUL, &UserCPort, &UserStatus, &UserMACTime, &UserDevice})
+                                             &UserCUL, &UserStatus, &UserMACTime, &UserDevice})
         column->clear();
+    UserCPort.clear();
 }
 
 void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
 {
     std::vector<std::string>* const columns[] = {&UserMAC, &UserName, &UserDL, &UserUL, &UserCDL, &UserCUL,
-                                                 &UserCPort, &UserStatus, &UserMACTime, &UserLastTime, &UserDevice};
+                                                 &UserStatus, &UserMACTime, &UserLastTime, &UserDevice};
     const std::size_t count = UserIP.size();
     std::size_t kept = 0;
     auto keep = [&](std::size_t row) {
@@ -95,6 +98,7 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
             UserIP.Items[kept] = std::move(UserIP.Items[row]);
             for (std::vector<std::string>* column : columns)
                 (*column)[kept] = std::move((*column)[row]);
+            UserCPort[kept] = std::move(UserCPort[row]);
         }
         ++kept;
     };
@@ -104,6 +108,7 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
         UserIP.Items.resize(kept);
         for (std::vector<std::string>* column : columns)
             column->resize(kept);
+        UserCPort.resize(kept);
         UserIP.IndexStale = true;
     };
     std::size_t row = 0;

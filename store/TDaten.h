@@ -40,7 +40,9 @@ public:
     std::vector<std::string> UserUL;
     std::vector<std::string> UserCDL;
     std::vector<std::string> UserCUL;
-    std::vector<std::string> UserCPort;
+    // Interval octets per remote port (kept with the interval counters, cleared with
+    // them after each export; the detailed export writes them).
+    std::vector<TPortList> UserCPort;
     std::vector<std::string> UserStatus;
     std::vector<std::string> UserMACTime;
     std::vector<std::string> UserLastTime;
@@ -100,8 +102,9 @@ public:
     void RemoveUsersWhere(const std::function<bool(std::size_t)>& remove);
     // Appends a row with every column given (the state file loader).
     struct TUserRow {
-        std::string IP, MAC, Name = "-", DL = "0", UL = "0", CDL = "0", CUL = "0", CPort, Status = "0",
-                              MACTime = "0", LastTime = "0", Device;
+        std::string IP, MAC, Name = "-", DL = "0", UL = "0", CDL = "0", CUL = "0";
+        TPortList CPort;
+        std::string Status = "0", MACTime = "0", LastTime = "0", Device;
     };
     void AppendUser(TUserRow row);
 

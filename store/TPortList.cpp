@@ -8,12 +8,29 @@
 
 void TPortList::Add(std::int32_t port, std::int64_t octets)
 {
-    const auto [found, inserted] = Position.try_emplace(port, static_cast<std::uint32_t>(Items.size()));
-    if (inserted) {
-        Items.push_back({port, octets});
-        return;
+    TPortEntry* entry = nullptr;
+    if (Items.size() <= ScanLimit) {
+        for (TPortEntry& candidate : Items)
+            if (candidate.Port == port) {
+                entry = &candidate;
+                break;
+            }
+        if (!entry) {
+            Items.push_back({port, octets});
+            if (Items.size() > ScanLimit)
+                for (std::uint32_t i = 0; i < Items.size(); ++i)
+                    Position.emplace(Items[i].Port, i);
+            return;
+        }
+    } else {
+        const auto [found, inserted] = Position.try_emplace(port, static_cast<std::uint32_t>(Items.size()));
+        if (inserted) {
+            Items.push_back({port, octets});
+            return;
+        }
+        entry = &Items[found->second];
     }
-    std::int64_t& sum = Items[found->second].Octets;
+    std::int64_t& sum = entry->Octets;
     std::int64_t grown = 0;
     if (__builtin_add_overflow(sum, octets, &grown))
         throw ERangeError("Portzählerüberlauf auf Port " + IntToStr(port));

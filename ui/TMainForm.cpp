@@ -569,7 +569,7 @@ void TMainForm::ShowUsers(const TLocalTime& now)
             row.CDLIsZero = d.UserCDL[i] == "0";
             row.IP = ip;
             row.MAC = d.UserMAC[i];
-            row.CPort = d.UserCPort.at(i);
+            row.CPort = d.UserCPort.at(i).ToText();
             row.Device = d.UserDevice.at(i);
             row.Name = d.UserName.at(i);
             row.Online = online;

@@ -58,6 +58,9 @@ TEST_F(FlowAccountingTest, FlowBetweenTwoLocalClientsIsUploadOfOneAndDownloadOfT
     EXPECT_EQ(d.RouterPortTrafficDL[0].ToText(), "40000:1000");
     EXPECT_EQ(d.UserLastTime[User("192.168.1.2")], StampText(Noon));
     EXPECT_EQ(d.UserLastTime[User("192.168.1.3")], StampText(Noon));
+    // Each client's interval octets per remote port, for the detailed export.
+    EXPECT_EQ(d.UserCPort[User("192.168.1.2")].ToText(), "22:1000");
+    EXPECT_EQ(d.UserCPort[User("192.168.1.3")].ToText(), "40000:1000");
 }
 
 TEST_F(FlowAccountingTest, WhichSideIsChargedDependsOnlyOnTheLocalLists)

@@ -106,7 +106,7 @@ TEST(TDaten, AddUserWritesACompleteRow)
     EXPECT_EQ(d.UserUL[0], "0");
     EXPECT_EQ(d.UserCDL[0], "0");
     EXPECT_EQ(d.UserCUL[0], "0");
-    EXPECT_EQ(d.UserCPort[0], "");
+    EXPECT_TRUE(d.UserCPort[0].Empty());
     EXPECT_EQ(d.UserStatus[0], "1");
     EXPECT_EQ(d.UserMACTime[0], StampText(Noon));
     EXPECT_EQ(d.UserLastTime[0], "0");

@@ -94,7 +94,7 @@ TEST(TStateFile, SaveAndLoadRestoreWhatTheFileCarries)
         EXPECT_EQ(loaded.UserLastTime[k], "0");
         EXPECT_EQ(loaded.UserCDL[k], "0");
         EXPECT_EQ(loaded.UserCUL[k], "0");
-        EXPECT_EQ(loaded.UserCPort[k], "");
+        EXPECT_TRUE(loaded.UserCPort[k].Empty());
         EXPECT_EQ(loaded.UserStatus[k], "0");
         EXPECT_EQ(loaded.UserMACTime[k], "0");
     }

@@ -1,0 +1,39 @@
+-- Example schema for the Vexal Capture database export. The program does not create
+-- these tables; create them once in the database named in "Einstellungen" (for
+-- example: mariadb -u root vexal < docs/schema.sql). InnoDB is needed: akteth and
+-- aktrouter are rewritten inside one transaction each, so readers never see them
+-- empty or half filled, and traffic rows are committed before the counters reset.
+
+-- History: one row per active local user and export run, with the octets of the
+-- period. In the detailed export (the default) porttraffic holds the same octets per
+-- remote port as "port:octets" entries joined by ","; in the packed export it is empty.
+CREATE TABLE IF NOT EXISTS traffic (
+    id          BIGINT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY,
+    zeit        TIME NOT NULL,              -- server time of the run
+    datum       DATE NOT NULL,              -- server date of the run
+    device      VARCHAR(64)  NOT NULL,      -- interface of the client ("eth1")
+    uloktets    BIGINT NOT NULL,            -- octets sent in the period
+    dloktets    BIGINT NOT NULL,            -- octets received in the period
+    porttraffic MEDIUMTEXT   NOT NULL,
+    mac         VARCHAR(64)  NOT NULL,      -- as the router announces it
+    ip          VARCHAR(64)  NOT NULL,
+    KEY by_day (datum, ip)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Snapshot of the users at the last run (hidden addresses left out).
+CREATE TABLE IF NOT EXISTS akteth (
+    name        VARCHAR(255) NOT NULL,      -- from the MAC name list, "-" until named
+    ip          VARCHAR(64)  NOT NULL,
+    mac         VARCHAR(64)  NOT NULL,
+    status      VARCHAR(4)   NOT NULL,      -- "1" online, "0" offline
+    lasttraffic BIGINT NOT NULL,            -- age of the last flow in 1/75,000 day (1.152 s)
+    KEY by_ip (ip)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Snapshot of the routers at the last run.
+CREATE TABLE IF NOT EXISTS aktrouter (
+    ip          VARCHAR(64)  NOT NULL,
+    flowsequenz VARCHAR(20)  NOT NULL,      -- last flow sequence
+    lastflow    VARCHAR(8)   NOT NULL,      -- time of day of the last new sequence
+    ploss       BIGINT NOT NULL             -- flows lost since first contact
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

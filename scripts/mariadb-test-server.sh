@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# A throwaway MariaDB server for the tests: its own data directory, a free loopback
+# port, the schema of docs/schema.sql in the database "vexal" and a user with a
+# password for 127.0.0.1.
+#   mariadb-test-server.sh start DIR   starts it and writes DIR/connection (port etc.)
+#   mariadb-test-server.sh stop DIR    stops it and removes DIR
+set -euo pipefail
+action=$1
+dir=$2
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+case "$action" in
+start)
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    # The socket path must stay short, so the server's files live under /tmp.
+    run=$(mktemp -d /tmp/vexal-mdb.XXXXXX)
+    echo "$run" > "$dir/rundir"
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    mariadb-install-db --no-defaults --datadir="$run/data" --user=root \
+        --auth-root-authentication-method=socket --skip-test-db --skip-name-resolve > "$run/install.log" 2>&1
+    mariadbd --no-defaults --user=root --datadir="$run/data" --socket="$run/sock" --port="$port" \
+        --bind-address=127.0.0.1 --skip-name-resolve --pid-file="$run/pid" --log-error="$run/error.log" \
+        --innodb-buffer-pool-size=64M --max-allowed-packet=64M > /dev/null 2>&1 &
+    for _ in $(seq 1 100); do
+        if mariadb --no-defaults --socket="$run/sock" -uroot -e 'SELECT 1' > /dev/null 2>&1; then
+            break
+        fi
+        sleep 0.1
+    done
+    mariadb --no-defaults --socket="$run/sock" -uroot <<SQL
+CREATE DATABASE vexal CHARACTER SET utf8mb4;
+CREATE USER 'vexal'@'127.0.0.1' IDENTIFIED BY 'kzq-test';
+GRANT ALL ON vexal.* TO 'vexal'@'127.0.0.1';
+SQL
+    mariadb --no-defaults --socket="$run/sock" -uroot vexal < "$root/docs/schema.sql"
+    printf 'host=127.0.0.1\nport=%s\nuser=vexal\npassword=kzq-test\ndatabase=vexal\nsocket=%s\n' \
+        "$port" "$run/sock" > "$dir/connection"
+    echo "MariaDB für die Tests auf 127.0.0.1:$port"
+    ;;
+stop)
+    if [ -f "$dir/rundir" ]; then
+        run=$(cat "$dir/rundir")
+        if [ -f "$run/pid" ]; then
+            pid=$(cat "$run/pid")
+            kill -TERM "$pid" 2>/dev/null || true
+            for _ in $(seq 1 100); do
+                kill -0 "$pid" 2>/dev/null || break
+                sleep 0.1
+            done
+        fi
+        rm -rf "$run"
+    fi
+    rm -rf "$dir"
+    ;;
+*)
+    echo "usage: $0 start|stop DIR" >&2
+    exit 2
+    ;;
+esac
