@@ -8,33 +8,51 @@
 
 void TPortList::Add(std::int32_t port, std::int64_t octets)
 {
-    TPortEntry* entry = nullptr;
-    if (Items.size() <= ScanLimit) {
-        for (TPortEntry& candidate : Items)
-            if (candidate.Port == port) {
-                entry = &candidate;
-                break;
-            }
-        if (!entry) {
-            Items.push_back({port, octets});
-            if (Items.size() > ScanLimit)
-                for (std::uint32_t i = 0; i < Items.size(); ++i)
-                    Position.emplace(Items[i].Port, i);
-            return;
+    TPortEntry* entry = Find(port);
+    if (!entry) {
+        Items.push_back({port, octets});
+        if (Items.size() > ScanLimit) {
+            if (Items.size() == ScanLimit + 1)
+                Reindex();
+            else
+                Position.emplace(port, static_cast<std::uint32_t>(Items.size() - 1));
         }
-    } else {
-        const auto [found, inserted] = Position.try_emplace(port, static_cast<std::uint32_t>(Items.size()));
-        if (inserted) {
-            Items.push_back({port, octets});
-            return;
-        }
-        entry = &Items[found->second];
+        return;
     }
     std::int64_t& sum = entry->Octets;
     std::int64_t grown = 0;
     if (__builtin_add_overflow(sum, octets, &grown))
         throw ERangeError("Portzählerüberlauf auf Port " + IntToStr(port));
     sum = grown;
+}
+
+TPortEntry* TPortList::Find(std::int32_t port)
+{
+    if (Items.size() <= ScanLimit) {
+        for (TPortEntry& entry : Items)
+            if (entry.Port == port)
+                return &entry;
+        return nullptr;
+    }
+    const auto found = Position.find(port);
+    return found == Position.end() ? nullptr : &Items[found->second];
+}
+
+void TPortList::Reindex()
+{
+    Position.clear();
+    if (Items.size() > ScanLimit)
+        for (std::uint32_t i = 0; i < Items.size(); ++i)
+            Position.emplace(Items[i].Port, i);
+}
+
+void TPortList::Subtract(const TPortList& taken)
+{
+    for (const TPortEntry& entry : taken.Items)
+        if (TPortEntry* own = Find(entry.Port))
+            own->Octets = own->Octets > entry.Octets ? own->Octets - entry.Octets : 0;
+    std::erase_if(Items, [](const TPortEntry& entry) { return entry.Octets <= 0; });
+    Reindex();
 }
 
 void TPortList::Clear()

@@ -22,6 +22,9 @@ public:
     // A sum beyond the 64-bit range raises ERangeError and changes nothing.
     void Add(std::int32_t port, std::int64_t octets);
     void Clear();
+    // Takes the octets of `taken` off the same ports (at most down to zero) and drops
+    // the entries left empty; the order of the others stays.
+    void Subtract(const TPortList& taken);
 
     bool Empty() const { return Items.empty(); }
     std::size_t Count() const { return Items.size(); }
@@ -35,6 +38,9 @@ public:
     static TPortList FromText(std::string_view text);
 
 private:
+    TPortEntry* Find(std::int32_t port);
+    void Reindex();
+
     // Short lists (the usual case: a client talks to a handful of remote ports) are
     // searched in place, which touches one block of memory; longer ones get an index.
     static constexpr std::size_t ScanLimit = 16;

@@ -5,7 +5,11 @@
 #include "StatusIcons.h"
 #include "TBarChart.h"
 #include "TDaten.h"
+#include "ExportJob.h"
+#include "NameList.h"
+#include "TDatabaseExport.h"
 #include "TErrorReport.h"
+#include "TNameImport.h"
 #include "TFormEinstellungen.h"
 #include "TFormFilter.h"
 #include "TFormProtokoll.h"
@@ -127,6 +131,8 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
     MemoRefresh = makeTimer("MemoRefresh", 50, nullptr, true);
 
     Errors = new TErrorReport(this);
+    Export = new TDatabaseExport(this);
+    Import = new TNameImport(this);
     UserModel = new TUserGridModel(this);
     RouterModel = new TRouterGridModel(this);
     DiagModel = new QStandardItemModel(60, 2, this);
@@ -440,14 +446,59 @@ void TMainForm::TimerSaveTimer()
 
 void TMainForm::TimerGetNameTimer()
 {
-    // The name import itself comes with the HTTP client; the period is already kept.
     ProgressBar2->setValue(0);
+    if (Daten.HttpUrl.empty() || Import->Busy())
+        return;
+    HttpFlag->show();
+    Import->Start(Daten.HttpUrl, Daten.HttpUser, Daten.HttpPassword, [this](const TNameImport::TResult& result) {
+        // The names are matched when the whole list is there, against the users of now.
+        Guard([&] {
+            if (result.Ok && !ApplyNameList(Daten, std::string_view(result.Body.constData(), result.Body.size())))
+                Label2->setText(QStringLiteral("Zugriff verweigert!"));
+        });
+        HttpFlag->hide();
+        emit NamesImported();
+    });
 }
 
 void TMainForm::TimerMySQLExportTimer()
 {
-    // The export itself comes with the database client; the period is already kept.
+    // The next period starts when this run has ended, not when it started.
+    TimerMySQLExport->SetEnabled(false);
     ProgressBar3->setValue(0);
+    MySqlFlag->show();
+    auto finish = [this] {
+        MySqlFlag->hide();
+        TimerMySQLExport->SetEnabled(true);
+        emit ExportFinished();
+    };
+    if (!Daten.ExportEnabled) {
+        finish();
+        return;
+    }
+    TExportJob job;
+    try {
+        job = BuildExportJob(Daten, Clock());
+    } catch (const std::exception& error) {
+        Label2->setText(QStringLiteral("mySQL Export: %1").arg(QString::fromUtf8(error.what())));
+        finish();
+        return;
+    }
+    // The rows go to the server on the export's own thread; the window keeps counting.
+    Export->Start(std::move(job), [this, finish](const TExportJob& done, const TExportResult& result) {
+        Guard([&] {
+            if (!result.Connected) {
+                Label2->setText(QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!"));
+                return;
+            }
+            // Interval counters go down only by what the database has committed.
+            if (result.TrafficCommitted)
+                TakeExportedTraffic(Daten, done.Traffic);
+            if (!result.Complete)
+                Label2->setText(QStringLiteral("mySQL Export fehlgeschlagen: %1").arg(result.Error));
+        });
+        finish();
+    });
 }
 
 void TMainForm::TimerShowingTimer()

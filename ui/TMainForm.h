@@ -20,6 +20,8 @@ class QStandardItemModel;
 class QTableView;
 class TBarChart;
 class TDaten;
+class TDatabaseExport;
+class TNameImport;
 class TErrorReport;
 class TFormEinstellungen;
 class TFormFilter;
@@ -76,6 +78,8 @@ public:
     TRouterGridModel& RouterGrid() const { return *RouterModel; }
     QStandardItemModel& DiagGrid() const { return *DiagModel; }
     TErrorReport& ErrorReport() const { return *Errors; }
+    TDatabaseExport& DatabaseExport() const { return *Export; }
+    TNameImport& NameImport() const { return *Import; }
     TFormProtokoll& FormProtokoll() const { return *Protokoll; }
     TFormFilter& FormFilter() const { return *Filter; }
     TFormEinstellungen& FormEinstellungen() const { return *Einstellungen; }
@@ -85,6 +89,9 @@ public:
 signals:
     // After a tick has redrawn everything (tests and benchmarks wait on it).
     void Refreshed();
+    // After an export run or a name import has ended.
+    void ExportFinished();
+    void NamesImported();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -150,6 +157,8 @@ private:
     TRouterGridModel* RouterModel = nullptr;
     QStandardItemModel* DiagModel = nullptr;
     TErrorReport* Errors = nullptr;
+    TDatabaseExport* Export = nullptr;
+    TNameImport* Import = nullptr;
 
     // The memos show the last datagram; under load they are redrawn at most every
     // 50 ms, as nobody reads faster and a text layout per datagram would cost more

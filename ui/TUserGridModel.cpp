@@ -1,6 +1,7 @@
 #include "TUserGridModel.h"
 
 #include "StatusIcons.h"
+#include "StoreText.h"
 #include "TextForms.h"
 
 #include <QFont>
@@ -66,11 +67,7 @@ QColor TUserGridModel::BandText(int band)
 
 QString TUserGridModel::Text(const std::string& bytes)
 {
-    // Store texts are bytes: names from the name list may be UTF-8 or Latin-1.
-    const QString utf8 = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    if (!utf8.contains(QChar::ReplacementCharacter))
-        return utf8;
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return FromStoreText(bytes);
 }
 
 int TUserGridModel::rowCount(const QModelIndex& parent) const

@@ -1,0 +1,67 @@
+#include "ExportJob.h"
+
+#include "Errors.h"
+#include "TDaten.h"
+#include "TextForms.h"
+
+#include <cmath>
+
+TExportJob BuildExportJob(const TDaten& d, const TLocalTime& now)
+{
+    TExportJob job;
+    job.Host = d.MySqlHost;
+    job.User = d.MySqlUser;
+    job.Password = d.MySqlPassword;
+    job.Database = d.MySqlDatabase;
+    job.Port = d.MySqlPort;
+    job.Detailed = d.ExportDetailed;
+
+    const std::size_t users = d.UserIP.size();
+    for (std::size_t i = 0; i < users; ++i) {
+        // Download traffic takes part even without a MAC; upload only with one.
+        const bool takesPart = d.UserCDL.at(i) != "0" || (d.UserCUL.at(i) != "0" && !d.UserMAC.at(i).empty());
+        if (!takesPart)
+            continue;
+        TTrafficRow row;
+        row.Device = d.UserDevice.at(i);
+        row.MAC = d.UserMAC[i];
+        row.IP = d.UserIP[i];
+        row.UL = StrToInt64(d.UserCUL[i]);
+        row.DL = StrToInt64(d.UserCDL[i]);
+        row.Ports = d.UserCPort.at(i);
+        row.Insert = d.IsLocalAddress(row.IP);
+        job.Traffic.push_back(std::move(row));
+    }
+    for (std::size_t i = 0; i < users; ++i) {
+        if (d.IsHiddenAddress(d.UserIP[i]))
+            continue;
+        job.Users.push_back({d.UserName.at(i), d.UserIP[i], d.UserMAC.at(i), d.UserStatus.at(i),
+                             std::llround(StampAge(d.UserLastTime.at(i), now))});
+    }
+    for (std::size_t r = 0; r < d.RouterIP.size(); ++r)
+        job.Routers.push_back(
+            {d.RouterIP[r], d.RouterSequenz.at(r), d.RouterTime.at(r), StrToInt64(d.RouterPLoss.at(r))});
+    return job;
+}
+
+namespace {
+// Counters only ever grow between exports, so the result is never negative; should
+// someone have reset them meanwhile, they stay at zero rather than go below.
+void TakeOff(std::string& counter, std::int64_t exported)
+{
+    const std::int64_t now = StrToInt64(counter);
+    AssignInt(counter, now > exported ? now - exported : 0);
+}
+}
+
+void TakeExportedTraffic(TDaten& d, const std::vector<TTrafficRow>& rows)
+{
+    for (const TTrafficRow& row : rows) {
+        const int user = d.UserIP.IndexOf(row.IP);
+        if (user < 0 || d.UserMAC[user] != row.MAC)
+            continue;  // removed or replaced meanwhile: its counters started afresh
+        TakeOff(d.UserCUL[user], row.UL);
+        TakeOff(d.UserCDL[user], row.DL);
+        d.UserCPort[user].Subtract(row.Ports);
+    }
+}

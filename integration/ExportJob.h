@@ -1,0 +1,49 @@
+#pragma once
+
+#include "TPortList.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TDaten;
+struct TLocalTime;
+
+// One user's interval traffic as taken for an export run.
+struct TTrafficRow {
+    std::string Device, MAC, IP;
+    std::int64_t UL = 0, DL = 0;
+    TPortList Ports;
+    // Local clients get a traffic row; the interval traffic of others is dropped.
+    bool Insert = false;
+};
+
+struct TUserSnapshotRow {
+    std::string Name, IP, MAC, Status;
+    std::int64_t LastTraffic = 0;
+};
+
+struct TRouterSnapshotRow {
+    std::string IP, Sequenz, LastFlow;
+    std::int64_t PLoss = 0;
+};
+
+// Everything one export run writes, copied from the store on the GUI thread, so the
+// database work can run elsewhere while the store goes on counting.
+struct TExportJob {
+    std::string Host, User, Password, Database, Port;
+    bool Detailed = true;
+    std::vector<TTrafficRow> Traffic;
+    std::vector<TUserSnapshotRow> Users;
+    std::vector<TRouterSnapshotRow> Routers;
+};
+
+// Takes a run from the store: the users with interval traffic (download, or upload
+// with a MAC), every user that is not hidden, every router. A damaged value raises
+// EConvertError and the store is left as it was.
+TExportJob BuildExportJob(const TDaten& daten, const TLocalTime& now);
+
+// Once the traffic rows are committed: takes the exported octets off the interval
+// counters and port lists of the same clients (same address and MAC), keeping what
+// was counted meanwhile.
+void TakeExportedTraffic(TDaten& daten, const std::vector<TTrafficRow>& rows);
