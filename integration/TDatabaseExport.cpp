@@ -198,7 +198,7 @@ TExportResult TDatabaseExport::Run(const TExportJob& job, const QString& connect
                               [detailed](const TTrafficRow* row, QVariantList& values) {
                                   values << Q(row->Device) << QVariant::fromValue<qlonglong>(row->UL)
                                          << QVariant::fromValue<qlonglong>(row->DL)
-                                         << (detailed ? QString::fromStdString(row->Ports.ToText()) : QString())
+                                         << Q(detailed ? row->Ports.ToText() : std::string())
                                          << Q(row->MAC) << Q(row->IP);
                               })
             || !run.Commit())

@@ -1,0 +1,299 @@
+#include "ExportJob.h"
+#include "TDatabaseExport.h"
+#include "TDaten.h"
+#include "TextForms.h"
+#include "TempDir.h"
+#include "TestDatabase.h"
+
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTcpServer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+
+class DatabaseExportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Server = TestDatabaseConnection();
+        // A missing server is a failure of the test run, never a silent skip.
+        ASSERT_FALSE(Server.empty()) << "VEXAL_TEST_MYSQL names no connection file; run the tests through ctest";
+        Check = QSqlDatabase::contains(QStringLiteral("check")) ? QSqlDatabase::database(QStringLiteral("check"))
+                                                                 : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("check"));
+        Check.setHostName(QStringLiteral("127.0.0.1"));
+        Check.setPort(std::stoi(Server["port"]));
+        Check.setUserName(QString::fromStdString(Server["user"]));
+        Check.setPassword(QString::fromStdString(Server["password"]));
+        Check.setDatabaseName(QString::fromStdString(Server["database"]));
+        ASSERT_TRUE(Check.isOpen() || Check.open()) << Check.lastError().text().toStdString();
+        // Put back the schema a test may have broken, and start empty.
+        std::ifstream schema(VEXAL_SOURCE_DIR "/docs/schema.sql");
+        std::stringstream text;
+        text << schema.rdbuf();
+        QString withoutComments;
+        for (const QString& line : QString::fromStdString(text.str()).split(QLatin1Char('\n')))
+            if (!line.trimmed().startsWith(QStringLiteral("--")))
+                withoutComments += line + QLatin1Char('\n');
+        for (const QString& statement : withoutComments.split(QLatin1Char(';')))
+            if (!statement.trimmed().isEmpty())
+                Exec(statement);
+        for (const char* table : {"traffic", "akteth", "aktrouter"})
+            Exec(QStringLiteral("delete from %1").arg(QString::fromLatin1(table)));
+
+        D.LocalSubnets = {"192.168.1"};
+        D.MySqlHost = "127.0.0.1";
+        D.MySqlPort = Server["port"];
+        D.MySqlUser = Server["user"];
+        D.MySqlPassword = Server["password"];
+        D.MySqlDatabase = Server["database"];
+        D.ExportEnabled = true;
+    }
+
+    void Exec(const QString& sql)
+    {
+        QSqlQuery query(Check);
+        ASSERT_TRUE(query.exec(sql)) << sql.toStdString() << ": " << query.lastError().text().toStdString();
+    }
+
+    // Rows of a query as text, columns joined by "|".
+    std::vector<std::string> Rows(const QString& sql)
+    {
+        QSqlQuery query(Check);
+        EXPECT_TRUE(query.exec(sql)) << query.lastError().text().toStdString();
+        std::vector<std::string> rows;
+        while (query.next()) {
+            QStringList columns;
+            for (int c = 0; c < query.record().count(); ++c)
+                columns << query.value(c).toString();
+            rows.push_back(columns.join(QLatin1Char('|')).toStdString());
+        }
+        return rows;
+    }
+
+    TExportResult Export()
+    {
+        Job = BuildExportJob(D, Noon);
+        const TExportResult result = TDatabaseExport::Run(Job, QStringLiteral("test-export"));
+        if (result.TrafficCommitted)
+            TakeExportedTraffic(D, Job.Traffic);
+        return result;
+    }
+
+    void AddUser(const char* ip, const char* mac, const char* cul, const char* cdl)
+    {
+        D.AddUser(ip, mac, "eth1", Noon);
+        D.UserCUL.back() = cul;
+        D.UserCDL.back() = cdl;
+    }
+
+    std::map<std::string, std::string> Server;
+    QSqlDatabase Check;
+    TDaten D;
+    TExportJob Job;
+};
+}
+
+TEST_F(DatabaseExportTest, PackedRunWritesTrafficAndSnapshots)
+{
+    D.ExportDetailed = false;
+    D.HideIPs = {"192.168.1.40"};
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1500", "700");
+    AddUser("192.168.1.30", "", "5000", "0");     // upload only and no MAC: takes no part
+    AddUser("192.168.1.31", "", "0", "100");      // download without MAC: takes part
+    AddUser("10.9.9.9", "02:00:00:00:00:09", "7", "8");  // not local: counters dropped, no row
+    AddUser("192.168.1.40", "02:00:00:00:00:40", "1", "2");  // hidden: traffic yes, akteth no
+    AddUser("192.168.1.50", "02:00:00:00:00:50", "0", "0");  // nothing to export
+    D.UserCPort[0].Add(443, 1500);
+    D.UserLastTime[0] = StampText(TLocalTime::FromCivil(2026, 12, 10, 11, 59, 0));
+    D.UserStatus[0] = "1";
+    D.AddRouter("192.168.1.1", 4711, Noon);
+    D.RouterPLoss[0] = "-30";
+
+    const TExportResult result = Export();
+    ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("select device,uloktets,dloktets,porttraffic,mac,ip,datum=curdate() from traffic order by ip")),
+              (std::vector<std::string>{"eth1|1500|700||02:1a:2b:3c:4d:5e|192.168.1.23|1", "eth1|0|100|||192.168.1.31|1",
+                                        "eth1|1|2||02:00:00:00:00:40|192.168.1.40|1"}));
+    EXPECT_EQ(D.UserCUL, (std::vector<std::string>{"0", "5000", "0", "0", "0", "0"}));
+    EXPECT_EQ(D.UserCDL, (std::vector<std::string>{"0", "0", "0", "0", "0", "0"}));
+    EXPECT_TRUE(D.UserCPort[0].Empty());
+    EXPECT_EQ(Rows(QStringLiteral("select name,ip,mac,status,lasttraffic from akteth order by ip")),
+              (std::vector<std::string>{"-|10.9.9.9|02:00:00:00:00:09|1|37500", "-|192.168.1.23|02:1a:2b:3c:4d:5e|1|52",
+                                        "-|192.168.1.30||1|37500", "-|192.168.1.31||1|37500",
+                                        "-|192.168.1.50|02:00:00:00:00:50|1|37500"}));
+    EXPECT_EQ(Rows(QStringLiteral("select ip,flowsequenz,lastflow,ploss from aktrouter")),
+              std::vector<std::string>{"192.168.1.1|4711|12:00:00|-30"});
+
+    // The next run rewrites the snapshots and adds only new traffic.
+    D.UserCDL[0] = "10";
+    ASSERT_TRUE(Export().Complete);
+    EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")), std::vector<std::string>{"4"});
+    EXPECT_EQ(Rows(QStringLiteral("select count(*) from akteth")), std::vector<std::string>{"5"});
+    EXPECT_EQ(Rows(QStringLiteral("select count(*) from aktrouter")), std::vector<std::string>{"1"});
+}
+
+TEST_F(DatabaseExportTest, DetailedRunAddsTrafficPerPort)
+{
+    ASSERT_TRUE(D.ExportDetailed);
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1500", "70000");
+    D.UserCPort[0].Add(443, 60000);
+    D.UserCPort[0].Add(53, 10000);
+    D.UserCPort[0].Add(22, 1500);
+    ASSERT_TRUE(Export().Complete);
+    EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets,porttraffic from traffic")),
+              std::vector<std::string>{"1500|70000|443:60000,53:10000,22:1500"});
+    EXPECT_TRUE(D.UserCPort[0].Empty());
+}
+
+TEST_F(DatabaseExportTest, NoValueCanBreakAStatement)
+{
+    const std::string name = "O'Brien \\ M\xC3\xBCller \"); drop table akteth; --";
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1", "1");
+    D.UserName[0] = name;
+    D.UserDevice[0] = "eth1'\\";
+    ASSERT_TRUE(Export().Complete);
+    QSqlQuery query(Check);
+    ASSERT_TRUE(query.exec(QStringLiteral("select name from akteth")) && query.next());
+    EXPECT_EQ(query.value(0).toString().toStdString(), name);
+    EXPECT_EQ(Rows(QStringLiteral("select device from traffic")), std::vector<std::string>{"eth1'\\"});
+}
+
+TEST_F(DatabaseExportTest, EmptyStoreRunsJustTheDeletes)
+{
+    Exec(QStringLiteral("insert into akteth values ('alt','1.2.3.4','m','1',5)"));
+    Exec(QStringLiteral("insert into aktrouter values ('1.2.3.4','1','00:00:00',0)"));
+    const TExportResult result = Export();
+    ASSERT_TRUE(result.Complete);
+    EXPECT_TRUE(Rows(QStringLiteral("select * from akteth")).empty());
+    EXPECT_TRUE(Rows(QStringLiteral("select * from aktrouter")).empty());
+}
+
+TEST_F(DatabaseExportTest, FailingStatementStopsTheRunAndTheNextRunRecovers)
+{
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "100", "200");
+    Exec(QStringLiteral("insert into aktrouter values ('alt','1','00:00:00',0)"));
+    Exec(QStringLiteral("drop table aktrouter"));
+    const TExportResult broken = Export();
+    EXPECT_TRUE(broken.Connected);
+    EXPECT_TRUE(broken.TrafficCommitted);
+    EXPECT_FALSE(broken.Complete);
+    EXPECT_NE(broken.Error.toStdString().find("aktrouter"), std::string::npos) << broken.Error.toStdString();
+    EXPECT_EQ(D.UserCUL[0], "0") << "the traffic rows were committed before";
+    EXPECT_EQ(Rows(QStringLiteral("select count(*) from akteth")), std::vector<std::string>{"1"});
+
+    // Without the traffic table nothing is committed and nothing is reset.
+    Exec(QStringLiteral("drop table traffic"));
+    D.UserCUL[0] = "300";
+    const TExportResult noTraffic = Export();
+    EXPECT_FALSE(noTraffic.TrafficCommitted);
+    EXPECT_EQ(D.UserCUL[0], "300");
+    EXPECT_EQ(D.UserCDL[0], "0");
+
+    SetUp();  // the tables are back
+    D.UserCUL[0] = "300";
+    const TExportResult good = Export();
+    ASSERT_TRUE(good.Complete) << good.Error.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("select uloktets from traffic")), std::vector<std::string>{"300"});
+    EXPECT_EQ(D.UserCUL[0], "0");
+}
+
+TEST_F(DatabaseExportTest, TrafficCountedDuringARunIsKept)
+{
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "100", "200");
+    AddUser("192.168.1.24", "02:00:00:00:00:24", "5", "5");
+    D.UserCPort[0].Add(443, 200);
+    TExportJob job = BuildExportJob(D, Noon);
+    // Meanwhile the window goes on counting, and one client changes its MAC.
+    AddToCounter(D.UserCDL[0], 50);
+    D.UserCPort[0].Add(443, 50);
+    D.UserCPort[0].Add(80, 7);
+    D.RemoveUser(1);
+    D.AddUser("192.168.1.24", "02:00:00:00:00:99", "eth1", Noon);
+    D.UserCUL[1] = "3";
+    const TExportResult result = TDatabaseExport::Run(job, QStringLiteral("test-export"));
+    ASSERT_TRUE(result.TrafficCommitted);
+    TakeExportedTraffic(D, job.Traffic);
+    EXPECT_EQ(D.UserCUL[0], "0");
+    EXPECT_EQ(D.UserCDL[0], "50");
+    EXPECT_EQ(D.UserCPort[0].ToText(), "443:50,80:7");
+    EXPECT_EQ(D.UserCUL[1], "3") << "the new client's counters are its own";
+}
+
+TEST_F(DatabaseExportTest, ManyUsersGoInAFewRoundTrips)
+{
+    for (int i = 0; i < 20'000; ++i)
+        AddUser(("192.168.1." + std::to_string(i)).c_str(), "02:00:00:00:00:01", "10", "20");
+    for (int r = 0; r < 100; ++r)
+        D.AddRouter("10.0.0." + std::to_string(r), 1, Noon);
+    const TExportResult result = Export();
+    ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+    EXPECT_LE(result.RoundTrips, 30);
+    EXPECT_EQ(Rows(QStringLiteral("select count(*), cast(sum(uloktets) as signed) from traffic")), std::vector<std::string>{"20000|200000"});
+    EXPECT_EQ(Rows(QStringLiteral("select count(*) from akteth")), std::vector<std::string>{"20000"});
+}
+
+TEST_F(DatabaseExportTest, UnreachableOrSilentServerFailsWithinSeconds)
+{
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "100", "200");
+    QTcpServer silent;  // accepts connections and never greets
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    quint16 closedPort = 0;
+    {
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost, 0);
+        closedPort = closed.serverPort();
+    }
+    struct {
+        const char* Name;
+        std::string Port;
+        std::string Password;
+    } const cases[] = {
+        {"nothing listens", std::to_string(closedPort), Server["password"]},
+        {"never greets", std::to_string(silent.serverPort()), Server["password"]},
+        {"wrong password", Server["port"], "falsch"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        D.MySqlPort = c.Port;
+        D.MySqlPassword = c.Password;
+        QElapsedTimer clock;
+        clock.start();
+        const TExportResult result = Export();
+        EXPECT_FALSE(result.Connected);
+        EXPECT_LT(clock.elapsed(), (TDatabaseExport::ConnectTimeout + 3) * 1000);
+        EXPECT_EQ(D.UserCUL[0], "100");
+        EXPECT_EQ(D.UserCDL[0], "200");
+    }
+    // Right settings again: the next run reconnects.
+    D.MySqlPort = Server["port"];
+    D.MySqlPassword = Server["password"];
+    EXPECT_TRUE(Export().Complete);
+}
+
+TEST_F(DatabaseExportTest, StartRunsOnItsOwnThread)
+{
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "100", "200");
+    TDatabaseExport exporter;
+    bool done = false;
+    TExportResult result;
+    exporter.Start(BuildExportJob(D, Noon), [&](const TExportJob&, const TExportResult& r) {
+        result = r;
+        done = true;
+    });
+    EXPECT_TRUE(exporter.Busy());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+    EXPECT_FALSE(exporter.Busy());
+    EXPECT_TRUE(result.Complete) << result.Error.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")), std::vector<std::string>{"1"});
+}

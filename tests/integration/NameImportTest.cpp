@@ -1,0 +1,161 @@
+#include "NameList.h"
+#include "TDaten.h"
+#include "THttpTestServer.h"
+#include "TNameImport.h"
+#include "TempDir.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+
+TDaten Users(std::initializer_list<const char*> macs)
+{
+    TDaten d;
+    int i = 1;
+    for (const char* mac : macs)
+        d.AddUser("192.168.1." + std::to_string(i++), mac, "eth0", Noon);
+    return d;
+}
+
+// Fetches synchronously through the event loop.
+TNameImport::TResult Fetch(const QString& url, const std::string& user = {}, const std::string& password = {})
+{
+    TNameImport import;
+    TNameImport::TResult result;
+    bool done = false;
+    import.Start(url.toStdString(), user, password, [&](const TNameImport::TResult& r) {
+        result = r;
+        done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+    return result;
+}
+}
+
+TEST(NameList, TwoCutsGiveTheName)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"00:34:32:33:A2:F4||Beschreibung der MAC||Name User", "Name User"},
+        {"00:34:32:33:A2:F4||Kasse", "asse"},            // the second cut drops one character
+        {"00:34:32:33:A2:F4", ":34:32:33:A2:F4"},         // no separator: two characters go
+        {"00:34:32:33:A2:F4||PC||", ""},
+        {"a||b||c||d", "c||d"},
+        {"x||y|| Name mit Leerzeichen ", " Name mit Leerzeichen "},
+        {"", ""},
+    };
+    for (const auto& [line, name] : cases)
+        EXPECT_EQ(NameFromLine(line), name) << line;
+}
+
+TEST(NameList, MatchingRules)
+{
+    TDaten d = Users({"00:34:32:33:A2:F4", "00:54:32:12:32:C3", "", "02:aa:bb:cc:dd:ee"});
+    d.UserName[3] = "bleibt";
+    const std::string list =
+        "00:34:32:33:A2:F4||PC||Erster\r\n"
+        "00:54:32:12:32:c3||PC||falsche Schreibweise\n"      // letter case differs: no match
+        "00:34:32:33:A2:F4||PC||Zweiter\r"                    // the later line wins
+        "||leer||nie\n"                                       // an empty MAC never matches
+        "Gruppe 00:54:32:12:32:C3 und 00:34:32:33:A2:F4||x||M\xFC" "ller & O'Brien\n";
+    ASSERT_TRUE(ApplyNameList(d, list));
+    EXPECT_EQ(d.UserName[0], "M\xFC" "ller & O'Brien") << "one line names every MAC in it, bytes unchanged";
+    EXPECT_EQ(d.UserName[1], "M\xFC" "ller & O'Brien");
+    EXPECT_EQ(d.UserName[2], "-");
+    EXPECT_EQ(d.UserName[3], "bleibt") << "users not in the list keep their names";
+}
+
+TEST(NameList, AuthorizationAnywhereChangesNothing)
+{
+    TDaten d = Users({"00:34:32:33:A2:F4"});
+    EXPECT_FALSE(ApplyNameList(d, "00:34:32:33:A2:F4||PC||Kasse\nHeader Authorization fehlt\n"));
+    EXPECT_EQ(d.UserName[0], "-");
+}
+
+TEST(NameImport, FetchesWithBasicAuthenticationWhenBothAreSet)
+{
+    THttpTestServer server([](const QByteArray&) { return THttpTestServer::Response(200, "00:11||PC||Kasse\r\n"); });
+    struct {
+        const char* User;
+        const char* Password;
+        bool Header;
+    } const cases[] = {{"admin", "geheim", true}, {"admin", "", false}, {"", "geheim", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.User);
+        server.Requests.clear();
+        const TNameImport::TResult result = Fetch(server.Url(), c.User, c.Password);
+        ASSERT_TRUE(result.Ok) << result.Error.toStdString();
+        EXPECT_EQ(result.Body, "00:11||PC||Kasse\r\n");
+        ASSERT_EQ(server.Requests.size(), 1u);
+        EXPECT_TRUE(server.Requests[0].startsWith("GET /macs.txt HTTP/1.1"));
+        EXPECT_EQ(server.Requests[0].contains("Authorization: Basic YWRtaW46Z2VoZWlt"), c.Header);
+        EXPECT_EQ(server.Requests[0].contains("Authorization"), c.Header);
+    }
+}
+
+TEST(NameImport, BodyCountsWhateverTheStatus)
+{
+    THttpTestServer server([](const QByteArray&) {
+        return THttpTestServer::Response(401, "<html>Authorization Required</html>",
+                                         "WWW-Authenticate: Basic realm=\"macs\"\r\n");
+    });
+    const TNameImport::TResult result = Fetch(server.Url(), "admin", "falsch");
+    ASSERT_TRUE(result.Ok) << result.Error.toStdString();
+    TDaten d = Users({"00:11"});
+    EXPECT_FALSE(ApplyNameList(d, result.Body.toStdString())) << "refused credentials";
+}
+
+TEST(NameImport, RedirectsAreFollowedCredentialsStayWithTheirOrigin)
+{
+    THttpTestServer elsewhere([](const QByteArray&) { return THttpTestServer::Response(200, "00:11||x||Woanders\n"); });
+    THttpTestServer origin([&](const QByteArray& request) -> QByteArray {
+        if (request.startsWith("GET /macs.txt"))
+            return THttpTestServer::Response(302, "", "Location: /neu/macs.txt\r\n");
+        if (request.startsWith("GET /neu/macs.txt"))
+            return THttpTestServer::Response(301, "", "Location: " + elsewhere.Url().toUtf8() + "\r\n");
+        return THttpTestServer::Response(404, "");
+    });
+    const TNameImport::TResult result = Fetch(origin.Url(), "admin", "geheim");
+    ASSERT_TRUE(result.Ok) << result.Error.toStdString();
+    EXPECT_EQ(result.Body, "00:11||x||Woanders\n");
+    ASSERT_EQ(origin.Requests.size(), 2u);
+    EXPECT_TRUE(origin.Requests[1].contains("Authorization: Basic")) << "same origin keeps them";
+    ASSERT_EQ(elsewhere.Requests.size(), 1u);
+    EXPECT_FALSE(elsewhere.Requests[0].contains("Authorization")) << "another origin never sees them";
+}
+
+TEST(NameImport, SilentServerTimesOutAfterThreeSeconds)
+{
+    THttpTestServer server([](const QByteArray&) { return QByteArray(); });
+    QElapsedTimer clock;
+    clock.start();
+    const TNameImport::TResult result = Fetch(server.Url());
+    EXPECT_FALSE(result.Ok);
+    EXPECT_GE(clock.elapsed(), 2800);  // Qt's coarse timer fires a little early
+    EXPECT_LT(clock.elapsed(), 6000);
+}
+
+TEST(NameImport, RefusedConnectionFails)
+{
+    quint16 port = 0;
+    {
+        THttpTestServer closed([](const QByteArray&) { return QByteArray(); });
+        port = closed.serverPort();
+    }
+    const TNameImport::TResult result = Fetch(QStringLiteral("http://127.0.0.1:%1/macs.txt").arg(port));
+    EXPECT_FALSE(result.Ok);
+    EXPECT_FALSE(result.Error.isEmpty());
+}
+
+TEST(NameImport, LocalFilesAreRead)
+{
+    TTempDir dir;
+    const std::string path = dir.File("macname.txt");
+    WriteWholeFile(path, "00:11||PC||Lokal\n");
+    EXPECT_EQ(Fetch(QString::fromStdString(path)).Body, "00:11||PC||Lokal\n");
+    EXPECT_EQ(Fetch(QStringLiteral("file://") + QString::fromStdString(path)).Body, "00:11||PC||Lokal\n");
+    EXPECT_FALSE(Fetch(QString::fromStdString(dir.File("fehlt.txt"))).Ok);
+}

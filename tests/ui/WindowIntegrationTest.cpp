@@ -1,0 +1,139 @@
+#include "MainFormFixture.h"
+#include "TDatabaseExport.h"
+#include "THttpTestServer.h"
+#include "TErrorReport.h"
+#include "TestDatabase.h"
+
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTcpServer>
+
+namespace {
+class WindowIntegrationTest : public MainFormTest {
+protected:
+    void SetUp() override
+    {
+        MainFormTest::SetUp();
+        Create();
+        Show();
+        Form->Timer(QStringLiteral("TimerShowing")).SetEnabled(false);
+        Daten.LocalSubnets = {"192.168.1"};
+    }
+    // Runs the export tick and waits until the run has ended.
+    void RunExport()
+    {
+        QSignalSpy finished(Form.get(), &TMainForm::ExportFinished);
+        Form->TimerMySQLExportTimer();
+        ASSERT_TRUE(finished.count() > 0 || finished.wait(15000));
+    }
+    bool FlagVisible(const char* name) const { return Child<QLabel>(name)->isVisibleTo(Form.get()); }
+};
+
+std::string Scalar(QSqlDatabase& db, const QString& sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql) || !query.next())
+        return "(" + query.lastError().text().toStdString() + ")";
+    return query.value(0).toString().toStdString();
+}
+}
+
+TEST_F(WindowIntegrationTest, ExportSwitchedOffTouchesNothing)
+{
+    Daten.AddUser("192.168.1.2", "m", "eth0", Now);
+    Daten.UserCDL[0] = "500";
+    RunExport();
+    EXPECT_EQ(Daten.UserCDL[0], "500");
+    EXPECT_TRUE(Form->Timer(QStringLiteral("TimerMySQLExport")).Enabled()) << "armed for the next period";
+    EXPECT_FALSE(FlagVisible("MySqlFlag"));
+    EXPECT_EQ(Child<QProgressBar>("ProgressBar3")->value(), 0);
+}
+
+TEST_F(WindowIntegrationTest, UnreachableServerIsReportedInTheStatusLine)
+{
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    Daten.MySqlPort = std::to_string(closed.serverPort());
+    closed.close();
+    Daten.MySqlHost = "127.0.0.1";
+    Daten.ExportEnabled = true;
+    Daten.AddUser("192.168.1.2", "m", "eth0", Now);
+    Daten.UserCDL[0] = "500";
+    RunExport();
+    EXPECT_EQ(LabelText("Label2"), "mySQL Datenbank konnte nicht erreicht werden!");
+    EXPECT_EQ(Daten.UserCDL[0], "500");
+    EXPECT_TRUE(Form->Timer(QStringLiteral("TimerMySQLExport")).Enabled());
+    EXPECT_FALSE(Form->ErrorReport().Showing());
+}
+
+TEST_F(WindowIntegrationTest, LiveTrafficReachesTheDatabase)
+{
+    const auto server = TestDatabaseConnection();
+    ASSERT_FALSE(server.empty()) << "VEXAL_TEST_MYSQL names no connection file; run the tests through ctest";
+    QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("window-check"));
+    check.setHostName(QStringLiteral("127.0.0.1"));
+    check.setPort(std::stoi(server.at("port")));
+    check.setUserName(QString::fromStdString(server.at("user")));
+    check.setPassword(QString::fromStdString(server.at("password")));
+    check.setDatabaseName(QString::fromStdString(server.at("database")));
+    ASSERT_TRUE(check.open()) << check.lastError().text().toStdString();
+    QSqlQuery(check).exec(QStringLiteral("delete from traffic"));
+
+    Daten.MySqlHost = "127.0.0.1";
+    Daten.MySqlPort = server.at("port");
+    Daten.MySqlUser = server.at("user");
+    Daten.MySqlPassword = server.at("password");
+    Daten.MySqlDatabase = server.at("database");
+    Daten.ExportEnabled = true;
+    SendMac("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
+    SendFlow(TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 23), 5000, Ip(8, 8, 8, 8), 443, 123456).Bytes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCUL[0] == "123456"; }, 5000));
+
+    RunExport();
+    EXPECT_EQ(LabelText("Label2"), "");
+    EXPECT_EQ(Scalar(check, QStringLiteral("select concat(ip,'/',uloktets,'/',porttraffic) from traffic")),
+              "192.168.1.23/123456/443:123456");
+    EXPECT_EQ(Daten.UserCUL[0], "0");
+    EXPECT_EQ(Scalar(check, QStringLiteral("select name from akteth where ip='192.168.1.23'")), "-");
+
+    // A failing statement: its error in the status line, no box, the timer armed again.
+    QSqlQuery(check).exec(QStringLiteral("alter table aktrouter rename to aktrouter_weg"));
+    RunExport();
+    QSqlQuery(check).exec(QStringLiteral("alter table aktrouter_weg rename to aktrouter"));
+    EXPECT_TRUE(LabelText("Label2").startsWith("mySQL Export fehlgeschlagen: ")) << LabelText("Label2").toStdString();
+    EXPECT_FALSE(Form->ErrorReport().Showing());
+    EXPECT_TRUE(Form->Timer(QStringLiteral("TimerMySQLExport")).Enabled());
+    check.close();
+}
+
+TEST_F(WindowIntegrationTest, NameImportNamesUsersAndReportsRefusal)
+{
+    bool refuse = false;
+    THttpTestServer http([&](const QByteArray&) {
+        if (refuse)
+            return THttpTestServer::Response(401, "Authorization Required");
+        return THttpTestServer::Response(200, "02:1a:2b:3c:4d:5e||Laptop||Herr M\xC3\xBCller\r\n");
+    });
+    Daten.AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "eth1", Now);
+    Form->TimerGetNameTimer();
+    EXPECT_FALSE(FlagVisible("HttpFlag")) << "no URL: nothing to do";
+
+    Daten.HttpUrl = http.Url().toStdString();
+    QSignalSpy imported(Form.get(), &TMainForm::NamesImported);
+    Form->TimerGetNameTimer();
+    EXPECT_TRUE(FlagVisible("HttpFlag")) << "shown while the list is fetched";
+    ASSERT_TRUE(imported.wait(5000));
+    EXPECT_FALSE(FlagVisible("HttpFlag"));
+    EXPECT_EQ(Daten.UserName[0], "Herr M\xC3\xBCller");
+
+    refuse = true;
+    Daten.UserName[0] = "alt";
+    Form->TimerGetNameTimer();
+    ASSERT_TRUE(imported.wait(5000));
+    EXPECT_EQ(Daten.UserName[0], "alt");
+    EXPECT_EQ(LabelText("Label2"), "Zugriff verweigert!");
+}
