@@ -16,18 +16,34 @@ start)
     # The socket path must stay short, so the server's files live under /tmp.
     run=$(mktemp -d /tmp/vexal-mdb.XXXXXX)
     echo "$run" > "$dir/rundir"
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     mariadb-install-db --no-defaults --datadir="$run/data" --user=root \
         --auth-root-authentication-method=socket --skip-test-db --skip-name-resolve > "$run/install.log" 2>&1
-    mariadbd --no-defaults --user=root --datadir="$run/data" --socket="$run/sock" --port="$port" \
-        --bind-address=127.0.0.1 --skip-name-resolve --pid-file="$run/pid" --log-error="$run/error.log" \
-        --innodb-buffer-pool-size=64M --max-allowed-packet=64M > /dev/null 2>&1 &
-    for _ in $(seq 1 100); do
-        if mariadb --no-defaults --socket="$run/sock" -uroot -e 'SELECT 1' > /dev/null 2>&1; then
-            break
-        fi
-        sleep 0.1
+    # A free loopback port: try random ones until the server binds one and answers.
+    ready=no
+    for _ in $(seq 1 20); do
+        port=$((20000 + RANDOM % 40000))
+        rm -f "$run/pid" "$run/sock"
+        mariadbd --no-defaults --user=root --datadir="$run/data" --socket="$run/sock" --port="$port" \
+            --bind-address=127.0.0.1 --skip-name-resolve --pid-file="$run/pid" --log-error="$run/error.log" \
+            --innodb-buffer-pool-size=64M --max-allowed-packet=64M > /dev/null 2>&1 &
+        server=$!
+        for _ in $(seq 1 150); do
+            if mariadb --no-defaults --socket="$run/sock" -uroot -e 'SELECT 1' > /dev/null 2>&1; then
+                ready=yes
+                break
+            fi
+            kill -0 "$server" 2>/dev/null || break
+            sleep 0.1
+        done
+        [ "$ready" = yes ] && break
+        kill "$server" 2>/dev/null || true
+        wait "$server" 2>/dev/null || true
     done
+    if [ "$ready" != yes ]; then
+        echo "MariaDB für die Tests startet nicht:" >&2
+        tail -n 20 "$run/error.log" >&2 || true
+        exit 1
+    fi
     mariadb --no-defaults --socket="$run/sock" -uroot <<SQL
 CREATE DATABASE vexal CHARACTER SET utf8mb4;
 CREATE USER 'vexal'@'127.0.0.1' IDENTIFIED BY 'kzq-test';
