@@ -3,6 +3,7 @@
 #include "TBarChart.h"
 #include "TDaten.h"
 #include "Errors.h"
+#include "GridStyle.h"
 #include "TErrorReport.h"
 #include "TTimer.h"
 #include "TUserGridModel.h"
@@ -52,14 +53,7 @@ TFormProtokoll::TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* par
     FilterLabel->setFont(bold);
 
     Model = new TFlowLogModel(this);
-    FlowGrid = new QTableView(this);
-    FlowGrid->setObjectName(QStringLiteral("FlowGrid"));
-    FlowGrid->setModel(Model);
-    FlowGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FlowGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FlowGrid->setWordWrap(false);
-    FlowGrid->verticalHeader()->hide();
-    FlowGrid->verticalHeader()->setDefaultSectionSize(18);
+    FlowGrid = MakeGrid(this, "FlowGrid", Model, false);
     const int widths[] = {150, 80, 150, 80, 100};
     for (int c = 0; c < TFlowLogModel::ColumnCount; ++c)
         FlowGrid->setColumnWidth(c, widths[c]);

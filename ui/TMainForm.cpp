@@ -1,6 +1,7 @@
 #include "TMainForm.h"
 
 #include "FlowAccounting.h"
+#include "GridStyle.h"
 #include "MacAnnouncement.h"
 #include "StatusIcons.h"
 #include "TBarChart.h"
@@ -73,26 +74,6 @@ protected:
         option->decorationPosition = QStyleOptionViewItem::Right;
     }
 };
-
-QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* model)
-{
-    auto* grid = new QTableView(parent);
-    grid->setObjectName(QString::fromLatin1(name));
-    grid->setModel(model);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setWordWrap(false);
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setDefaultSectionSize(18);
-    grid->horizontalHeader()->setHighlightSections(false);
-    grid->setAlternatingRowColors(false);
-    // A compact font: thousands of rows and eight columns of numbers must fit.
-    QFont font = grid->font();
-    font.setPointSizeF(8);
-    grid->setFont(font);
-    grid->horizontalHeader()->setFont(font);
-    return grid;
-}
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& geometry, const char* name = nullptr)
 {
@@ -194,7 +175,7 @@ void TMainForm::BuildLayout()
     CoolCheckRadioBox1->setIcon(StatusIcon(true));
     CoolLabel7 = MakeLabel(this, QString(), QRect(500, 44, 200, 22), "CoolLabel7");
     CoolLabel7->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    ProfGrid2 = MakeGrid(this, "ProfGrid2", UserModel);
+    ProfGrid2 = MakeGrid(this, "ProfGrid2", UserModel, true);
     ProfGrid2->setGeometry(10, 68, 690, 370);
     ProfGrid2->setItemDelegateForColumn(TUserGridModel::ColIP, new TDecorationRightDelegate(ProfGrid2));
     // The address column is a little wider than its text for the status mark.
@@ -210,7 +191,7 @@ void TMainForm::BuildLayout()
     auto* totalsCaption = MakeLabel(this, QStringLiteral("Gesamt Router:"), QRect(10, 442, 108, 20));
     totalsCaption->setFont(bold);
     CoolLabel2 = MakeLabel(this, QString(), QRect(120, 442, 580, 20), "CoolLabel2");
-    ProfGrid1 = MakeGrid(this, "ProfGrid1", RouterModel);
+    ProfGrid1 = MakeGrid(this, "ProfGrid1", RouterModel, true);
     ProfGrid1->setGeometry(10, 464, 690, 96);
     const int routerWidths[] = {100, 60, 70, 55, 80, 80, 75};
     for (int c = 0; c < TRouterGridModel::ColumnCount; ++c)
@@ -315,7 +296,7 @@ void TMainForm::BuildLayout()
     connect(makeButton(QStringLiteral("Beenden"), 878), &QPushButton::clicked, this, &QWidget::close);
 
     // The diagnostic grid is for developers only: Ctrl+Shift+D shows it in a window.
-    ProfGrid4 = MakeGrid(nullptr, "ProfGrid4", DiagModel);
+    ProfGrid4 = MakeGrid(nullptr, "ProfGrid4", DiagModel, false);
     ProfGrid4->setParent(this, Qt::Window);
     ProfGrid4->setWindowTitle(QStringLiteral("Diagnose"));
     ProfGrid4->resize(320, 700);

@@ -2,6 +2,8 @@
 
 #include "TextForms.h"
 
+#include "GridStyle.h"
+
 #include <QFont>
 
 namespace {
@@ -38,12 +40,8 @@ QVariant TRouterGridModel::data(const QModelIndex& index, int role) const
         default: return {};
         }
     case Qt::FontRole:
-        if (index.column() == ColIP) {
-            QFont bold;
-            bold.setPointSizeF(8);
-            bold.setBold(true);
-            return bold;
-        }
+        if (index.column() == ColIP)
+            return GridFont(true);
         return {};
     case Qt::TextAlignmentRole:
         switch (index.column()) {
@@ -63,12 +61,8 @@ QVariant TRouterGridModel::headerData(int section, Qt::Orientation orientation, 
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
         return QString::fromLatin1(Headers[section]);
-    if (role == Qt::FontRole) {
-        QFont bold;
-        bold.setPointSizeF(8);
-        bold.setBold(true);
-        return bold;
-    }
+    if (role == Qt::FontRole)
+        return GridFont(true);
     if (role == Qt::TextAlignmentRole) {
         if (section <= ColSequenz)
             return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);

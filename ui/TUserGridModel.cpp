@@ -4,6 +4,8 @@
 #include "StoreText.h"
 #include "TextForms.h"
 
+#include "GridStyle.h"
+
 #include <QFont>
 
 #include <algorithm>
@@ -113,13 +115,8 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
             return BandText(row.Band);
         return {};
     case Qt::FontRole:
-        if (column >= ColUL && column <= ColNIC) {
-            QFont font;
-            font.setPointSizeF(8);
-            font.setBold(column != ColNIC);
-            font.setItalic(column == ColNIC);
-            return font;
-        }
+        if (column >= ColUL && column <= ColNIC)
+            return GridFont(column != ColNIC, column == ColNIC);
         return {};
     case Qt::TextAlignmentRole:
         if (column == ColIP || column == ColCPort || column == Col8 || column == Col9)
@@ -136,12 +133,8 @@ QVariant TUserGridModel::headerData(int section, Qt::Orientation orientation, in
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
         return QString::fromLatin1(Headers[section]);
-    if (role == Qt::FontRole) {
-        QFont bold;
-        bold.setPointSizeF(8);
-        bold.setBold(true);
-        return bold;
-    }
+    if (role == Qt::FontRole)
+        return GridFont(true);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue((section == ColIP || section == ColCPort ? Qt::AlignLeft : Qt::AlignRight)
                                    | Qt::AlignVCenter);
