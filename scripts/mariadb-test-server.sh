@@ -16,8 +16,14 @@ start)
     # The socket path must stay short, so the server's files live under /tmp.
     run=$(mktemp -d /tmp/vexal-mdb.XXXXXX)
     echo "$run" > "$dir/rundir"
-    mariadb-install-db --no-defaults --datadir="$run/data" --user=root \
-        --auth-root-authentication-method=socket --skip-test-db --skip-name-resolve > "$run/install.log" 2>&1
+    # --force: a minimal machine may not resolve its own host name, which the tables
+    # made with --skip-name-resolve do not need.
+    if ! mariadb-install-db --no-defaults --datadir="$run/data" --user=root \
+        --auth-root-authentication-method=socket --skip-test-db --skip-name-resolve --force > "$run/install.log" 2>&1; then
+        echo "mariadb-install-db ist fehlgeschlagen:" >&2
+        tail -n 20 "$run/install.log" >&2
+        exit 1
+    fi
     # A free loopback port: try random ones until the server binds one and answers.
     ready=no
     for _ in $(seq 1 20); do
