@@ -1,6 +1,5 @@
 #include "ExportJob.h"
 
-#include "Errors.h"
 #include "TDaten.h"
 #include "TextForms.h"
 

@@ -8,8 +8,6 @@
 
 class QBarCategoryAxis;
 class QValueAxis;
-class QStackedBarSeries;
-class QHorizontalStackedBarSeries;
 class QAbstractBarSeries;
 
 struct TBar {

@@ -15,7 +15,6 @@ void TErrorReport::Report(const QString& text)
     Further = 0;
     if (!Box) {
         Box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Vexal Capture"), text, QMessageBox::Ok, Owner);
-        Box->setAttribute(Qt::WA_DeleteOnClose, false);
         Box->setWindowModality(Qt::NonModal);
     }
     Box->setText(text);

@@ -78,6 +78,13 @@ protected:
         Form->show();
         ASSERT_TRUE(Form->Started());
     }
+    // A shown window whose display refresh runs only when the test calls it.
+    void ShowWithoutTicks()
+    {
+        Create();
+        Show();
+        Form->Timer(QStringLiteral("TimerShowing")).SetEnabled(false);
+    }
 
     void SendFlow(const std::vector<std::uint8_t>& bytes) { Send(bytes, Form->FlowListener().Port()); }
     void SendMac(const std::string& text)

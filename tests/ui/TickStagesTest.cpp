@@ -25,9 +25,7 @@ protected:
     void SetUp() override
     {
         MainFormTest::SetUp();
-        Create();
-        Show();
-        Form->Timer(QStringLiteral("TimerShowing")).SetEnabled(false);  // ticks only when the test says
+        ShowWithoutTicks();
     }
     void AddUser(const std::string& ip, double flowAge, double macAge)
     {

@@ -15,9 +15,7 @@ protected:
     void SetUp() override
     {
         MainFormTest::SetUp();
-        Create();
-        Show();
-        Form->Timer(QStringLiteral("TimerShowing")).SetEnabled(false);
+        ShowWithoutTicks();
         Child<QCheckBox>("CoolCheckRadioBox1")->setChecked(false);
         Grid = Child<QTableView>("ProfGrid2");
     }

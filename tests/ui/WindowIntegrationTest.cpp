@@ -17,9 +17,7 @@ protected:
     void SetUp() override
     {
         MainFormTest::SetUp();
-        Create();
-        Show();
-        Form->Timer(QStringLiteral("TimerShowing")).SetEnabled(false);
+        ShowWithoutTicks();
         Daten.LocalSubnets = {"192.168.1"};
     }
     // Runs the export tick and waits until the run has ended.
