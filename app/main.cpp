@@ -1,14 +1,41 @@
 #include "TDaten.h"
+#include "TInstanceLock.h"
 #include "TMainForm.h"
 #include "TSignalWatcher.h"
 
 #include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace {
+const char* const AlreadyRunning = "Vexal Capture läuft in diesem Ordner bereits.";
+
+// A person who started a second copy by mistake must see why nothing opens; on a
+// platform without a screen (offscreen, minimal) nobody could close a box, so the
+// message goes to stderr only.
+void ReportAlreadyRunning()
+{
+    std::fprintf(stderr, "%s\n", AlreadyRunning);
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::critical(nullptr, QStringLiteral("Vexal Capture"), QString::fromUtf8(AlreadyRunning));
+}
+}
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexal Capture"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vexal Capture"));
+
+    // Before anything binds a port or reads the state file: a second instance in this
+    // folder must leave both alone.
+    TInstanceLock instance;
+    if (instance.Acquire() == TInstanceLock::TResult::Busy) {
+        ReportAlreadyRunning();
+        return 1;
+    }
 
     TDaten daten;
     TMainForm mainForm(daten);

@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-mysql
     mariadb-server-core mariadb-client-core
     clang libclang-rt-14-dev
-    xvfb xauth imagemagick xdotool
+    xvfb xauth imagemagick xdotool iproute2
 )
 
 missing=()

@@ -350,6 +350,19 @@ void TMainForm::FormShow()
     TimerGetName->SetEnabled(true);
     TimerClearPorts->SetEnabled(true);
     IsStarted = true;
+    Label2->setText(ListenerProblems());
+}
+
+QString TMainForm::ListenerProblems() const
+{
+    QStringList problems;
+    auto check = [&problems](const TUdpListener& listener, const QString& what) {
+        if (!listener.Bound())
+            problems << QStringLiteral("UDP-Port %1 ist belegt: %2 kommen nicht an.").arg(listener.RequestedPort()).arg(what);
+    };
+    check(*NMUDP1, QStringLiteral("Flows"));
+    check(*NMUDP2, QStringLiteral("Korvel-Meldungen"));
+    return problems.join(QLatin1Char(' '));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
@@ -417,7 +430,8 @@ void TMainForm::NMUDP2DataReceived(std::span<const unsigned char> bytes, const s
 void TMainForm::TimerClearPortsTimer()
 {
     Daten.ClearPortTraffic();
-    Label2->clear();
+    // A port that could not be bound stays named: it explains why nothing arrives.
+    Label2->setText(ListenerProblems());
 }
 
 void TMainForm::TimerSaveTimer()

@@ -74,6 +74,8 @@ public:
     TTimer& Timer(const QString& name) const;
     TUdpListener& FlowListener() const { return *NMUDP1; }
     TUdpListener& MacListener() const { return *NMUDP2; }
+    // Which listener ports could not be bound, as the status line says it; empty when both are.
+    QString ListenerProblems() const;
     TUserGridModel& UserGrid() const { return *UserModel; }
     TRouterGridModel& RouterGrid() const { return *RouterModel; }
     QStandardItemModel& DiagGrid() const { return *DiagModel; }

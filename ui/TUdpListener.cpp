@@ -3,10 +3,10 @@
 #include <QVariant>
 
 TUdpListener::TUdpListener(quint16 port, THandler handler, QObject* parent)
-    : QObject(parent), Handler(std::move(handler)), Buffer(BufferSize + 1, Qt::Uninitialized)
+    : QObject(parent), Requested(port), Handler(std::move(handler)), Buffer(BufferSize + 1, Qt::Uninitialized)
 {
-    // A port in use leaves the listener silent, as users of the fixed ports expect.
-    if (Socket.bind(QHostAddress::AnyIPv4, port))
+    // A port in use leaves the listener silent; the window says which port it is.
+    if (Socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
         Socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(ReceiveBufferBytes));
     connect(&Socket, &QUdpSocket::readyRead, this, &TUdpListener::Drain);
 }

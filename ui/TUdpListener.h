@@ -7,7 +7,8 @@
 #include <span>
 #include <string>
 
-// A UDP listener on all IPv4 addresses. On every ready-read it drains all pending
+// A UDP listener on all IPv4 addresses, bound exclusively: with address reuse a
+// second process could bind the same port and silently take part of the traffic. On every ready-read it drains all pending
 // datagrams, so a burst is handled in one go, and its receive buffer is enlarged so a
 // busy GUI thread (or a VM stall) does not make the kernel drop datagrams meanwhile.
 class TUdpListener : public QObject {
@@ -23,12 +24,15 @@ public:
 
     bool Bound() const { return Socket.state() == QAbstractSocket::BoundState; }
     quint16 Port() const { return Socket.localPort(); }
+    // The port asked for, bound or not (0: any free port).
+    quint16 RequestedPort() const { return Requested; }
     int ReceiveBuffer();
 
 private:
     void Drain();
 
     QUdpSocket Socket;
+    quint16 Requested = 0;
     THandler Handler;
     QByteArray Buffer;
 };

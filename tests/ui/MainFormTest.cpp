@@ -196,3 +196,23 @@ TEST_F(MainFormTest, UnexpectedErrorsShareOneReport)
     EXPECT_EQ(Form->findChildren<QMessageBox*>().size(), 1);
     EXPECT_EQ(Form->ErrorReport().Text(), "dritter Fehler");
 }
+
+// A port taken by another program (even one that allows address reuse) is never
+// shared: the listener stays unbound and the status line names the port, also after
+// the 10 s clearing of the status line.
+TEST_F(MainFormTest, PortTakenByAnotherProgramIsNamedInTheStatusLine)
+{
+    QUdpSocket other;
+    ASSERT_TRUE(other.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+    const quint16 taken = other.localPort();
+
+    Form = std::make_unique<TMainForm>(Daten, taken, 0);
+    Form->Clock = [this] { return Now; };
+    Show();
+    EXPECT_FALSE(Form->FlowListener().Bound()) << "the port must not be shared with another socket";
+    EXPECT_TRUE(Form->MacListener().Bound());
+    const QString expected = QStringLiteral("UDP-Port %1 ist belegt: Flows kommen nicht an.").arg(taken);
+    EXPECT_EQ(LabelText("Label2"), expected);
+    Form->TimerClearPortsTimer();
+    EXPECT_EQ(LabelText("Label2"), expected);
+}

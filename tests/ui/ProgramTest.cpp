@@ -1,9 +1,13 @@
 #include "TStateFile.h"
 #include "TDaten.h"
+#include "FlowDatagramBuilder.h"
+#include "NetworkNamespace.h"
 #include "TempDir.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTest>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -41,4 +45,82 @@ TEST(Program, StopsOnSigtermAndSavesItsState)
     ASSERT_EQ(saved.UserCount(), 1u);
     EXPECT_EQ(saved.UserDL[0], "123456");
     EXPECT_EQ(saved.LocalSubnets, std::vector<std::string>{"192.168.1"});
+}
+
+namespace {
+// The real program in `dir`, headless, on the fixed ports.
+void StartProgram(QProcess& program, const TTempDir& dir)
+{
+    program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), {});
+}
+
+void SendTo(quint16 port, const std::vector<std::uint8_t>& bytes)
+{
+    QUdpSocket sender;
+    sender.writeDatagram(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()),
+                         QHostAddress::LocalHost, port);
+}
+}
+
+// A second start in the same folder must neither bind the ports nor touch the state
+// file: it says so and ends. The first instance keeps counting and saves its own state
+// whenever it closes. Runs on the fixed ports, in a network namespace of its own.
+TEST(Program, SecondInstanceInTheSameFolderEndsWithoutTouchingTheState)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    TDaten d;
+    d.LocalSubnets = {"192.168.1"};
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+
+    QProcess first;
+    StartProgram(first, dir);
+    ASSERT_TRUE(first.waitForStarted(5000));
+    ASSERT_FALSE(first.waitForFinished(1500)) << first.readAllStandardError().toStdString();
+    const std::string announcement = "f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0";
+    SendTo(2056, std::vector<std::uint8_t>(announcement.begin(), announcement.end()));
+    QTest::qWait(300);
+    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 223'000'000).Bytes());
+    QTest::qWait(300);
+    const std::string before = ReadWholeFile(dir.File("vexal.ini"));
+
+    QProcess second;
+    StartProgram(second, dir);
+    ASSERT_TRUE(second.waitForFinished(10000)) << "the second instance must end by itself";
+    EXPECT_NE(second.exitCode(), 0);
+    const QString message = QString::fromUtf8(second.readAllStandardError());
+    EXPECT_TRUE(message.contains(QStringLiteral("Vexal Capture läuft in diesem Ordner bereits."))) << message.toStdString();
+    EXPECT_EQ(ReadWholeFile(dir.File("vexal.ini")), before) << "the second instance left the state file alone";
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    TDaten saved;
+    ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
+    ASSERT_EQ(saved.UserCount(), 1u) << "the first instance's counted state survives";
+    EXPECT_EQ(saved.UserDL[0], "223000000");
+
+    // The lock goes with the process, however it ends: after a hard kill the folder is
+    // free again and the next start loads the state that was saved.
+    QProcess third;
+    StartProgram(third, dir);
+    ASSERT_TRUE(third.waitForStarted(5000));
+    ASSERT_FALSE(third.waitForFinished(1500)) << third.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(third.processId()), SIGKILL);
+    ASSERT_TRUE(third.waitForFinished(5000));
+    QProcess fourth;
+    StartProgram(fourth, dir);
+    ASSERT_TRUE(fourth.waitForStarted(5000));
+    ASSERT_FALSE(fourth.waitForFinished(1500)) << "a killed instance leaves no stale lock: "
+                                               << fourth.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(fourth.processId()), SIGTERM);
+    ASSERT_TRUE(fourth.waitForFinished(10000));
+    TDaten reloaded;
+    ASSERT_TRUE(TStateFile::Load(reloaded, dir.File("vexal.ini")));
+    ASSERT_EQ(reloaded.UserCount(), 1u);
+    EXPECT_EQ(reloaded.UserDL[0], "223000000");
 }
