@@ -124,3 +124,46 @@ TEST(Program, SecondInstanceInTheSameFolderEndsWithoutTouchingTheState)
     ASSERT_EQ(reloaded.UserCount(), 1u);
     EXPECT_EQ(reloaded.UserDL[0], "223000000");
 }
+
+// One announcement from the LAN whose quoted interface field carries line breaks must
+// not reach the state file as extra lines: after a save and a restart the settings and
+// filters are what they were, and the only user is the one that was there.
+TEST(Program, AnnouncementWithLineBreaksCannotRewriteTheStateFile)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    TDaten d;
+    d.LocalSubnets = {"192.168.1"};
+    d.AddUser("192.168.1.7", "02:00:00:00:00:07", "eth0", TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0));
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+
+    const std::string injection = "f0 192.168.1.60 f2 f3 02:00:00:00:00:60 f5 "
+                                  "\"eth1\r\n0\r\n0\r\n1\r\n10\r\n0\r\n5\r\nX\r\nY\r\n0\r\n0\"";
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "first run, datagram sent" : "after a restart");
+        QProcess program;
+        StartProgram(program, dir);
+        ASSERT_TRUE(program.waitForStarted(5000));
+        ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
+        if (run == 0) {
+            SendTo(2056, std::vector<std::uint8_t>(injection.begin(), injection.end()));
+            QTest::qWait(300);
+        }
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        ASSERT_TRUE(program.waitForFinished(10000));
+
+        TDaten saved;
+        ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
+        EXPECT_EQ(saved.LocalSubnets, d.LocalSubnets);
+        EXPECT_EQ(saved.LocalIPs, d.LocalIPs);
+        EXPECT_EQ(saved.HideSubnets, d.HideSubnets);
+        EXPECT_EQ(saved.HideIPs, d.HideIPs);
+        EXPECT_EQ(saved.ExportInterval, d.ExportInterval);
+        EXPECT_EQ(saved.ExportEnabled, d.ExportEnabled);
+        EXPECT_EQ(saved.FlowPort, d.FlowPort);
+        EXPECT_EQ(saved.MacPort, d.MacPort);
+        ASSERT_EQ(saved.UserCount(), 1u);
+        EXPECT_EQ(saved.UserIP[0], "192.168.1.7");
+        EXPECT_EQ(TStateFile::Format(saved), TStateFile::Format(d)) << "byte for byte";
+    }
+}
