@@ -119,7 +119,8 @@ void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const st
         if (flow.SrcUser >= 0) {
             AddToCounter(daten.UserUL[flow.SrcUser], record.Octets);
             AddToCounter(daten.UserCUL[flow.SrcUser], record.Octets);
-            daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
+            if (daten.KeepsUserPorts())
+                daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
             daten.UserLastTime[flow.SrcUser] = stampNow;
         }
     }
@@ -129,7 +130,8 @@ void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const st
         if (flow.DstUser >= 0) {
             AddToCounter(daten.UserDL[flow.DstUser], record.Octets);
             AddToCounter(daten.UserCDL[flow.DstUser], record.Octets);
-            daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
+            if (daten.KeepsUserPorts())
+                daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
             daten.UserLastTime[flow.DstUser] = stampNow;
         }
     }

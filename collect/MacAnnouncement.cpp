@@ -17,6 +17,17 @@ bool IsBlank(unsigned char c)
     return c >= 1 && c <= 32;
 }
 
+// A control character inside a field can only come from a quoted field (unquoted
+// fields end at every byte up to 32). No interface or address holds one, and a line
+// break would travel on into the state file and the memo.
+bool HasControlCharacter(std::string_view field)
+{
+    return std::any_of(field.begin(), field.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 std::string ReplaceDoubleCommas(const std::string& text)
 {
     std::string out;
@@ -105,6 +116,13 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
         outcome.Error = "Korvel-Meldung von " + fromIP + " unvollständig: " + IntToStr(static_cast<std::int64_t>(fields.size()))
             + " von 7 Feldern";
         return outcome;
+    }
+    for (const std::size_t field : {IpField, MacField, DeviceField}) {
+        if (HasControlCharacter(fields[field])) {
+            outcome.Error = "Korvel-Meldung von " + fromIP + " enthält Steuerzeichen in Feld "
+                + IntToStr(static_cast<std::int64_t>(field + 1));
+            return outcome;
+        }
     }
     const std::string& ip = fields[IpField];
     const std::string& mac = fields[MacField];

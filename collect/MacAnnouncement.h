@@ -22,8 +22,9 @@ std::vector<std::string> SplitFields(std::string_view text);
 
 // Handles one MAC announcement datagram: registers a local client as a user, refreshes
 // a known one (same MAC) or replaces it (another MAC). Counts the datagram in
-// macDatagramCount. The memo always shows the datagram; a datagram with fewer than
-// seven fields leaves the store unchanged and returns the missing-field error.
+// macDatagramCount. The memo always shows the datagram. A malformed datagram leaves
+// the store unchanged and returns its error: fewer than seven fields, or a control
+// character (below 32, or 127) inside the address, MAC or interface field.
 TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned char> datagram,
                                         const std::string& fromIP, std::int32_t& macDatagramCount,
                                         const TLocalTime& now);

@@ -147,6 +147,13 @@ void TDaten::ResetUserTotals()
     std::fill(UserUL.begin(), UserUL.end(), std::string("0"));
 }
 
+void TDaten::ClearUserPorts()
+{
+    // Clear() would keep the capacity; these lists may have held tens of thousands of ports.
+    for (TPortList& list : UserCPort)
+        list = TPortList();
+}
+
 int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now)
 {
     RouterIP.Append(address);
@@ -176,9 +183,9 @@ void TDaten::ClearPortTraffic()
         list.Clear();
 }
 
-bool TDaten::SaveState() const
+TSaveOutcome TDaten::SaveState() const
 {
-    return TStateFile::Save(*this);
+    return TStateFile::Write(*this);
 }
 
 void TDaten::LoadState()

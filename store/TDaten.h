@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LocalTime.h"
+#include "TAtomicFile.h"
 #include "TFlowLogList.h"
 #include "TKeyList.h"
 #include "TPortList.h"
@@ -41,7 +42,9 @@ public:
     std::vector<std::string> UserCDL;
     std::vector<std::string> UserCUL;
     // Interval octets per remote port (kept with the interval counters, cleared with
-    // them after each export; the detailed export writes them).
+    // them after each export; the detailed export writes them). Filled only while
+    // KeepsUserPorts(): nothing else reads them, and a client that sees every port
+    // would otherwise grow its list without bound.
     std::vector<TPortList> UserCPort;
     std::vector<std::string> UserStatus;
     std::vector<std::string> UserMACTime;
@@ -117,6 +120,12 @@ public:
     // Sets every user's download and upload totals to "0"; interval counters stay.
     void ResetUserTotals();
 
+    // True while the per-port interval lists are kept: the detailed export is on.
+    bool KeepsUserPorts() const { return ExportEnabled && ExportDetailed; }
+    // Empties every user's per-port interval list and frees its memory (the export
+    // was switched off or to packed).
+    void ClearUserPorts();
+
     // Appends a router row for a sender seen for the first time; returns its index.
     int AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now);
 
@@ -126,7 +135,8 @@ public:
     void ClearPortTraffic();
 
     // Writes or reads "vexal.ini" in the working directory (TStateFile has the layout).
-    // Neither reports failure to the user; Save returns false when the old file stayed.
-    bool SaveState() const;
+    // Neither shows anything; SaveState tells its caller how the save went, so the
+    // window can report a save that failed or could not be made safely.
+    TSaveOutcome SaveState() const;
     void LoadState();
 };

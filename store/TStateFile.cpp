@@ -15,12 +15,20 @@
 
 namespace {
 constexpr std::string_view LineEnd = "\r\n";
+constexpr std::string_view LineBreaks = "\r\n";
 
 class TWriter {
 public:
+    // A value is one line whatever it holds: a CR or LF inside it would end the line
+    // early and shift every later value to another position, so it is written as a
+    // space. Values from the network, the name list and the dialogs pass through here.
     void Line(std::string_view value)
     {
+        const std::size_t start = Text.size();
         Text.append(value);
+        if (value.find_first_of(LineBreaks) != std::string_view::npos)
+            std::replace_if(Text.begin() + static_cast<std::ptrdiff_t>(start), Text.end(),
+                            [](char c) { return c == '\r' || c == '\n'; }, ' ');
         Text.append(LineEnd);
     }
     void Number(std::int64_t value) { Line(IntToStr(value)); }
@@ -175,9 +183,15 @@ std::string TStateFile::Format(const TDaten& d)
     return std::move(w.Text);
 }
 
+TSaveOutcome TStateFile::Write(const TDaten& daten, const std::string& path)
+{
+    return SaveFileAtomically(path, Format(daten));
+}
+
 bool TStateFile::Save(const TDaten& daten, const std::string& path)
 {
-    return WriteFileAtomically(path, Format(daten));
+    const TSaveOutcome outcome = Write(daten, path);
+    return outcome == TSaveOutcome::Replaced || outcome == TSaveOutcome::RewrittenInPlace;
 }
 
 bool TStateFile::Parse(TDaten& d, const std::string& text)

@@ -230,6 +230,8 @@ void TFormEinstellungen::CoolBtn2Click()
     Daten.FlowPort = S(FlowPort);
     Daten.MacPort = S(MacPort);
     Daten.ExportEnabled = ExportEnabled->isChecked();
+    if (!Daten.KeepsUserPorts())
+        Daten.ClearUserPorts();
     Daten.SaveState();
     accept();
 }

@@ -436,7 +436,13 @@ void TMainForm::TimerClearPortsTimer()
 
 void TMainForm::TimerSaveTimer()
 {
-    Daten.SaveState();
+    const TSaveOutcome outcome = Daten.SaveState();
+    // Once when saving starts to go wrong, not again every period while it stays so.
+    if (outcome != LastSaveOutcome && outcome == TSaveOutcome::Failed)
+        Label2->setText(QStringLiteral("vexal.ini konnte nicht gespeichert werden"));
+    if (outcome != LastSaveOutcome && outcome == TSaveOutcome::RewrittenInPlace)
+        Label2->setText(QStringLiteral("vexal.ini nicht sicher gespeichert: direkt überschrieben"));
+    LastSaveOutcome = outcome;
 }
 
 void TMainForm::TimerGetNameTimer()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LocalTime.h"
+#include "TAtomicFile.h"
 #include "TDatagramOutcome.h"
 
 #include <QWidget>
@@ -115,6 +116,8 @@ private:
     void ShowDiagnosticsWindow();
 
     TDaten& Daten;
+    // How the last periodic save went; a failed or unsafe save is reported once.
+    TSaveOutcome LastSaveOutcome = TSaveOutcome::Replaced;
     bool IsStarted = false;
     bool ShownOnce = false;
 

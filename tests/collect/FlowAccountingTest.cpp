@@ -42,6 +42,7 @@ TFlowDatagramBuilder Remote(std::uint32_t sequence, int count)
 
 TEST_F(FlowAccountingTest, FlowBetweenTwoLocalClientsIsUploadOfOneAndDownloadOfTheOther)
 {
+    d.ExportEnabled = true;  // the detailed export keeps the per-port interval lists
     const TDatagramOutcome outcome =
         Send(TFlowDatagramBuilder(4711).Add(Ip(192, 168, 1, 2), 40000, Ip(192, 168, 1, 3), 22, 1000));
     ASSERT_FALSE(outcome.Failed()) << outcome.Error;
@@ -259,4 +260,50 @@ TEST_F(FlowAccountingTest, LastFlowStampAgesAcrossMidnight)
     Send(TFlowDatagramBuilder(1).Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 443, 5), evening);
     const double age = StampAge(d.UserLastTime[0], morning);
     EXPECT_NEAR(age, (9 * 60 + 1) * 75'000.0 / 1440, 1e-3) << "nine hours, not minus fifteen";
+}
+
+TEST_F(FlowAccountingTest, PortListsAreKeptOnlyForTheDetailedExport)
+{
+    // A flood of 900 distinct remote ports for both users; the totals count every flow.
+    std::uint32_t sequence = 1;
+    auto flood = [&] {
+        for (int k = 0; k < 30; ++k) {
+            TFlowDatagramBuilder datagram(sequence);
+            for (int j = 0; j < 15; ++j) {
+                const auto port = static_cast<std::uint16_t>(1000 + k * 15 + j);
+                datagram.Add(Ip(192, 168, 1, 2), 40000, Ip(8, 8, 8, 8), port, 1);
+                datagram.Add(Ip(8, 8, 8, 8), static_cast<std::uint16_t>(port + 10000), Ip(192, 168, 1, 3), 40000, 1);
+            }
+            sequence += 30;
+            ASSERT_FALSE(Send(datagram).Failed());
+        }
+    };
+    struct {
+        const char* Name;
+        bool Enabled;
+        bool Detailed;
+        std::size_t Ports;
+    } const cases[] = {
+        {"export off, as by default", false, true, 0},
+        {"packed export", true, false, 0},
+        {"export off, packed chosen", false, false, 0},
+        {"detailed export", true, true, 450},
+    };
+    std::int64_t flows = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        d.ExportEnabled = c.Enabled;
+        d.ExportDetailed = c.Detailed;
+        flood();
+        flows += 450;
+        EXPECT_EQ(d.UserCPort[User("192.168.1.2")].Count(), c.Ports);
+        EXPECT_EQ(d.UserCPort[User("192.168.1.3")].Count(), c.Ports);
+        EXPECT_EQ(d.UserUL[User("192.168.1.2")], IntToStr(flows));
+        EXPECT_EQ(d.UserCDL[User("192.168.1.3")], IntToStr(flows));
+    }
+    // Switching the export off empties what the detailed export had kept.
+    d.ExportEnabled = false;
+    d.ClearUserPorts();
+    EXPECT_TRUE(d.UserCPort[User("192.168.1.2")].Empty());
+    EXPECT_TRUE(d.UserCPort[User("192.168.1.3")].Empty());
 }

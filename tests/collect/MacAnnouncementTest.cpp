@@ -1,5 +1,7 @@
 #include "MacAnnouncement.h"
 #include "TDaten.h"
+#include "TStateFile.h"
+#include "TempDir.h"
 #include "TextForms.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,10 @@ const std::string Router = "192.168.1.1";
 // The router's example announcement: two spaces after the address, three before the
 // MAC, a line feed at the end; 51 bytes.
 const std::string Example = "f0 192.168.1.23  f2 f3   02:1a:2b:3c:4d:5e f5 eth1\n";
+// One datagram that, were its quoted field written as it is, would add lines to the
+// state file and with them other local subnets, another export period and other ports.
+const std::string InjectionDatagram =
+    "f0 192.168.1.60 f2 f3 02:00:00:00:00:60 f5 \"eth1\r\n0\r\n0\r\n1\r\n10\r\n0\r\n5\r\nX\r\nY\r\n0\r\n0\"";
 
 std::span<const unsigned char> Bytes(const std::string& text)
 {
@@ -144,24 +150,69 @@ TEST_F(MacAnnouncementTest, MalformedDatagramCountsAndShowsOnlyItsFirstLine)
         const char* Name;
         std::string Text;
         const char* FirstLine;
+        const char* Error;  // a part of the error text
     } const cases[] = {
-        {"empty datagram", "", "IP:192.168.1.1 (0)"},
-        {"six fields", "f0 192.168.1.5 f2 f3 02:1a:2b:3c:4d:5e f5", "IP:192.168.1.1 (41)"},
-        {"fields cut by a nul", "f0 192.168.1.5\0 f2 f3 m f5 eth1"s, "IP:192.168.1.1 (31)"},
+        {"empty datagram", "", "IP:192.168.1.1 (0)", "unvollständig"},
+        {"six fields", "f0 192.168.1.5 f2 f3 02:1a:2b:3c:4d:5e f5", "IP:192.168.1.1 (41)", "unvollständig"},
+        {"fields cut by a nul", "f0 192.168.1.5\0 f2 f3 m f5 eth1"s, "IP:192.168.1.1 (31)", "unvollständig"},
+        // Control characters can reach a field only through quotes. The known user's
+        // address and MAC make sure not even its interface is refreshed.
+        {"line breaks in a quoted interface", InjectionDatagram, "IP:192.168.1.1 (80)", "Steuerzeichen in Feld 7"},
+        {"line feed alone", "f0 192.168.1.5 f2 f3 m f5 \"eth1\nX\"", "IP:192.168.1.1 (34)", "Feld 7"},
+        {"tab in a quoted MAC", "f0 192.168.1.5 f2 f3 \"m\t\" f5 eth1", "IP:192.168.1.1 (33)", "Feld 5"},
+        {"escape in a quoted address", "f0 \"192.168.1.5\x1b[2J\" f2 f3 m f5 eth1", "IP:192.168.1.1 (36)",
+         "Feld 2"},
+        {"delete byte in an unquoted address", "f0 192.168.1.5\x7f f2 f3 m f5 eth1", "IP:192.168.1.1 (31)",
+         "Feld 2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::int32_t before = Count;
         const TDatagramOutcome outcome = Announce(c.Text);
         EXPECT_TRUE(outcome.Failed());
-        EXPECT_NE(outcome.Error.find("unvollständig"), std::string::npos) << outcome.Error;
+        EXPECT_NE(outcome.Error.find(c.Error), std::string::npos) << outcome.Error;
         ASSERT_TRUE(outcome.Memo.has_value());
         EXPECT_EQ(*outcome.Memo, std::vector<std::string>{c.FirstLine});
         EXPECT_EQ(Count, before + 1);
         ASSERT_EQ(d.UserCount(), 1u);
         EXPECT_EQ(d.UserMAC[0], "m");
+        EXPECT_EQ(d.UserDevice[0], "eth0");
         EXPECT_EQ(d.UserMACTime[0], StampText(Noon));
     }
+}
+
+TEST_F(MacAnnouncementTest, InjectionDatagramCannotChangeTheStateFile)
+{
+    d.HideIPs = {"192.168.1.250"};
+    d.ExportInterval = 60;
+    d.AddUser("192.168.1.5", "m", "eth0", Noon);
+    const std::string before = TStateFile::Format(d);
+    TTempDir dir;
+    const std::string path = dir.File("vexal.ini");
+
+    // Stopped where it enters: the announcement is malformed and changes nothing.
+    EXPECT_TRUE(Announce(InjectionDatagram).Failed());
+    ASSERT_TRUE(TStateFile::Save(d, path));
+    EXPECT_EQ(ReadWholeFile(path), before);
+
+    // And had it been taken, the writer still keeps the value on one line: the same
+    // settings and filters come back after a restart.
+    d.AddUser("192.168.1.60", "02:00:00:00:00:60", SplitFields(InjectionDatagram).back(), Noon);
+    ASSERT_TRUE(TStateFile::Save(d, path));
+    TDaten restarted;
+    ASSERT_TRUE(TStateFile::Load(restarted, path));
+    EXPECT_EQ(restarted.LocalSubnets, std::vector<std::string>{"192.168"});
+    EXPECT_EQ(restarted.LocalIPs, std::vector<std::string>{});
+    EXPECT_EQ(restarted.HideSubnets, std::vector<std::string>{});
+    EXPECT_EQ(restarted.HideIPs, std::vector<std::string>{"192.168.1.250"});
+    EXPECT_EQ(restarted.ExportInterval, 60);
+    EXPECT_EQ(restarted.FlowPort, "2055");
+    EXPECT_EQ(restarted.MacPort, "2056");
+    EXPECT_FALSE(restarted.ExportEnabled);
+    EXPECT_TRUE(restarted.ExportDetailed);
+    ASSERT_EQ(restarted.UserCount(), 2u);
+    EXPECT_EQ(restarted.UserDevice[1], "eth1  0  0  1  10  0  5  X  Y  0  0");
+    EXPECT_EQ(TStateFile::Format(restarted), ReadWholeFile(path)) << "a reload writes the same file again";
 }
 
 TEST_F(MacAnnouncementTest, WhoBecomesAUser)

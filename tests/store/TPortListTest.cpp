@@ -48,6 +48,18 @@ TEST(TPortList, ManyPortsKeepTheirFirstSeenOrder)
     EXPECT_EQ(list.Entries().front().Port, 5000);
     EXPECT_EQ(list.Entries().front().Octets, 6);
     EXPECT_EQ(list.Entries().back().Port, 2);
+    // Every entry, those found by scanning and those found through the index alike.
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(list.Entries()[i].Port, 5000 - 7 * static_cast<std::int32_t>(i));
+        EXPECT_EQ(list.Entries()[i].Octets, 6);
+    }
+    // Around the point where the index takes over: adding again to port 18 of 19.
+    TPortList nineteen;
+    for (std::int32_t port = 1; port <= 19; ++port)
+        nineteen.Add(port, 1);
+    nineteen.Add(18, 1000);
+    EXPECT_EQ(nineteen.ToText(), "1:1,2:1,3:1,4:1,5:1,6:1,7:1,8:1,9:1,10:1,11:1,12:1,13:1,14:1,15:1,16:1,17:1,18:1001,19:1");
     EXPECT_EQ(TPortList::FromText(list.ToText()).ToText(), list.ToText());
 
     list.Clear();

@@ -146,8 +146,8 @@ TEST(TStateFile, DamagedFilesKeepEverythingAfterTheFirstProblem)
     const std::string users2 = Lines({"2", "m1", "10.0.0.1", "0", "A", "1", "2", "eth0", "m2", "10.0.0.2", "0", "B",
                                       "3", "4", "eth1"});
     const std::string lists = Lines({"0", "1", "10.0.0.9", "1", "10", "0"});
-    struct {
-        const char* Name;
+    struct TCase {
+        std::string Name;
         std::string Text;
         bool Complete;
         std::size_t Users;
@@ -156,7 +156,8 @@ TEST(TStateFile, DamagedFilesKeepEverythingAfterTheFirstProblem)
         bool Enabled;
         bool Detailed;
         const char* HttpUrl;
-    } const cases[] = {
+    };
+    std::vector<TCase> cases = {
         {"complete", EightTexts + users2 + lists + Lines({"60", "2055", "2056", "-1", "0"}), true, 2, "10.0.0.9", 60,
          true, false, "http://intern/macs.txt"},
         {"booleans True and false", EightTexts + users2 + lists + Lines({"60", "2055", "2056", "True", "false"}), true,
@@ -184,6 +185,15 @@ TEST(TStateFile, DamagedFilesKeepEverythingAfterTheFirstProblem)
         {"ends inside the configuration", Lines({"http://a", "u"}), false, 1, "keep", 30, false, true, "http://a"},
         {"empty file", "", false, 1, "keep", 30, false, true, "alt"},
     };
+    // The last block cut before each of its seven lines: only the first user is read,
+    // never half a row with the lines it lacks made up.
+    const std::size_t lastBlock = users2.find("m2\r\n");
+    std::size_t cut = lastBlock;
+    for (int line = 1; line <= 7; ++line) {
+        cases.push_back({"last user block cut before its line " + std::to_string(line), EightTexts + users2.substr(0, cut),
+                         false, 1, "keep", 30, false, true, "http://intern/macs.txt"});
+        cut = users2.find("\r\n", cut) + 2;
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TDaten d;
@@ -214,17 +224,85 @@ TEST(TStateFile, MissingFileChangesNothing)
     EXPECT_EQ(d.MySqlUser, "user");
 }
 
-TEST(TStateFile, FileIsPrivateToItsOwner)
+TEST(TStateFile, NewFileIsPrivateAndAnExistingOneKeepsItsMode)
 {
     TTempDir dir;
     const std::string path = dir.File("vexal.ini");
-    WriteWholeFile(path, "old");
-    chmod(path.c_str(), 0644);
     ASSERT_TRUE(TStateFile::Save(Sample(), path));
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u) << "it holds passwords";
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    // Whoever opened it up to a group did so on purpose; a save must not lock them out.
+    chmod(path.c_str(), 0640);
+    ASSERT_TRUE(TStateFile::Save(Sample(), path));
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()), 1)
+        << "no temporary file left";
+}
+
+TEST(TStateFile, LineBreakInsideAValueNeverAddsALine)
+{
+    using TSetter = void (*)(TDaten&, const std::string&);
+    const std::pair<const char*, TSetter> fields[] = {
+        {"HttpUrl", [](TDaten& d, const std::string& v) { d.HttpUrl = v; }},
+        {"HttpUser", [](TDaten& d, const std::string& v) { d.HttpUser = v; }},
+        {"HttpPassword", [](TDaten& d, const std::string& v) { d.HttpPassword = v; }},
+        {"MySqlHost", [](TDaten& d, const std::string& v) { d.MySqlHost = v; }},
+        {"MySqlUser", [](TDaten& d, const std::string& v) { d.MySqlUser = v; }},
+        {"MySqlPassword", [](TDaten& d, const std::string& v) { d.MySqlPassword = v; }},
+        {"MySqlDatabase", [](TDaten& d, const std::string& v) { d.MySqlDatabase = v; }},
+        {"MySqlPort", [](TDaten& d, const std::string& v) { d.MySqlPort = v; }},
+        {"UserMAC", [](TDaten& d, const std::string& v) { d.UserMAC[1] = v; }},
+        {"UserIP",
+         [](TDaten& d, const std::string& v) {
+             d.RemoveUser(1);
+             d.AddUser(v, "02:00:00:00:00:03", "wlan0", Noon);
+         }},
+        {"UserLastTime", [](TDaten& d, const std::string& v) { d.UserLastTime[1] = v; }},
+        {"UserName", [](TDaten& d, const std::string& v) { d.UserName[1] = v; }},
+        {"UserDL", [](TDaten& d, const std::string& v) { d.UserDL[1] = v; }},
+        {"UserUL", [](TDaten& d, const std::string& v) { d.UserUL[1] = v; }},
+        {"UserDevice", [](TDaten& d, const std::string& v) { d.UserDevice[1] = v; }},
+        {"HideSubnets", [](TDaten& d, const std::string& v) { d.HideSubnets.push_back(v); }},
+        {"HideIPs", [](TDaten& d, const std::string& v) { d.HideIPs[1] = v; }},
+        {"LocalSubnets", [](TDaten& d, const std::string& v) { d.LocalSubnets[0] = v; }},
+        {"LocalIPs", [](TDaten& d, const std::string& v) { d.LocalIPs.push_back(v); }},
+        {"FlowPort", [](TDaten& d, const std::string& v) { d.FlowPort = v; }},
+        {"MacPort", [](TDaten& d, const std::string& v) { d.MacPort = v; }},
+    };
+    // Each CR and each LF is written as one space, so the value keeps its length.
+    const std::pair<std::string, std::string> values[] = {
+        {"eth1\r\n0\r\n0\r\n1\r\n10\r\n0\r\n5\r\nX\r\nY\r\n0\r\n0", "eth1  0  0  1  10  0  5  X  Y  0  0"},
+        {"a\nb", "a b"},
+        {"a\rb", "a b"},
+        {"\r\n", "  "},
+        {"end\n", "end "},
+    };
+    for (const auto& [field, set] : fields) {
+        for (const auto& [value, written] : values) {
+            SCOPED_TRACE(std::string(field) + " = " + testing::PrintToString(value));
+            TDaten withBreak = Sample();
+            set(withBreak, value);
+            TDaten withSpaces = Sample();
+            set(withSpaces, written);
+            const std::string text = TStateFile::Format(withBreak);
+            EXPECT_EQ(text, TStateFile::Format(withSpaces)) << "nothing else in the file changes";
+            TDaten loaded;
+            EXPECT_TRUE(TStateFile::Parse(loaded, text));
+            EXPECT_EQ(loaded.UserCount(), 2u);
+            EXPECT_EQ(loaded.LocalSubnets.size(), withBreak.LocalSubnets.size());
+            EXPECT_EQ(loaded.ExportInterval, -5);
+            EXPECT_TRUE(loaded.ExportEnabled);
+            EXPECT_FALSE(loaded.ExportDetailed);
+        }
+    }
+    // A store without line breaks still writes byte for byte what it read.
+    TDaten plain = Sample();
+    plain.UserLastTime = {"0", "0"};
+    TDaten loaded;
+    ASSERT_TRUE(TStateFile::Parse(loaded, TStateFile::Format(plain)));
+    EXPECT_EQ(TStateFile::Format(loaded), TStateFile::Format(plain));
 }
 
 TEST(TStateFile, ReadOnlyFileStaysAsItWas)
@@ -250,7 +328,7 @@ TEST(TStateFile, StoreSavesAndLoadsInTheWorkingDirectory)
     TTempDir dir;
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path);
-    EXPECT_TRUE(Sample().SaveState());
+    EXPECT_EQ(Sample().SaveState(), TSaveOutcome::Replaced);
     TDaten d;
     d.LoadState();
     std::filesystem::current_path(previous);

@@ -110,6 +110,8 @@ TEST_F(DialogsTest, SettingsDialogShowsStoresAndSavesAtOnce)
 {
     Daten.MySqlHost = "db.intern";
     Daten.ExportEnabled = true;
+    Daten.AddUser("192.168.1.2", "02:00:00:00:00:02", "eth0", Now);
+    Daten.UserCPort[0].Add(443, 1000);
     const int exportTimer = Form->Timer(QStringLiteral("TimerMySQLExport")).Interval();
     InDialog("Einstellungen", [](QWidget* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Einstellungen");
@@ -132,6 +134,7 @@ TEST_F(DialogsTest, SettingsDialogShowsStoresAndSavesAtOnce)
     EXPECT_EQ(Daten.ExportInterval, 3600);
     EXPECT_FALSE(Daten.ExportDetailed);
     EXPECT_TRUE(Daten.ExportEnabled);
+    EXPECT_TRUE(Daten.UserCPort[0].Empty()) << "the packed export keeps no per-port lists";
     EXPECT_EQ(Form->Timer(QStringLiteral("TimerMySQLExport")).Interval(), exportTimer)
         << "a new period takes effect at the next start";
     // Written at once.

@@ -122,6 +122,26 @@ TEST_F(MainFormTest, NetworkFaultsAreCountedInTheStatusLineNeverAsBoxes)
     EXPECT_EQ(LabelText("Label2"), "");
 }
 
+TEST_F(MainFormTest, FailedSaveIsReportedOnceInTheStatusLine)
+{
+    Create();
+    Show();
+    std::filesystem::create_directory("vexal.ini");  // nothing can be saved there
+    Form->TimerSaveTimer();
+    EXPECT_EQ(LabelText("Label2"), "vexal.ini konnte nicht gespeichert werden");
+    Form->TimerClearPortsTimer();
+    Form->TimerSaveTimer();
+    EXPECT_EQ(LabelText("Label2"), "") << "once, not at every save period";
+    std::filesystem::remove("vexal.ini");
+    Form->TimerSaveTimer();
+    EXPECT_TRUE(std::filesystem::is_regular_file("vexal.ini"));
+    EXPECT_EQ(LabelText("Label2"), "");
+    std::filesystem::remove("vexal.ini");
+    std::filesystem::create_directory("vexal.ini");
+    Form->TimerSaveTimer();
+    EXPECT_EQ(LabelText("Label2"), "vexal.ini konnte nicht gespeichert werden") << "again after a good save";
+}
+
 TEST_F(MainFormTest, TimersStartWhenShownWithTheirPeriods)
 {
     WriteWholeFile("vexal.ini", StateFile("10", 0));
