@@ -34,6 +34,45 @@ std::int64_t SequenceDistance(std::int64_t arrived, std::int64_t expected)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(WrapSequence(arrived - expected)));
 }
 
+// A sequence this far behind the last one is an exporter that started again, not a
+// late datagram. Datagrams overtake each other by a few at most, so a late one is
+// tens of units behind (30 flows per v5 datagram); a restart lands thousands back.
+// 1000 is also the bound established collectors use to tell a reset from reordering.
+// A jump past 2^31 reads as a backward jump on the 32-bit circle and so restarts the
+// count as well, instead of becoming a loss of two billion either way.
+constexpr std::int64_t RestartDistance = 1000;
+
+// The sequence step of a datagram that carries records, before its records: false for
+// a repeat (the same sequence again), which changes nothing.
+bool BeginSequence(TSequenceFollower& follower, std::uint32_t sequence, bool& first)
+{
+    if (follower.Known && follower.Last == sequence)
+        return false;
+    first = !follower.Known;
+    if (first) {
+        follower.Known = true;
+        follower.Expected = sequence;
+    } else if (SequenceDistance(sequence, follower.Last) < -RestartDistance) {
+        // Counting starts again from the new sequence; what was lost before stays.
+        follower.Carried = follower.Loss;
+        follower.Expected = sequence;
+    }
+    follower.Last = sequence;
+    return true;
+}
+
+// After the records: the loss figure is how far the sequence ran ahead of the one
+// expected, plus what was lost before a restart; `units` are what the sequence counts.
+void EndSequence(TSequenceFollower& follower, std::uint32_t sequence, std::uint32_t units, bool first)
+{
+    if (!first)
+        follower.Loss = follower.Carried + SequenceDistance(sequence, follower.Expected);
+    follower.Expected = WrapSequence(follower.Expected + units);
+}
+
+// The key of a v5 router's one sequence among its exporter domains.
+constexpr std::uint64_t V5SequenceKey = std::uint64_t{5} << 48;
+
 // One record after the look-up passes: its address texts, which sides are local and
 // which user rows they belong to.
 struct TLookedUpFlow {
@@ -102,7 +141,22 @@ void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
     }
 }
 
-void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const std::string& stampNow)
+// Adds a flow's octets to one counter. A counter that is not a number (only a
+// hand-edited state file holds one) or would overflow stays as it is: the other
+// counters and records are still charged, and the fault is reported once per counter.
+void Charge(TDaten& daten, std::string& counter, std::int64_t octets, const std::string& owner, const char* column,
+            std::string& notice)
+{
+    try {
+        AddToCounter(counter, octets);
+    } catch (const EVexalError& error) {
+        if (daten.ReportedCounterFaults.insert(owner + ' ' + column).second && notice.empty())
+            notice = std::string(column) + " von " + owner + ": " + error.what();
+    }
+}
+
+void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const std::string& stampNow,
+                  std::string& notice)
 {
     const TFlowRecord& record = flow.Record;
     daten.FlowLogSrcIP.Push() = flow.Src;
@@ -113,22 +167,23 @@ void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const st
 
     // Both sides are tested, upload first: a flow between two local clients is the
     // upload of one and the download of the other. Ports are keyed by the remote side.
+    const std::string& routerIP = daten.RouterIP[router];
     if (flow.SrcLocal) {
-        AddToCounter(daten.RouterUpload[router], record.Octets);
+        Charge(daten, daten.RouterUpload[router], record.Octets, routerIP, "RouterUpload", notice);
         daten.RouterPortTrafficUL[router].Add(record.DstPort, record.Octets);
         if (flow.SrcUser >= 0) {
-            AddToCounter(daten.UserUL[flow.SrcUser], record.Octets);
-            AddToCounter(daten.UserCUL[flow.SrcUser], record.Octets);
+            Charge(daten, daten.UserUL[flow.SrcUser], record.Octets, flow.Src, "UserUL", notice);
+            Charge(daten, daten.UserCUL[flow.SrcUser], record.Octets, flow.Src, "UserCUL", notice);
             daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
             daten.UserLastTime[flow.SrcUser] = stampNow;
         }
     }
     if (flow.DstLocal) {
-        AddToCounter(daten.RouterDownload[router], record.Octets);
+        Charge(daten, daten.RouterDownload[router], record.Octets, routerIP, "RouterDownload", notice);
         daten.RouterPortTrafficDL[router].Add(record.SrcPort, record.Octets);
         if (flow.DstUser >= 0) {
-            AddToCounter(daten.UserDL[flow.DstUser], record.Octets);
-            AddToCounter(daten.UserCDL[flow.DstUser], record.Octets);
+            Charge(daten, daten.UserDL[flow.DstUser], record.Octets, flow.Dst, "UserDL", notice);
+            Charge(daten, daten.UserCDL[flow.DstUser], record.Octets, flow.Dst, "UserCDL", notice);
             daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
             daten.UserLastTime[flow.DstUser] = stampNow;
         }
@@ -144,15 +199,26 @@ TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned cha
         const TFlowHeader header = DecodeFlowHeader(datagram);
 
         int router = daten.RouterIP.IndexOf(fromIP);
-        const bool isNew = router < 0;
-        if (isNew) {
+        if (router < 0)
             router = daten.AddRouter(fromIP, header.Sequence, now);
-        } else {
-            if (StrToInt64(daten.RouterSequenz[router]) == header.Sequence)
-                return outcome;  // a repeated datagram: already counted once
-            AssignInt(daten.RouterSequenz[router], header.Sequence);
+        std::vector<std::string> memo{
+            "IP:" + fromIP,
+            "FS:" + IntToStr(header.Sequence) + " Count :" + IntToStr(header.Count),
+        };
+        // A datagram without records says nothing about the sequence: it only shows
+        // that the exporter is alive.
+        if (header.Count == 0) {
             daten.RouterTime[router] = TimeText(now);
+            outcome.Memo = std::move(memo);
+            return outcome;
         }
+        TSequenceFollower& follower = daten.RouterFlow[router].Follower(V5SequenceKey);
+        const auto sequence = static_cast<std::uint32_t>(header.Sequence);
+        bool first = false;
+        if (!BeginSequence(follower, sequence, first))
+            return outcome;  // a repeated datagram: already counted once
+        AssignInt(daten.RouterSequenz[router], header.Sequence);
+        daten.RouterTime[router] = TimeText(now);
 
         // Records are charged strictly in order. Looking them all up first changes
         // nothing: accounting neither adds nor removes users or filter entries.
@@ -164,21 +230,16 @@ TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned cha
         LookUpAll(daten, std::span(flows.data(), usable));
         const std::string stampNow = StampText(now);
         for (std::uint32_t j = 0; j < usable; ++j)
-            ChargeRecord(daten, router, flows[j], stampNow);
+            ChargeRecord(daten, router, flows[j], stampNow, outcome.Notice);
         if (usable < header.Count)
             DecodeFlowRecord(datagram, usable);  // raises the range error for the cut record
 
-        outcome.Memo = std::vector<std::string>{
-            "IP:" + fromIP,
-            "FS:" + IntToStr(header.Sequence) + " Count :" + IntToStr(header.Count),
-        };
-
-        // RouterRecordCount is the sequence expected next; the loss figure is how far
+        outcome.Memo = std::move(memo);
+        // RouterRecordCount shows the sequence expected next; the loss figure is how far
         // the arriving sequence ran ahead of it, summed since first contact.
-        std::string& expected = daten.RouterRecordCount[router];
-        if (!isNew)
-            AssignInt(daten.RouterPLoss[router], SequenceDistance(header.Sequence, StrToInt64(expected)));
-        AssignInt(expected, WrapSequence(StrToInt64(expected) + header.Count));
+        EndSequence(follower, sequence, header.Count, first);
+        AssignInt(daten.RouterRecordCount[router], follower.Expected);
+        AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
     } catch (const EVexalError& error) {
         outcome.Error = error.what();
     }

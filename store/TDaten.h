@@ -4,9 +4,11 @@
 #include "TFlowLogList.h"
 #include "TKeyList.h"
 #include "TPortList.h"
+#include "TRouterFlowState.h"
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +33,12 @@ public:
     std::vector<std::string> RouterPLoss;
     // Created with the router table and never filled; only its length is ever shown.
     std::vector<std::string> RouterRefresh;
+    // Per router, what the flow path follows between datagrams (sequences per exporter
+    // domain); not a column anyone shows, never saved.
+    std::vector<TRouterFlowState> RouterFlow;
+    // Damaged counters already reported, by user address and column: a damaged row is
+    // named once, not for every flow that touches it.
+    std::set<std::string> ReportedCounterFaults;
 
     // User table, one row per client address, keyed by UserIP.
     TKeyList UserIP;

@@ -389,6 +389,8 @@ void TMainForm::NMUDP1DataReceived(std::span<const unsigned char> bytes, const s
         }
         if (outcome.Failed())
             ShowNetworkError(outcome.Error);
+        if (!outcome.Notice.empty())
+            ShowNetworkError(outcome.Notice);
     });
 }
 
