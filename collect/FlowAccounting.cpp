@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "TDaten.h"
 #include "TFlowDatagram.h"
+#include "TTemplateFlow.h"
 #include "TextForms.h"
 
 #include <algorithm>
@@ -91,6 +92,14 @@ struct TLookedUpFlow {
 constexpr std::size_t MaxRecords =
     (FlowV5::MaxDatagramSize - FlowV5::HeaderSize - FlowV5::RecordBytesNeeded) / FlowV5::RecordSize + 1;
 
+void AssignAddress(std::string& out, const unsigned char* bytes, std::uint8_t length)
+{
+    if (length == 16)
+        AssignIPv6Text(out, bytes);
+    else
+        AssignDottedQuad(out, bytes);
+}
+
 void Prefetch(const void* address)
 {
     __builtin_prefetch(address, 1, 3);
@@ -103,8 +112,8 @@ void Prefetch(const void* address)
 void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
 {
     for (TLookedUpFlow& flow : flows) {
-        AssignDottedQuad(flow.Src, flow.Record.SrcAddr);
-        AssignDottedQuad(flow.Dst, flow.Record.DstAddr);
+        AssignAddress(flow.Src, flow.Record.SrcAddr, flow.Record.AddressLength);
+        AssignAddress(flow.Dst, flow.Record.DstAddr, flow.Record.AddressLength);
         flow.SrcLocal = daten.IsLocalAddress(flow.Src);
         flow.DstLocal = daten.IsLocalAddress(flow.Dst);
         if (flow.SrcLocal) {
@@ -189,10 +198,115 @@ void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const st
         }
     }
 }
+
+std::int64_t Milliseconds(const TLocalTime& time)
+{
+    return time.Day * TLocalTime::MsPerDay + time.MsOfDay;
 }
 
-TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned char> datagram, const std::string& fromIP,
-                                     const TLocalTime& now)
+// Charges the records a template decoder hands on, batch by batch, exactly as v5
+// records are charged.
+class TChargingSink final : public TFlowSink {
+public:
+    TChargingSink(TDaten& daten, int router, std::string stampNow, std::string& notice)
+        : Daten(daten), Router(router), StampNow(std::move(stampNow)), Notice(notice)
+    {
+    }
+
+    void Take(std::span<TFlowRecord> records) override
+    {
+        std::span<TLookedUpFlow> flows(Flows.data(), std::min(records.size(), Flows.size()));
+        for (std::size_t i = 0; i < flows.size(); ++i)
+            flows[i].Record = records[i];
+        LookUpAll(Daten, flows);
+        for (const TLookedUpFlow& flow : flows)
+            ChargeRecord(Daten, Router, flow, StampNow, Notice);
+        Charged += flows.size();
+        if (records.size() > flows.size())
+            Take(records.subspan(flows.size()));
+    }
+
+    std::size_t Charged = 0;
+
+private:
+    TDaten& Daten;
+    int Router;
+    std::string StampNow;
+    std::string& Notice;
+    std::array<TLookedUpFlow, 64> Flows;
+};
+
+void AddNotice(std::string& notice, const std::string& text)
+{
+    if (notice.empty())
+        notice = text;
+}
+
+// v9 and IPFIX: the sets are read in order; flows of known templates are charged as they
+// come, data without its template waits for it. The loss figure follows each exporter
+// domain in the unit its protocol counts: v9 export packets, IPFIX data records.
+TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned char> datagram,
+                                         const std::string& fromIP, std::uint16_t fromPort, const TLocalTime& now)
+{
+    TDatagramOutcome outcome;
+    try {
+        const TTemplateMessage message = DecodeTemplateMessage(datagram);
+        const bool ipfix = message.Version == FlowTemplates::Ipfix;
+        int router = daten.RouterIP.IndexOf(fromIP);
+        if (router < 0)
+            router = daten.AddRouter(fromIP, message.Sequence, now);
+        TRouterFlowState& state = daten.RouterFlow[router];
+        const std::int64_t nowMs = Milliseconds(now);
+        if (const std::size_t expired = ExpireHeldSets(state, daten.FlowHeldBytes, nowMs)) {
+            daten.FlowHeldExpired += expired;
+            AddNotice(outcome.Notice, IntToStr(static_cast<std::int64_t>(expired)) + " Daten-Sets von " + fromIP
+                                          + " ohne Vorlage nach 60 s verworfen");
+        }
+        const std::uint64_t session = TemplateSessionKey(message, fromPort);
+
+        // A v9 sequence counts every export packet; an IPFIX one counts data records, so
+        // a message of templates only carries the sequence of the data that follows it.
+        const bool carries = ipfix ? HasDataSet(datagram, message) : message.End > message.SetsBegin;
+        TSequenceFollower* follower = nullptr;
+        bool first = false;
+        if (carries) {
+            follower = &state.Follower(session);
+            if (!BeginSequence(*follower, message.Sequence, first))
+                return outcome;  // the same exporter, domain and sequence again: counted once
+            AssignInt(daten.RouterSequenz[router], message.Sequence);
+        }
+        daten.RouterTime[router] = TimeText(now);
+
+        TChargingSink sink(daten, router, StampText(now), outcome.Notice);
+        const TSetsResult sets =
+            ReadTemplateSets(datagram, message, session, daten.RouterFlow[router], daten.FlowHeldBytes, nowMs, sink);
+        if (sets.Expired > 0) {
+            daten.FlowHeldExpired += sets.Expired;
+            AddNotice(outcome.Notice, "Daten von " + fromIP + " ohne Vorlage verworfen: Speichergrenze erreicht");
+        }
+
+        const std::uint32_t count = ipfix ? sets.DataRecords : message.Count;
+        outcome.Memo = std::vector<std::string>{
+            "IP:" + fromIP,
+            "FS:" + IntToStr(message.Sequence) + " Count :" + IntToStr(count),
+        };
+        if (follower) {
+            // Held records are not counted yet: the next sequence is taken as it comes.
+            follower = &daten.RouterFlow[router].Follower(session);
+            EndSequence(*follower, message.Sequence, ipfix ? sets.DataRecords : 1, first);
+            follower->Resync = ipfix && sets.Held;
+            AssignInt(daten.RouterRecordCount[router], follower->Expected);
+            AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
+        }
+    } catch (const EVexalError& error) {
+        outcome.Memo.reset();
+        outcome.Error = error.what() + std::string(" (von ") + fromIP + ")";
+    }
+    return outcome;
+}
+
+TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char> datagram, const std::string& fromIP,
+                                   const TLocalTime& now)
 {
     TDatagramOutcome outcome;
     try {
@@ -243,5 +357,21 @@ TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned cha
     } catch (const EVexalError& error) {
         outcome.Error = error.what();
     }
+    return outcome;
+}
+}
+
+TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned char> datagram, const std::string& fromIP,
+                                     const TLocalTime& now, std::uint16_t fromPort)
+{
+    const std::uint16_t version = FlowVersion(datagram);
+    // Too short to carry a version: the v5 reader reports it as too short.
+    if (version == 5 || datagram.size() < 2)
+        return AccountV5Datagram(daten, datagram, fromIP, now);
+    if (version == FlowTemplates::V9 || version == FlowTemplates::Ipfix)
+        return AccountTemplateDatagram(daten, datagram, fromIP, fromPort, now);
+    TDatagramOutcome outcome;
+    outcome.Error = "Flow-Datagramm von " + fromIP + " mit unbekannter Version " + IntToStr(version)
+        + ": gelesen werden NetFlow v5, v9 und IPFIX (10)";
     return outcome;
 }

@@ -39,6 +39,10 @@ public:
     // Damaged counters already reported, by user address and column: a damaged row is
     // named once, not for every flow that touches it.
     std::set<std::string> ReportedCounterFaults;
+    // Bytes of v9/IPFIX data held for their templates over all routers (bounded), and
+    // the data sets given up unread since the start.
+    std::size_t FlowHeldBytes = 0;
+    std::uint64_t FlowHeldExpired = 0;
 
     // User table, one row per client address, keyed by UserIP.
     TKeyList UserIP;
