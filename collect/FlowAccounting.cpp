@@ -53,11 +53,12 @@ bool BeginSequence(TSequenceFollower& follower, std::uint32_t sequence, bool& fi
     if (first) {
         follower.Known = true;
         follower.Expected = sequence;
-    } else if (SequenceDistance(sequence, follower.Last) < -RestartDistance) {
+    } else if (follower.Resync || SequenceDistance(sequence, follower.Last) < -RestartDistance) {
         // Counting starts again from the new sequence; what was lost before stays.
         follower.Carried = follower.Loss;
         follower.Expected = sequence;
     }
+    follower.Resync = false;
     follower.Last = sequence;
     return true;
 }

@@ -134,6 +134,11 @@ TEST_F(TemplateFlowTest, DataBeforeItsTemplateIsHeldAndChargedWhenTheTemplateCom
                 EXPECT_EQ(d.FlowLogTraffic[148], "1000") << "held data keeps its order";
                 EXPECT_EQ(d.FlowLogTraffic[149], "3000");
             }
+            // The held records were not counted when they came; the sequence goes on
+            // from the next datagram without a loss.
+            Send(TTemplateDatagramBuilder(version, version == 9 ? 4 : 3).Data(FlowTemplateId, first.Data),
+                 After(c.TemplateAfterSeconds));
+            EXPECT_EQ(d.RouterPLoss[0], "0");
         }
     }
 }
