@@ -3,6 +3,7 @@
 #include "FlowAccounting.h"
 #include "FlowDatagramBuilder.h"
 #include "TDaten.h"
+#include "TemplateDatagramBuilder.h"
 #include "TextForms.h"
 
 #include <benchmark/benchmark.h>
@@ -73,7 +74,84 @@ void BM_AccountFlows(benchmark::State& state)
     const int r = d.RouterIP.IndexOf(router);
     state.counters["ports_in_list"] = static_cast<double>(d.RouterPortTrafficUL[r].Count());
 }
+
+// The same traffic as NetFlow v5, v9 and IPFIX datagrams of 30 records each, the
+// template known: what the template path adds per flow.
+void BM_AccountFlowsByVersion(benchmark::State& state)
+{
+    const int version = static_cast<int>(state.range(0));
+    const int users = static_cast<int>(state.range(1));
+    const TLocalTime now = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+
+    TDaten d;
+    d.LocalSubnets = {"192.168", "172.16", "10"};
+    for (int i = 0; i < users; ++i)
+        d.AddUser(DottedQuad(UserAddress(i).data()), "02:00:00:00:00:01", "eth1", now);
+    const std::string router = "172.31.0.200";
+    if (version != 5) {
+        const auto known = TTemplateDatagramBuilder(static_cast<std::uint16_t>(version), 0)
+                               .Template(FlowTemplateId, FlowFields())
+                               .Bytes();
+        AccountFlowDatagram(d, known, router, now, 4739);
+    }
+
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> user(0, users - 1);
+    const std::uint16_t wellKnown[] = {80, 443, 53, 22, 993, 8080};
+    std::vector<std::vector<std::uint8_t>> pool;
+    for (int i = 0; i < DatagramPool; ++i) {
+        TFlowDatagramBuilder v5(0);
+        TBytes records;
+        for (int j = 0; j < RecordsPerDatagram; ++j) {
+            const auto client = UserAddress(user(random));
+            const auto remote = Ip(93, 184, static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(i));
+            const std::uint16_t remotePort = wellKnown[j % 6];
+            const std::uint32_t octets = (j % 2 == 0 ? 1200U : 64000U) + static_cast<std::uint32_t>(j);
+            const bool up = j % 2 == 0;
+            v5.Add(up ? client : remote, up ? 50000 : remotePort, up ? remote : client, up ? remotePort : 50000, octets);
+            FlowRecord(records, up ? client : remote, up ? 50000 : remotePort, up ? remote : client,
+                       up ? remotePort : 50000, octets);
+        }
+        pool.push_back(version == 5 ? v5.Bytes()
+                                    : TTemplateDatagramBuilder(static_cast<std::uint16_t>(version), 0)
+                                          .Data(FlowTemplateId, records.Data, RecordsPerDatagram)
+                                          .Bytes());
+    }
+
+    // Where each version keeps its sequence, and how far it moves per datagram.
+    const std::size_t at = version == 5 ? 16 : version == 9 ? 12 : 8;
+    const std::uint32_t step = version == 9 ? 1 : RecordsPerDatagram;
+    std::uint32_t sequence = step;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        std::vector<std::uint8_t>& datagram = pool[next];
+        next = (next + 1) % pool.size();
+        datagram[at] = static_cast<std::uint8_t>(sequence >> 24);
+        datagram[at + 1] = static_cast<std::uint8_t>(sequence >> 16);
+        datagram[at + 2] = static_cast<std::uint8_t>(sequence >> 8);
+        datagram[at + 3] = static_cast<std::uint8_t>(sequence);
+        sequence += step;
+        const TDatagramOutcome outcome = AccountFlowDatagram(d, datagram, router, now, 4739);
+        benchmark::DoNotOptimize(outcome);
+    }
+    state.SetItemsProcessed(state.iterations() * RecordsPerDatagram);
+    state.counters["ns_per_flow"] = benchmark::Counter(static_cast<double>(state.iterations() * RecordsPerDatagram),
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    const int r = d.RouterIP.IndexOf(router);
+    if (d.RouterPLoss[r] != "0" || d.FlowHeldBytes != 0)
+        state.SkipWithError("the datagrams were not all charged");
 }
+}
+
+BENCHMARK(BM_AccountFlowsByVersion)
+    ->ArgNames({"version", "users"})
+    ->Args({5, 10})
+    ->Args({9, 10})
+    ->Args({10, 10})
+    ->Args({5, 65000})
+    ->Args({9, 65000})
+    ->Args({10, 65000})
+    ->Unit(benchmark::kNanosecond);
 
 BENCHMARK(BM_AccountFlows)
     ->ArgNames({"users", "random_ports"})

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "TDaten.h"
 #include "TFlowDatagram.h"
+#include "TTemplateFlow.h"
 #include "TextForms.h"
 
 #include <algorithm>
@@ -34,6 +35,46 @@ std::int64_t SequenceDistance(std::int64_t arrived, std::int64_t expected)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(WrapSequence(arrived - expected)));
 }
 
+// A sequence this far behind the last one is an exporter that started again, not a
+// late datagram. Datagrams overtake each other by a few at most, so a late one is
+// tens of units behind (30 flows per v5 datagram); a restart lands thousands back.
+// 1000 is also the bound established collectors use to tell a reset from reordering.
+// A jump past 2^31 reads as a backward jump on the 32-bit circle and so restarts the
+// count as well, instead of becoming a loss of two billion either way.
+constexpr std::int64_t RestartDistance = 1000;
+
+// The sequence step of a datagram that carries records, before its records: false for
+// a repeat (the same sequence again), which changes nothing.
+bool BeginSequence(TSequenceFollower& follower, std::uint32_t sequence, bool& first)
+{
+    if (follower.Known && follower.Last == sequence)
+        return false;
+    first = !follower.Known;
+    if (first) {
+        follower.Known = true;
+        follower.Expected = sequence;
+    } else if (follower.Resync || SequenceDistance(sequence, follower.Last) < -RestartDistance) {
+        // Counting starts again from the new sequence; what was lost before stays.
+        follower.Carried = follower.Loss;
+        follower.Expected = sequence;
+    }
+    follower.Resync = false;
+    follower.Last = sequence;
+    return true;
+}
+
+// After the records: the loss figure is how far the sequence ran ahead of the one
+// expected, plus what was lost before a restart; `units` are what the sequence counts.
+void EndSequence(TSequenceFollower& follower, std::uint32_t sequence, std::uint32_t units, bool first)
+{
+    if (!first)
+        follower.Loss = follower.Carried + SequenceDistance(sequence, follower.Expected);
+    follower.Expected = WrapSequence(follower.Expected + units);
+}
+
+// The key of a v5 router's one sequence among its exporter domains.
+constexpr std::uint64_t V5SequenceKey = std::uint64_t{5} << 48;
+
 // One record after the look-up passes: its address texts, which sides are local and
 // which user rows they belong to.
 struct TLookedUpFlow {
@@ -52,6 +93,14 @@ struct TLookedUpFlow {
 constexpr std::size_t MaxRecords =
     (FlowV5::MaxDatagramSize - FlowV5::HeaderSize - FlowV5::RecordBytesNeeded) / FlowV5::RecordSize + 1;
 
+void AssignAddress(std::string& out, const unsigned char* bytes, std::uint8_t length)
+{
+    if (length == 16)
+        AssignIPv6Text(out, bytes);
+    else
+        AssignDottedQuad(out, bytes);
+}
+
 void Prefetch(const void* address)
 {
     __builtin_prefetch(address, 1, 3);
@@ -64,8 +113,8 @@ void Prefetch(const void* address)
 void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
 {
     for (TLookedUpFlow& flow : flows) {
-        AssignDottedQuad(flow.Src, flow.Record.SrcAddr);
-        AssignDottedQuad(flow.Dst, flow.Record.DstAddr);
+        AssignAddress(flow.Src, flow.Record.SrcAddr, flow.Record.AddressLength);
+        AssignAddress(flow.Dst, flow.Record.DstAddr, flow.Record.AddressLength);
         flow.SrcLocal = daten.IsLocalAddress(flow.Src);
         flow.DstLocal = daten.IsLocalAddress(flow.Dst);
         if (flow.SrcLocal) {
@@ -102,7 +151,22 @@ void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
     }
 }
 
-void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const std::string& stampNow)
+// Adds a flow's octets to one counter. A counter that is not a number (only a
+// hand-edited state file holds one) or would overflow stays as it is: the other
+// counters and records are still charged, and the fault is reported once per counter.
+void Charge(TDaten& daten, std::string& counter, std::int64_t octets, const std::string& owner, const char* column,
+            std::string& notice)
+{
+    try {
+        AddToCounter(counter, octets);
+    } catch (const EVexalError& error) {
+        if (daten.ReportedCounterFaults.insert(owner + ' ' + column).second && notice.empty())
+            notice = std::string(column) + " von " + owner + ": " + error.what();
+    }
+}
+
+void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const std::string& stampNow,
+                  std::string& notice)
 {
     const TFlowRecord& record = flow.Record;
     daten.FlowLogSrcIP.Push() = flow.Src;
@@ -113,48 +177,167 @@ void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const st
 
     // Both sides are tested, upload first: a flow between two local clients is the
     // upload of one and the download of the other. Ports are keyed by the remote side.
+    const std::string& routerIP = daten.RouterIP[router];
     if (flow.SrcLocal) {
-        AddToCounter(daten.RouterUpload[router], record.Octets);
+        Charge(daten, daten.RouterUpload[router], record.Octets, routerIP, "RouterUpload", notice);
         daten.RouterPortTrafficUL[router].Add(record.DstPort, record.Octets);
         if (flow.SrcUser >= 0) {
-            AddToCounter(daten.UserUL[flow.SrcUser], record.Octets);
-            AddToCounter(daten.UserCUL[flow.SrcUser], record.Octets);
+            Charge(daten, daten.UserUL[flow.SrcUser], record.Octets, flow.Src, "UserUL", notice);
+            Charge(daten, daten.UserCUL[flow.SrcUser], record.Octets, flow.Src, "UserCUL", notice);
             if (daten.KeepsUserPorts())
                 daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
             daten.UserLastTime[flow.SrcUser] = stampNow;
         }
     }
     if (flow.DstLocal) {
-        AddToCounter(daten.RouterDownload[router], record.Octets);
+        Charge(daten, daten.RouterDownload[router], record.Octets, routerIP, "RouterDownload", notice);
         daten.RouterPortTrafficDL[router].Add(record.SrcPort, record.Octets);
         if (flow.DstUser >= 0) {
-            AddToCounter(daten.UserDL[flow.DstUser], record.Octets);
-            AddToCounter(daten.UserCDL[flow.DstUser], record.Octets);
+            Charge(daten, daten.UserDL[flow.DstUser], record.Octets, flow.Dst, "UserDL", notice);
+            Charge(daten, daten.UserCDL[flow.DstUser], record.Octets, flow.Dst, "UserCDL", notice);
             if (daten.KeepsUserPorts())
                 daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
             daten.UserLastTime[flow.DstUser] = stampNow;
         }
     }
 }
+
+std::int64_t Milliseconds(const TLocalTime& time)
+{
+    return time.Day * TLocalTime::MsPerDay + time.MsOfDay;
 }
 
-TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned char> datagram, const std::string& fromIP,
-                                     const TLocalTime& now)
+// Charges the records a template decoder hands on, batch by batch, exactly as v5
+// records are charged.
+class TChargingSink final : public TFlowSink {
+public:
+    TChargingSink(TDaten& daten, int router, std::string stampNow, std::string& notice)
+        : Daten(daten), Router(router), StampNow(std::move(stampNow)), Notice(notice)
+    {
+    }
+
+    void Take(std::span<TFlowRecord> records) override
+    {
+        // Kept between datagrams, as on the v5 path: building 64 look-up slots with their
+        // address texts for every datagram would cost more than charging its flows.
+        static thread_local std::array<TLookedUpFlow, 64> Flows;
+        std::span<TLookedUpFlow> flows(Flows.data(), std::min(records.size(), Flows.size()));
+        for (std::size_t i = 0; i < flows.size(); ++i)
+            flows[i].Record = records[i];
+        LookUpAll(Daten, flows);
+        for (const TLookedUpFlow& flow : flows)
+            ChargeRecord(Daten, Router, flow, StampNow, Notice);
+        Charged += flows.size();
+        if (records.size() > flows.size())
+            Take(records.subspan(flows.size()));
+    }
+
+    std::size_t Charged = 0;
+
+private:
+    TDaten& Daten;
+    int Router;
+    std::string StampNow;
+    std::string& Notice;
+};
+
+void AddNotice(std::string& notice, const std::string& text)
+{
+    if (notice.empty())
+        notice = text;
+}
+
+// v9 and IPFIX: the sets are read in order; flows of known templates are charged as they
+// come, data without its template waits for it. The loss figure follows each exporter
+// domain in the unit its protocol counts: v9 export packets, IPFIX data records.
+TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned char> datagram,
+                                         const std::string& fromIP, std::uint16_t fromPort, const TLocalTime& now)
+{
+    TDatagramOutcome outcome;
+    try {
+        const TTemplateMessage message = DecodeTemplateMessage(datagram);
+        const bool ipfix = message.Version == FlowTemplates::Ipfix;
+        int router = daten.RouterIP.IndexOf(fromIP);
+        if (router < 0)
+            router = daten.AddRouter(fromIP, message.Sequence, now);
+        TRouterFlowState& state = daten.RouterFlow[router];
+        const std::int64_t nowMs = Milliseconds(now);
+        if (const std::size_t expired = ExpireHeldSets(state, daten.FlowHeldBytes, nowMs)) {
+            daten.FlowHeldExpired += expired;
+            AddNotice(outcome.Notice, IntToStr(static_cast<std::int64_t>(expired)) + " Daten-Sets von " + fromIP
+                                          + " ohne Vorlage nach 60 s verworfen");
+        }
+        const std::uint64_t session = TemplateSessionKey(message, fromPort);
+
+        // A v9 sequence counts every export packet; an IPFIX one counts data records, so
+        // a message of templates only carries the sequence of the data that follows it.
+        const bool carries = ipfix ? HasDataSet(datagram, message) : message.End > message.SetsBegin;
+        TSequenceFollower* follower = nullptr;
+        bool first = false;
+        if (carries) {
+            follower = &state.Follower(session);
+            if (!BeginSequence(*follower, message.Sequence, first))
+                return outcome;  // the same exporter, domain and sequence again: counted once
+            AssignInt(daten.RouterSequenz[router], message.Sequence);
+        }
+        daten.RouterTime[router] = TimeText(now);
+
+        TChargingSink sink(daten, router, StampText(now), outcome.Notice);
+        const TSetsResult sets =
+            ReadTemplateSets(datagram, message, session, daten.RouterFlow[router], daten.FlowHeldBytes, nowMs, sink);
+        if (sets.Expired > 0) {
+            daten.FlowHeldExpired += sets.Expired;
+            AddNotice(outcome.Notice, "Daten von " + fromIP + " ohne Vorlage verworfen: Speichergrenze erreicht");
+        }
+
+        const std::uint32_t count = ipfix ? sets.DataRecords : message.Count;
+        outcome.Memo = std::vector<std::string>{
+            "IP:" + fromIP,
+            "FS:" + IntToStr(message.Sequence) + " Count :" + IntToStr(count),
+        };
+        if (follower) {
+            // Held records are not counted yet: the next sequence is taken as it comes.
+            follower = &daten.RouterFlow[router].Follower(session);
+            EndSequence(*follower, message.Sequence, ipfix ? sets.DataRecords : 1, first);
+            follower->Resync = ipfix && sets.Held;
+            AssignInt(daten.RouterRecordCount[router], follower->Expected);
+            AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
+        }
+    } catch (const EVexalError& error) {
+        outcome.Memo.reset();
+        outcome.Error = error.what() + std::string(" (von ") + fromIP + ")";
+    }
+    return outcome;
+}
+
+TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char> datagram, const std::string& fromIP,
+                                   const TLocalTime& now)
 {
     TDatagramOutcome outcome;
     try {
         const TFlowHeader header = DecodeFlowHeader(datagram);
 
         int router = daten.RouterIP.IndexOf(fromIP);
-        const bool isNew = router < 0;
-        if (isNew) {
+        if (router < 0)
             router = daten.AddRouter(fromIP, header.Sequence, now);
-        } else {
-            if (StrToInt64(daten.RouterSequenz[router]) == header.Sequence)
-                return outcome;  // a repeated datagram: already counted once
-            AssignInt(daten.RouterSequenz[router], header.Sequence);
+        std::vector<std::string> memo{
+            "IP:" + fromIP,
+            "FS:" + IntToStr(header.Sequence) + " Count :" + IntToStr(header.Count),
+        };
+        // A datagram without records says nothing about the sequence: it only shows
+        // that the exporter is alive.
+        if (header.Count == 0) {
             daten.RouterTime[router] = TimeText(now);
+            outcome.Memo = std::move(memo);
+            return outcome;
         }
+        TSequenceFollower& follower = daten.RouterFlow[router].Follower(V5SequenceKey);
+        const auto sequence = static_cast<std::uint32_t>(header.Sequence);
+        bool first = false;
+        if (!BeginSequence(follower, sequence, first))
+            return outcome;  // a repeated datagram: already counted once
+        AssignInt(daten.RouterSequenz[router], header.Sequence);
+        daten.RouterTime[router] = TimeText(now);
 
         // Records are charged strictly in order. Looking them all up first changes
         // nothing: accounting neither adds nor removes users or filter entries.
@@ -166,23 +349,34 @@ TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned cha
         LookUpAll(daten, std::span(flows.data(), usable));
         const std::string stampNow = StampText(now);
         for (std::uint32_t j = 0; j < usable; ++j)
-            ChargeRecord(daten, router, flows[j], stampNow);
+            ChargeRecord(daten, router, flows[j], stampNow, outcome.Notice);
         if (usable < header.Count)
             DecodeFlowRecord(datagram, usable);  // raises the range error for the cut record
 
-        outcome.Memo = std::vector<std::string>{
-            "IP:" + fromIP,
-            "FS:" + IntToStr(header.Sequence) + " Count :" + IntToStr(header.Count),
-        };
-
-        // RouterRecordCount is the sequence expected next; the loss figure is how far
+        outcome.Memo = std::move(memo);
+        // RouterRecordCount shows the sequence expected next; the loss figure is how far
         // the arriving sequence ran ahead of it, summed since first contact.
-        std::string& expected = daten.RouterRecordCount[router];
-        if (!isNew)
-            AssignInt(daten.RouterPLoss[router], SequenceDistance(header.Sequence, StrToInt64(expected)));
-        AssignInt(expected, WrapSequence(StrToInt64(expected) + header.Count));
+        EndSequence(follower, sequence, header.Count, first);
+        AssignInt(daten.RouterRecordCount[router], follower.Expected);
+        AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
     } catch (const EVexalError& error) {
         outcome.Error = error.what();
     }
+    return outcome;
+}
+}
+
+TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned char> datagram, const std::string& fromIP,
+                                     const TLocalTime& now, std::uint16_t fromPort)
+{
+    const std::uint16_t version = FlowVersion(datagram);
+    // Too short to carry a version: the v5 reader reports it as too short.
+    if (version == 5 || datagram.size() < 2)
+        return AccountV5Datagram(daten, datagram, fromIP, now);
+    if (version == FlowTemplates::V9 || version == FlowTemplates::Ipfix)
+        return AccountTemplateDatagram(daten, datagram, fromIP, fromPort, now);
+    TDatagramOutcome outcome;
+    outcome.Error = "Flow-Datagramm von " + fromIP + " mit unbekannter Version " + IntToStr(version)
+        + ": gelesen werden NetFlow v5, v9 und IPFIX (10)";
     return outcome;
 }

@@ -2,6 +2,7 @@
 
 #include "TDatagramOutcome.h"
 
+#include <cstdint>
 #include <span>
 #include <string>
 
@@ -13,5 +14,8 @@ struct TLocalTime;
 // per-port lists, and the totals and interval counters of local users. A datagram that
 // repeats the router's last sequence changes nothing. A fault stops the handling where
 // it is found; the records before it stay counted, and the outcome carries the error.
+// The version field decides the layout: NetFlow v5, v9 or IPFIX (10); any other version
+// is rejected before anything changes. v9 and IPFIX records are charged by the same
+// rules as v5 ones. The sender's port tells IPFIX transport sessions apart.
 TDatagramOutcome AccountFlowDatagram(TDaten& daten, std::span<const unsigned char> datagram, const std::string& fromIP,
-                                     const TLocalTime& now);
+                                     const TLocalTime& now, std::uint16_t fromPort = 0);

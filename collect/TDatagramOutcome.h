@@ -13,5 +13,9 @@ struct TDatagramOutcome {
     // Everything the datagram changed before the error stays changed.
     std::string Error;
 
+    // A fault the window reports in its status line although the datagram was handled
+    // (a damaged counter left as it is); empty when there was none.
+    std::string Notice;
+
     bool Failed() const { return !Error.empty(); }
 };

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-// The NetFlow version 5 layout, as far as the collector reads it. Every datagram on
-// the flow port is read with this layout, whatever its version field says.
+// The NetFlow version 5 layout, as far as the collector reads it. Datagrams whose
+// version field says 9 or 10 take the template path (TTemplateFlow.h) instead.
 namespace FlowV5 {
 constexpr std::size_t MaxDatagramSize = 2048;  // the listener's receive buffer
 constexpr std::size_t HeaderSize = 24;
@@ -31,14 +31,19 @@ struct TFlowHeader {
     std::int64_t Sequence = 0;  // unsigned 32-bit on the wire, never negative here
 };
 
-// One record, still pointing into the datagram: addresses stay as their four bytes
-// so the caller writes the dotted quad straight into its destination.
+// One flow record of any version, still pointing into the datagram: addresses stay as
+// their bytes so the caller writes the address text straight into its destination.
 struct TFlowRecord {
     const unsigned char* SrcAddr = nullptr;
     const unsigned char* DstAddr = nullptr;
+    std::uint8_t AddressLength = 4;  // 4 (IPv4) or 16 (IPv6)
     std::int32_t SrcPort = 0;
     std::int32_t DstPort = 0;
+    std::int32_t Protocol = -1;  // -1 where the version's decoder does not read it
     std::int64_t Octets = 0;
+    // Six bytes each where the exporter sends them (v9 and IPFIX), else null.
+    const unsigned char* SrcMac = nullptr;
+    const unsigned char* DstMac = nullptr;
 };
 
 // Reads the header; a datagram shorter than the header's needed bytes or longer than

@@ -165,6 +165,7 @@ int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const T
     RouterPortTrafficUL.emplace_back();
     RouterPortTrafficDL.emplace_back();
     RouterPLoss.emplace_back("0");
+    RouterFlow.emplace_back();
     return static_cast<int>(RouterIP.size()) - 1;
 }
 

@@ -5,9 +5,11 @@
 #include "TFlowLogList.h"
 #include "TKeyList.h"
 #include "TPortList.h"
+#include "TRouterFlowState.h"
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,16 @@ public:
     std::vector<std::string> RouterPLoss;
     // Created with the router table and never filled; only its length is ever shown.
     std::vector<std::string> RouterRefresh;
+    // Per router, what the flow path follows between datagrams (sequences per exporter
+    // domain); not a column anyone shows, never saved.
+    std::vector<TRouterFlowState> RouterFlow;
+    // Damaged counters already reported, by user address and column: a damaged row is
+    // named once, not for every flow that touches it.
+    std::set<std::string> ReportedCounterFaults;
+    // Bytes of v9/IPFIX data held for their templates over all routers (bounded), and
+    // the data sets given up unread since the start.
+    std::size_t FlowHeldBytes = 0;
+    std::uint64_t FlowHeldExpired = 0;
 
     // User table, one row per client address, keyed by UserIP.
     TKeyList UserIP;

@@ -141,7 +141,8 @@ TFormEinstellungen::TFormEinstellungen(TDaten& daten, QWidget* parent) : QDialog
     ports->addWidget(Hint(QStringLiteral("(2056)")), 1, 3);
     ports->addWidget(new QLabel(QStringLiteral("Der Router liefert die Flows (Vexal) und die MAC-Zuordnung (Korvel).\n"
                                                "Erst beide Dienste zusammen machen ein Traffic-Accounting\n"
-                                               "je Client möglich.")),
+                                               "je Client möglich.\n"
+                                               "Flows: NetFlow v5, v9 und IPFIX.")),
                      2, 0, 1, 4);
 
     auto* close = new QPushButton(QStringLiteral("Beenden"));

@@ -91,9 +91,12 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
     setObjectName(QStringLiteral("MainForm"));
     // The listeners bind now; until the window has been shown they discard everything.
     NMUDP1 = new TUdpListener(
-        flowPort, [this](std::span<const unsigned char> b, const std::string& f) { NMUDP1DataReceived(b, f); }, this);
+        flowPort,
+        [this](std::span<const unsigned char> b, const std::string& f, quint16 port) { NMUDP1DataReceived(b, f, port); },
+        this);
     NMUDP2 = new TUdpListener(
-        macPort, [this](std::span<const unsigned char> b, const std::string& f) { NMUDP2DataReceived(b, f); }, this);
+        macPort, [this](std::span<const unsigned char> b, const std::string& f, quint16) { NMUDP2DataReceived(b, f); },
+        this);
 
     auto makeTimer = [this](const char* name, int interval, void (TMainForm::*tick)(), bool singleShot = false) {
         auto* timer = new TTimer(interval, this, singleShot);
@@ -387,14 +390,14 @@ void TMainForm::ShowNetworkError(const std::string& error)
     MemoRefresh->SetEnabled(true);
 }
 
-void TMainForm::NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP)
+void TMainForm::NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP, quint16 fromPort)
 {
     if (!IsStarted)
         return;
     Guard([&] {
         FlowArrivalTimer->SetEnabled(true);
         Image7->show();
-        TDatagramOutcome outcome = AccountFlowDatagram(Daten, bytes, fromIP, Clock());
+        TDatagramOutcome outcome = AccountFlowDatagram(Daten, bytes, fromIP, Clock(), fromPort);
         if (outcome.Memo) {
             PendingFlowMemo = std::move(*outcome.Memo);
             FlowMemoDirty = true;
@@ -402,6 +405,8 @@ void TMainForm::NMUDP1DataReceived(std::span<const unsigned char> bytes, const s
         }
         if (outcome.Failed())
             ShowNetworkError(outcome.Error);
+        if (!outcome.Notice.empty())
+            ShowNetworkError(outcome.Notice);
     });
 }
 

@@ -55,7 +55,7 @@ public:
     quint64 NetworkErrors = 0;
 
     // The datagram handlers, as the listeners call them.
-    void NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP);
+    void NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP, quint16 fromPort = 0);
     void NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP);
 
     // The actions on the user list.

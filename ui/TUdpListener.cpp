@@ -20,9 +20,10 @@ void TUdpListener::Drain()
 {
     while (Socket.hasPendingDatagrams()) {
         QHostAddress sender;
+        quint16 senderPort = 0;
         // One byte more than accepted: a datagram that fills it is too long, and the
         // handler rejects it by its size instead of seeing a silently cut one.
-        const qint64 size = Socket.readDatagram(Buffer.data(), Buffer.size(), &sender);
+        const qint64 size = Socket.readDatagram(Buffer.data(), Buffer.size(), &sender, &senderPort);
         if (size < 0)
             break;
         bool isIPv4 = false;
@@ -31,6 +32,6 @@ void TUdpListener::Drain()
                 + std::to_string(ip >> 8 & 255) + "." + std::to_string(ip & 255)
                                         : sender.toString().toStdString();
         Handler(std::span(reinterpret_cast<const unsigned char*>(Buffer.constData()), static_cast<std::size_t>(size)),
-                from);
+                from, senderPort);
     }
 }

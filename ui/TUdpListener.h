@@ -18,7 +18,9 @@ public:
     static constexpr qint64 BufferSize = 2048;
     static constexpr int ReceiveBufferBytes = 8 * 1024 * 1024;
 
-    using THandler = std::function<void(std::span<const unsigned char> bytes, const std::string& sender)>;
+    // The sender's port tells IPFIX transport sessions of one exporter apart.
+    using THandler =
+        std::function<void(std::span<const unsigned char> bytes, const std::string& sender, quint16 senderPort)>;
 
     TUdpListener(quint16 port, THandler handler, QObject* parent = nullptr);
 

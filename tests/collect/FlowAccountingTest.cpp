@@ -143,7 +143,12 @@ TEST_F(FlowAccountingTest, LossFigureCountsLostFlowsOnly)
         {"second datagram lost", {1000, 1060}, "30", "1060"},
         {"repeated datagram changes nothing", {1000, 1030, 1030, 1060}, "0", "1090"},
         {"loss stays counted afterwards", {1000, 1060, 1090}, "30", "1090"},
-        {"exporter restart", {1000, 1030, 0}, "-1060", "1090"},
+        {"exporter restart counts again from the new sequence", {1000, 1030, 0}, "0", "30"},
+        {"restart keeps the flows lost before", {1000, 1060, 0, 30}, "30", "60"},
+        {"a jump more than 1000 back is a restart", {5000, 5030, 4000, 4030}, "0", "4060"},
+        {"a late datagram is no restart", {1000, 1060, 1030, 1090}, "0", "1120"},
+        {"a jump past 2^31 is a restart, not two billion lost", {1000, 2147484679U, 2147484709U}, "0", "2147484739"},
+        {"a jump of exactly 2^31 is no huge figure either", {0, 2147483678U}, "0", "2147483708"},
         {"sequence wraps at 2^32", {4294967250U, 4294967280U, 14}, "0", "44"},
         {"loss across the wrap", {4294967250U, 14}, "30", "14"},
     };
@@ -171,7 +176,7 @@ TEST_F(FlowAccountingTest, RepeatedDatagramIsNotCountedTwice)
     EXPECT_EQ(d.FlowLogTraffic[148], "0") << "no second log entry";
     EXPECT_EQ(d.RouterRecordCount[0], "501");
 
-    Send(TFlowDatagramBuilder(501), Later);
+    Send(Remote(501, 1), Later);
     EXPECT_EQ(d.RouterSequenz[0], "501");
     EXPECT_EQ(d.RouterTime[0], "12:00:05");
 }
@@ -210,20 +215,101 @@ TEST_F(FlowAccountingTest, CutRecordKeepsWhatCameBeforeAndTheNextDatagramIsNorma
     EXPECT_EQ(d.RouterPLoss[0], "3") << "the three flows of the broken datagram count as lost";
 }
 
-TEST_F(FlowAccountingTest, DamagedCounterStopsAtTheFaultAndKeepsEarlierRecords)
+TEST_F(FlowAccountingTest, DatagramWithoutRecordsOnlyShowsTheRouterIsAlive)
 {
-    d.UserCUL[0] = "12x";  // only a damaged state file can do this
-    const TDatagramOutcome outcome = Send(TFlowDatagramBuilder(1)
-                                              .Add(Ip(192, 168, 1, 3), 1, Ip(8, 8, 8, 8), 80, 50)
-                                              .Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 80, 60)
-                                              .Add(Ip(192, 168, 1, 3), 1, Ip(8, 8, 8, 8), 80, 70));
-    EXPECT_EQ(outcome.Error, "'12x' ist kein gültiger Integerwert");
-    EXPECT_FALSE(outcome.Memo.has_value());
-    EXPECT_EQ(d.UserUL[1], "50") << "the record before the fault stays counted";
-    EXPECT_EQ(d.UserUL[0], "60") << "the fault is in UserCUL, after UserUL";
-    EXPECT_EQ(d.UserCUL[0], "12x");
-    EXPECT_EQ(d.RouterUpload[0], "110");
-    EXPECT_EQ(d.FlowLogTraffic[149], "60") << "the third record was not reached";
+    struct {
+        const char* Name;
+        bool Known;  // the router sent a datagram with records before
+    } const cases[] = {
+        {"known router", true},
+        {"new router", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        d = TDaten();
+        d.LocalSubnets = {"192.168.1"};
+        d.AddUser("192.168.1.2", "m", "eth1", Noon);
+        if (c.Known) {
+            ASSERT_FALSE(Send(Remote(1000, 30), Noon).Failed());
+        }
+        const TDatagramOutcome empty = Send(TFlowDatagramBuilder(1030), Later);
+        ASSERT_FALSE(empty.Failed()) << empty.Error;
+        EXPECT_EQ(d.RouterTime[0], "12:00:05") << "the arrival time is the one thing it changes";
+        EXPECT_EQ(d.RouterPLoss[0], "0");
+
+        // The next datagram carries the same sequence, as an exporter that sent an
+        // empty one before its first flows does: its flows count.
+        auto real = Remote(1030, 29);
+        real.Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 80, 700);
+        ASSERT_FALSE(Send(real, Later).Failed());
+        EXPECT_EQ(d.UserUL[0], "700");
+        EXPECT_EQ(d.RouterUpload[0], "700");
+        EXPECT_EQ(d.RouterPLoss[0], "0");
+        EXPECT_EQ(d.RouterSequenz[0], "1030");
+        ASSERT_FALSE(Send(Remote(1060, 30), Later).Failed());
+        EXPECT_EQ(d.RouterPLoss[0], "0");
+        EXPECT_EQ(d.RouterRecordCount[0], "1090");
+    }
+}
+
+TEST_F(FlowAccountingTest, DamagedCounterIsLeftAloneAndEverythingElseIsCharged)
+{
+    using TColumn = std::vector<std::string> TDaten::*;
+    struct {
+        const char* Name;
+        TColumn Column;
+        int Row;  // 0 is 192.168.1.2, 1 is 192.168.1.3
+        const char* Notice;
+    } const cases[] = {
+        {"UserDL", &TDaten::UserDL, 1, "UserDL von 192.168.1.3: 'abc' ist kein gültiger Integerwert"},
+        {"UserCDL", &TDaten::UserCDL, 1, "UserCDL von 192.168.1.3: 'abc' ist kein gültiger Integerwert"},
+        {"UserUL", &TDaten::UserUL, 0, "UserUL von 192.168.1.2: 'abc' ist kein gültiger Integerwert"},
+        {"UserCUL", &TDaten::UserCUL, 0, "UserCUL von 192.168.1.2: 'abc' ist kein gültiger Integerwert"},
+    };
+    // Each user's expected totals when none of its counters is damaged.
+    const char* const ul[] = {"130", "0"};
+    const char* const dl[] = {"70", "140"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        d = TDaten();
+        d.LocalSubnets = {"192.168.1"};
+        d.AddUser("192.168.1.2", "m2", "eth1", Noon);
+        d.AddUser("192.168.1.3", "m3", "eth1", Noon);
+        (d.*c.Column)[c.Row] = "abc";  // only a hand-edited state file can do this
+        const auto datagram = [](std::uint32_t sequence) {
+            return TFlowDatagramBuilder(sequence)
+                .Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 80, 50)
+                .Add(Ip(8, 8, 8, 8), 80, Ip(192, 168, 1, 3), 1, 60)
+                .Add(Ip(8, 8, 8, 8), 80, Ip(192, 168, 1, 2), 1, 70)
+                .Add(Ip(192, 168, 1, 2), 1, Ip(192, 168, 1, 3), 2, 80);
+        };
+        const TDatagramOutcome outcome = Send(datagram(1));
+        EXPECT_FALSE(outcome.Failed()) << outcome.Error;
+        EXPECT_TRUE(outcome.Memo.has_value());
+        EXPECT_EQ(outcome.Notice, c.Notice);
+        EXPECT_EQ((d.*c.Column)[c.Row], "abc") << "the damaged counter stays as it is";
+        // Every other counter, the damaged user's other columns included, is charged.
+        const auto expected = [&](TColumn column, int row, const char* value) {
+            return column == c.Column && row == c.Row ? "abc" : value;
+        };
+        for (int row = 0; row < 2; ++row) {
+            SCOPED_TRACE(row);
+            EXPECT_EQ(d.UserUL[row], expected(&TDaten::UserUL, row, ul[row]));
+            EXPECT_EQ(d.UserCUL[row], expected(&TDaten::UserCUL, row, ul[row]));
+            EXPECT_EQ(d.UserDL[row], expected(&TDaten::UserDL, row, dl[row]));
+            EXPECT_EQ(d.UserCDL[row], expected(&TDaten::UserCDL, row, dl[row]));
+        }
+        EXPECT_EQ(d.RouterUpload[0], "130");
+        EXPECT_EQ(d.RouterDownload[0], "210");
+        EXPECT_EQ(d.FlowLogTraffic[149], "80") << "every record was reached";
+        EXPECT_EQ(d.RouterRecordCount[0], "5");
+
+        const TDatagramOutcome next = Send(datagram(5));
+        EXPECT_FALSE(next.Failed());
+        EXPECT_EQ(next.Notice, "") << "reported once, not for every flow";
+        EXPECT_EQ(d.RouterUpload[0], "260");
+        EXPECT_EQ((d.*c.Column)[c.Row], "abc");
+    }
 }
 
 TEST_F(FlowAccountingTest, LargeFlowsReachThePortListsInFull)

@@ -1,0 +1,59 @@
+// Feeds arbitrary bytes to the v9/IPFIX path of the flow handler: the first byte picks
+// the version and the sender's port, the rest is the message after its version field.
+// Templates, held data and sequences carry over between runs, so the fuzzer reaches
+// data read with templates from earlier inputs. Checks that the tables stay aligned
+// and that what is kept between datagrams stays within its bounds.
+#include "FlowAccounting.h"
+#include "TDaten.h"
+#include "TTemplateFlow.h"
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+TDaten& Store()
+{
+    static TDaten* daten = [] {
+        auto* d = new TDaten;
+        d->LocalSubnets = {"10", "192.168.1"};
+        const TLocalTime now = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+        d->AddUser("10.0.0.1", "02:00:00:00:00:01", "eth0", now);
+        d->AddUser("192.168.1.2", "02:00:00:00:00:02", "eth0", now);
+        return d;
+    }();
+    return *daten;
+}
+
+void Check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    TDaten& d = Store();
+    std::vector<unsigned char> datagram = {0, static_cast<unsigned char>(data[0] & 1 ? 10 : 9)};
+    datagram.insert(datagram.end(), data + 1, data + size);
+    const auto port = static_cast<std::uint16_t>(4000 + (data[0] >> 1 & 3));
+    const TLocalTime now = TLocalTime::FromCivil(2026, 12, 10, 12, static_cast<int>(size % 3), 0);
+    const TDatagramOutcome outcome = AccountFlowDatagram(d, datagram, "192.168.1.254", now, port);
+    Check(!(outcome.Failed() && outcome.Memo.has_value()));
+    Check(d.UserIP.size() == 2 && d.UserUL.size() == 2 && d.UserCPort.size() == 2);
+    Check(d.RouterIP.size() <= 1 && d.RouterFlow.size() == d.RouterIP.size()
+          && d.RouterPLoss.size() == d.RouterIP.size());
+    Check(d.FlowLogTraffic.size() == 150);
+    Check(d.FlowHeldBytes <= FlowTemplates::MaxHeldBytesTotal);
+    if (!d.RouterFlow.empty()) {
+        const TRouterFlowState& state = d.RouterFlow[0];
+        Check(state.Templates.size() <= FlowTemplates::MaxTemplates);
+        Check(state.HeldBytes == d.FlowHeldBytes && state.HeldBytes <= FlowTemplates::MaxHeldBytesPerRouter);
+        Check(state.Followers.size() <= TRouterFlowState::MaxFollowers);
+    }
+    if (d.RouterCount() > 0 && d.RouterPortTrafficUL[0].Count() > 10000)
+        d.ClearPortTraffic();
+    return 0;
+}
