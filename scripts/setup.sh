@@ -10,6 +10,7 @@ packages=(
     mariadb-server-core mariadb-client-core
     clang libclang-rt-14-dev
     xvfb xauth imagemagick xdotool iproute2
+    netcat-openbsd busybox
 )
 
 missing=()
