@@ -82,31 +82,31 @@ announce_round() {
     # Lines look like: 192.168.1.23 dev br-lan lladdr 02:1a:2b:3c:4d:5e REACHABLE
     # (iproute2 and busybox may add "router", "used ..." or "probes ..." before the state).
     ip neigh show | {
-    while read -r line; do
-        set -f
-        # shellcheck disable=SC2086
-        set -- $line
-        set +f
-        [ $# -ge 1 ] || continue
-        address=$1
-        device=
-        mac=
-        state=
-        while [ $# -gt 0 ]; do
-            case $1 in
-                dev) [ $# -ge 2 ] && device=$2 ;;
-                lladdr) [ $# -ge 2 ] && mac=$2 ;;
-            esac
-            state=$1
-            shift
+        while read -r line; do
+            set -f
+            # shellcheck disable=SC2086
+            set -- $line
+            set +f
+            [ $# -ge 1 ] || continue
+            address=$1
+            device=
+            mac=
+            state=
+            while [ $# -gt 0 ]; do
+                case $1 in
+                    dev) [ $# -ge 2 ] && device=$2 ;;
+                    lladdr) [ $# -ge 2 ] && mac=$2 ;;
+                esac
+                state=$1
+                shift
+            done
+            case $state in FAILED|INCOMPLETE) continue ;; esac
+            case $address in fe80:*|FE80:*) continue ;; esac
+            [ -n "$mac" ] && [ -n "$device" ] || continue
+            send "f0 $address f2 f3 $mac f5 $device"
         done
-        case $state in FAILED|INCOMPLETE) continue ;; esac
-        case $address in fe80:*|FE80:*) continue ;; esac
-        [ -n "$mac" ] && [ -n "$device" ] || continue
-        send "f0 $address f2 f3 $mac f5 $device"
-    done
-    # Background senders belong to this part of the pipeline; the round ends with them.
-    wait
+        # Background senders belong to this part of the pipeline; the round ends with them.
+        wait
     }
 }
 
