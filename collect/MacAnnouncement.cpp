@@ -1,5 +1,6 @@
 #include "MacAnnouncement.h"
 
+#include "IPv6Announcement.h"
 #include "TDaten.h"
 #include "TextForms.h"
 
@@ -130,6 +131,14 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
     memo.push_back(mac);
     memo.push_back(ip + " [" + IntToStr(macDatagramCount) + "]");
 
+    // An IPv6 neighbour of the router: an address of the device with this MAC.
+    if (ip.find(':') != std::string::npos) {
+        if (const std::optional<TIpAddress> v6 = TIpAddress::ParseV6(ip)) {
+            if (mac != NoMac)
+                AccountIPv6Announcement(daten, *v6, ip, mac, device, now);
+            return outcome;
+        }
+    }
     if (!daten.IsLocalAddress(ip) || mac == NoMac)
         return outcome;
 
@@ -144,5 +153,6 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
         daten.RemoveUser(row);
     }
     daten.AddUser(ip, mac, device, now);
+    daten.JoinDevice(static_cast<int>(daten.UserCount()) - 1, now);
     return outcome;
 }

@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     xvfb xauth imagemagick xdotool iproute2
     softflowd
+    netcat-openbsd busybox
 )
 
 missing=()

@@ -8,33 +8,24 @@
 
 TDaten::TDaten() = default;
 
-namespace {
-// The address begins with one of the subnets followed by ".", or equals one of the
-// addresses. An empty subnet entry would be a bare "." prefix and matches nothing.
-bool MatchesFilter(std::string_view address, const std::vector<std::string>& subnets,
-                   const std::vector<std::string>& addresses)
-{
-    for (const std::string& subnet : subnets) {
-        if (!subnet.empty() && address.size() > subnet.size() && address.starts_with(subnet)
-            && address[subnet.size()] == '.')
-            return true;
-    }
-    for (const std::string& ip : addresses) {
-        if (address == ip)
-            return true;
-    }
-    return false;
-}
-}
-
 bool TDaten::IsLocalAddress(std::string_view address) const
 {
-    return MatchesFilter(address, LocalSubnets, LocalIPs);
+    return LocalFilter.For(LocalSubnets, LocalIPs).Matches(address);
+}
+
+bool TDaten::IsLocalAddress(const TIpAddress& address) const
+{
+    return LocalFilter.For(LocalSubnets, LocalIPs).Matches(address);
 }
 
 bool TDaten::IsHiddenAddress(std::string_view address) const
 {
-    return MatchesFilter(address, HideSubnets, HideIPs);
+    return HideFilter.For(HideSubnets, HideIPs).Matches(address);
+}
+
+bool TDaten::IsHiddenAddress(const TIpAddress& address) const
+{
+    return HideFilter.For(HideSubnets, HideIPs).Matches(address);
 }
 
 void TDaten::AddUser(const std::string& address, const std::string& mac, const std::string& device,
@@ -51,6 +42,7 @@ void TDaten::AddUser(const std::string& address, const std::string& mac, const s
 
 void TDaten::AppendUser(TUserRow row)
 {
+    UserIPv6.AppendRow(row.IP);
     UserIP.Append(std::move(row.IP));
     UserMAC.push_back(std::move(row.MAC));
     UserName.push_back(std::move(row.Name));
@@ -63,6 +55,8 @@ void TDaten::AppendUser(TUserRow row)
     UserMACTime.push_back(std::move(row.MACTime));
     UserLastTime.push_back(std::move(row.LastTime));
     UserDevice.push_back(std::move(row.Device));
+    if (!MacRowsStale)
+        NoteMac(UserMAC.size() - 1);
 }
 
 void TDaten::RemoveUser(int index)
@@ -71,6 +65,8 @@ void TDaten::RemoveUser(int index)
         return;
     const auto at = static_cast<std::ptrdiff_t>(index);
     UserIP.Delete(static_cast<std::size_t>(index));
+    UserIPv6.DeleteRow(static_cast<std::size_t>(index));
+    MacRowsStale = true;
     for (std::vector<std::string>* column : {&UserDL, &UserUL, &UserCDL, &UserCUL})
         column->erase(column->begin() + at);
     UserCPort.erase(UserCPort.begin() + at);
@@ -81,6 +77,9 @@ void TDaten::RemoveUser(int index)
 void TDaten::ClearUsers()
 {
     UserIP.Clear();
+    UserIPv6.Clear();
+    MacRows.clear();
+    MacRowsStale = false;
     for (std::vector<std::string>* column : {&UserMAC, &UserLastTime, &UserName, &UserDL, &UserUL, &UserCDL,
                                              &UserCUL, &UserStatus, &UserMACTime, &UserDevice})
         column->clear();
@@ -99,6 +98,7 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
             for (std::vector<std::string>* column : columns)
                 (*column)[kept] = std::move((*column)[row]);
             UserCPort[kept] = std::move(UserCPort[row]);
+            UserIPv6.Rows[kept] = std::move(UserIPv6.Rows[row]);
         }
         ++kept;
     };
@@ -110,6 +110,8 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
             column->resize(kept);
         UserCPort.resize(kept);
         UserIP.IndexStale = true;
+        UserIPv6.RowsMoved(kept);
+        MacRowsStale = true;
     };
     std::size_t row = 0;
     try {
@@ -192,4 +194,131 @@ TSaveOutcome TDaten::SaveState() const
 void TDaten::LoadState()
 {
     TStateFile::Load(*this);
+}
+
+int TDaten::SeenIPv6(const TIpAddress& address, const TLocalTime& now)
+{
+    int row = -1;
+    std::size_t pos = 0;
+    if (!UserIPv6.Locate(address, row, pos))
+        return -1;
+    std::int64_t& seen = UserIPv6.Rows[row][pos].LastSeen;
+    seen = std::max(seen, TIPv6Aliases::Moment(now));
+    return row;
+}
+
+bool TDaten::LearnIPv6(int row, const TIpAddress& address, const TLocalTime& now)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= UserIPv6.size())
+        return false;
+    return UserIPv6.Learn(static_cast<std::size_t>(row), address, TIPv6Aliases::Moment(now));
+}
+
+void TDaten::ForgetIPv6(const TIpAddress& address)
+{
+    UserIPv6.Forget(address);
+}
+
+void TDaten::RememberIPv6(const TIpAddress& address, const std::string& mac, const TLocalTime& now)
+{
+    if (!address.IsV4())
+        UserIPv6.Remember(address, mac, TIPv6Aliases::Moment(now));
+}
+
+void TDaten::ForgetStaleIPv6(const TLocalTime& now)
+{
+    UserIPv6.ForgetOlderThan(TIPv6Aliases::Moment(now) - TIPv6Aliases::TimeoutMs);
+}
+
+void TDaten::NoteMac(std::size_t row) const
+{
+    TMacRows& rows = MacRows[UserMAC[row]];
+    int& first = UserIPv6.IsIPv6Only(row) ? rows.IPv6Row : rows.IPv4Row;
+    if (first < 0)
+        first = static_cast<int>(row);
+}
+
+const TDaten::TMacRows* TDaten::FindMac(const std::string& mac) const
+{
+    auto valid = [&](int row, bool ipv6Only) {
+        return row < 0
+            || (static_cast<std::size_t>(row) < UserMAC.size() && UserMAC[row] == mac
+                && UserIPv6.IsIPv6Only(static_cast<std::size_t>(row)) == ipv6Only);
+    };
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (MacRowsStale || attempt == 1) {
+            MacRows.clear();
+            for (std::size_t row = 0; row < UserMAC.size(); ++row)
+                NoteMac(row);
+            MacRowsStale = false;
+        }
+        const auto found = MacRows.find(mac);
+        if (found == MacRows.end())
+            return nullptr;
+        if (valid(found->second.IPv4Row, false) && valid(found->second.IPv6Row, true))
+            return &found->second;
+    }
+    return nullptr;
+}
+
+int TDaten::UserOfMac(const std::string& mac) const
+{
+    const TMacRows* rows = FindMac(mac);
+    if (!rows)
+        return -1;
+    return rows->IPv4Row >= 0 ? rows->IPv4Row : rows->IPv6Row;
+}
+
+void TDaten::MergeInto(int row, int other)
+{
+    // Everything is worked out first, so a damaged counter (EConvertError) or an
+    // overflow (ERangeError) leaves both rows as they were.
+    std::string dl = UserDL[row], ul = UserUL[row], cdl = UserCDL[row], cul = UserCUL[row];
+    AddToCounter(dl, StrToInt64(UserDL[other]));
+    AddToCounter(ul, StrToInt64(UserUL[other]));
+    AddToCounter(cdl, StrToInt64(UserCDL[other]));
+    AddToCounter(cul, StrToInt64(UserCUL[other]));
+    TPortList ports = UserCPort[row];
+    for (const TPortEntry& entry : UserCPort[other].Entries())
+        ports.Add(entry.Port, entry.Octets);
+    const bool laterFlow = StrToFloat(UserLastTime[other]) > StrToFloat(UserLastTime[row]);
+
+    UserDL[row] = std::move(dl);
+    UserUL[row] = std::move(ul);
+    UserCDL[row] = std::move(cdl);
+    UserCUL[row] = std::move(cul);
+    UserCPort[row] = std::move(ports);
+    if (laterFlow)
+        UserLastTime[row] = UserLastTime[other];
+    if (UserName[row] == "-")
+        UserName[row] = UserName[other];
+}
+
+int TDaten::JoinDevice(int row, const TLocalTime& now)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= UserIP.size())
+        return row;
+    const std::string mac = UserMAC[row];
+    const std::int64_t moment = TIPv6Aliases::Moment(now);
+    if (!UserIPv6.IsIPv6Only(static_cast<std::size_t>(row))) {
+        // The device was counted by its IPv6 address until its IPv4 address was
+        // announced: from now on it is one row, keyed by the IPv4 address.
+        while (UserIPv6.OwnCount > 0) {
+            const TMacRows* rows = FindMac(mac);
+            if (!rows || rows->IPv6Row < 0 || rows->IPv6Row == row)
+                break;
+            const int other = rows->IPv6Row;
+            MergeInto(row, other);
+            const std::vector<TUserAlias> addresses = UserIPv6[static_cast<std::size_t>(other)];
+            RemoveUser(other);
+            if (other < row)
+                --row;
+            for (const TUserAlias& alias : addresses)
+                UserIPv6.Learn(static_cast<std::size_t>(row), alias.Address,
+                               alias.Own ? moment : alias.LastSeen);
+        }
+    }
+    for (const auto& [address, seen] : UserIPv6.TakePending(mac))
+        UserIPv6.Learn(static_cast<std::size_t>(row), address, seen);
+    return row;
 }

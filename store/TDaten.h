@@ -1,8 +1,11 @@
 #pragma once
 
 #include "LocalTime.h"
+#include "TAddressFilter.h"
 #include "TAtomicFile.h"
 #include "TFlowLogList.h"
+#include "TIPv6Aliases.h"
+#include "TIpAddress.h"
 #include "TKeyList.h"
 #include "TPortList.h"
 #include "TRouterFlowState.h"
@@ -12,6 +15,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The traffic store: every table as parallel column lists, one list per column, a row
@@ -62,6 +66,9 @@ public:
     std::vector<std::string> UserMACTime;
     std::vector<std::string> UserLastTime;
     std::vector<std::string> UserDevice;
+    // The device's IPv6 addresses, learned again after every start (not in the state
+    // file). Changed only through the operations below.
+    TIPv6Aliases UserIPv6;
 
     // The last flows, index 0 the oldest; exactly TFlowLogList::Capacity entries each.
     TFlowLogList FlowLogSrcIP;
@@ -97,12 +104,45 @@ public:
     std::size_t RouterCount() const { return RouterIP.size(); }
 
     // True when the address begins with a LocalSubnets entry followed by "." or equals
-    // a LocalIPs entry; a purely textual test. The hide lists play no part.
+    // a LocalIPs entry (a textual test), or lies in a network entry of either list
+    // (written with "/", IPv4 or IPv6). The hide lists play no part.
     bool IsLocalAddress(std::string_view address) const;
+    // The same for a binary address, as the flow path has it: no text is written.
+    bool IsLocalAddress(const TIpAddress& address) const;
 
     // True when the address equals a HideIPs entry or begins with a HideSubnets entry
-    // followed by "."; hidden users are counted but neither shown nor exported.
+    // followed by ".", or lies in a network entry of either; hidden users are counted
+    // but neither shown nor exported.
     bool IsHiddenAddress(std::string_view address) const;
+    bool IsHiddenAddress(const TIpAddress& address) const;
+
+    // IPv6 addresses of the devices. A user row is a device: its IPv4 address is its key
+    // (or, for a device known only by IPv6, its IPv6 address text), and the IPv6
+    // addresses it uses are aliases learned from announcements and from flows.
+    //
+    // The row holding the IPv6 address, or -1; one probe of the index.
+    int IPv6User(const TIpAddress& address) const { return UserIPv6.UserOf(address); }
+    // The same, and the address counts as seen now (a flow charged through it).
+    int SeenIPv6(const TIpAddress& address, const TLocalTime& now);
+    // The address belongs to the row (from now on): it moves there from another row, or
+    // is refreshed there. Refused (false) for the own key of another row, for an IPv4
+    // address, or when the bounds leave no room.
+    bool LearnIPv6(int row, const TIpAddress& address, const TLocalTime& now);
+    // The address no longer belongs to any row (announced with a MAC that has none).
+    void ForgetIPv6(const TIpAddress& address);
+    // The row of a device by its MAC: the first row keyed by an IPv4 address, else the
+    // first device known only by IPv6, else -1.
+    int UserOfMac(const std::string& mac) const;
+    // An address announced with a MAC that no row has yet: kept (bounded, expiring)
+    // until a row with that MAC appears.
+    void RememberIPv6(const TIpAddress& address, const std::string& mac, const TLocalTime& now);
+    // A row has just been added for a MAC: the addresses remembered for that MAC join
+    // it, and rows of the same device known only by IPv6 are merged into an IPv4 row
+    // (their addresses, totals, interval counters and name). Returns the row's index
+    // afterwards (merged rows before it are gone).
+    int JoinDevice(int row, const TLocalTime& now);
+    // Forgets learned and remembered addresses not seen for the online time-out.
+    void ForgetStaleIPv6(const TLocalTime& now);
 
     // Appends a complete user row: zero totals, name "-", online, announced now.
     void AddUser(const std::string& address, const std::string& mac, const std::string& device, const TLocalTime& now);
@@ -151,4 +191,21 @@ public:
     // window can report a save that failed or could not be made safely.
     TSaveOutcome SaveState() const;
     void LoadState();
+
+private:
+    // Prepared filter lists, rebuilt when a dialog or the loader changed the lists.
+    TFilterCache LocalFilter;
+    TFilterCache HideFilter;
+
+    struct TMacRows {
+        int IPv4Row = -1;  // first row keyed by an IPv4 address (or any text but IPv6)
+        int IPv6Row = -1;  // first row of a device known only by IPv6
+    };
+    void NoteMac(std::size_t row) const;
+    const TMacRows* FindMac(const std::string& mac) const;
+    void MergeInto(int row, int other);
+    // MAC to rows; rebuilt on the next look-up after rows were removed. UserMAC changes
+    // only with its row, so an entry found is checked against it and rebuilt if stale.
+    mutable std::unordered_map<std::string, TMacRows> MacRows;
+    mutable bool MacRowsStale = false;
 };

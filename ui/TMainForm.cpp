@@ -435,6 +435,8 @@ void TMainForm::NMUDP2DataReceived(std::span<const unsigned char> bytes, const s
 void TMainForm::TimerClearPortsTimer()
 {
     Daten.ClearPortTraffic();
+    // IPv6 addresses not seen for the online time-out leave their devices.
+    Daten.ForgetStaleIPv6(Clock());
     // A port that could not be bound stays named: it explains why nothing arrives.
     Label2->setText(ListenerProblems());
 }

@@ -1,0 +1,52 @@
+#include "IPv6Announcement.h"
+
+#include "TDaten.h"
+#include "TIpAddress.h"
+#include "TextForms.h"
+
+namespace {
+void Refresh(TDaten& daten, int row, const std::string& device, const TLocalTime& now)
+{
+    daten.UserMACTime[row] = StampText(now);
+    daten.UserDevice[row] = device;
+}
+}
+
+void AccountIPv6Announcement(TDaten& daten, const TIpAddress& address, std::string_view announced,
+                             const std::string& mac, const std::string& device, const TLocalTime& now)
+{
+    if (address.IsV4() || address.IsSpecialV6())
+        return;
+    const int holder = daten.IPv6User(address);
+    if (holder >= 0) {
+        if (daten.UserMAC[holder] == mac) {
+            daten.LearnIPv6(holder, address, now);
+            Refresh(daten, holder, device, now);
+            return;
+        }
+        if (daten.UserIPv6.IsIPv6Only(static_cast<std::size_t>(holder))
+            && daten.UserIPv6[static_cast<std::size_t>(holder)].front().Address == address)
+            daten.RemoveUser(holder);
+        else
+            daten.ForgetIPv6(address);
+    }
+
+    const int owner = daten.UserOfMac(mac);
+    if (owner >= 0) {
+        if (daten.LearnIPv6(owner, address, now))
+            Refresh(daten, owner, device, now);
+        return;
+    }
+    // A local entry as typed (the textual rule) or by network; the row is bounded by the
+    // same limit as the learned addresses, since its key is one of them.
+    const bool local = daten.IsLocalAddress(address) || daten.IsLocalAddress(announced);
+    if (local && daten.UserIPv6.Count() < TIPv6Aliases::MaxAliases) {
+        const std::string key = address.Text();
+        if (daten.UserIP.IndexOf(key) < 0) {
+            daten.AddUser(key, mac, device, now);
+            daten.JoinDevice(static_cast<int>(daten.UserCount()) - 1, now);
+            return;
+        }
+    }
+    daten.RememberIPv6(address, mac, now);
+}
