@@ -38,7 +38,27 @@ protected:
         Check.setPassword(QString::fromStdString(Server["password"]));
         Check.setDatabaseName(QString::fromStdString(Server["database"]));
         ASSERT_TRUE(Check.isOpen() || Check.open()) << Check.lastError().text().toStdString();
-        // Put back the schema a test may have broken or narrowed, and start empty.
+        PutBackSchema();
+
+        D.LocalSubnets = {"192.168.1"};
+        D.MySqlHost = "127.0.0.1";
+        D.MySqlPort = Server["port"];
+        D.MySqlUser = Server["user"];
+        D.MySqlPassword = Server["password"];
+        D.MySqlDatabase = Server["database"];
+        D.ExportEnabled = true;
+    }
+
+    // The window tests share the database: leave it as the schema makes it.
+    void TearDown() override
+    {
+        if (Check.isOpen())
+            PutBackSchema();
+    }
+
+    // Puts back the schema a test may have broken or narrowed, with empty tables.
+    void PutBackSchema()
+    {
         Exec(QStringLiteral("drop table if exists traffic, akteth, aktrouter, vexal_export_run"));
         std::ifstream schema(VEXAL_SOURCE_DIR "/docs/schema.sql");
         std::stringstream text;
@@ -50,14 +70,6 @@ protected:
         for (const QString& statement : withoutComments.split(QLatin1Char(';')))
             if (!statement.trimmed().isEmpty())
                 Exec(statement);
-
-        D.LocalSubnets = {"192.168.1"};
-        D.MySqlHost = "127.0.0.1";
-        D.MySqlPort = Server["port"];
-        D.MySqlUser = Server["user"];
-        D.MySqlPassword = Server["password"];
-        D.MySqlDatabase = Server["database"];
-        D.ExportEnabled = true;
     }
 
     void Exec(const QString& sql)
