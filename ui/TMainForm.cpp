@@ -24,6 +24,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -40,6 +41,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
+#include <optional>
 
 namespace {
 constexpr int ShowingInterval = 750;
@@ -371,7 +374,40 @@ QString TMainForm::ListenerProblems() const
 void TMainForm::closeEvent(QCloseEvent* event)
 {
     Guard([this] { Daten.SaveState(); });
+    if (Daten.ExportEnabled && !InLastExport)
+        Guard([this] { LastExport(); });
     event->accept();
+}
+
+void TMainForm::LastExport()
+{
+    // The state file does not hold the interval octets: without one last run they
+    // would be lost. A run under way ends first, so nothing goes twice; the whole wait
+    // is bounded, the program must end.
+    InLastExport = true;
+    const QDeadlineTimer deadline(LastExportMs);
+    auto result = std::make_shared<std::optional<TExportResult>>();
+    QString failure = QStringLiteral("keine Antwort innerhalb von %1 s").arg(LastExportMs / 1000);
+    if (Export->WaitUntilIdle(deadline)) {
+        TimerMySQLExport->SetEnabled(false);
+        try {
+            Export->Start(BuildExportJob(Daten, Clock()), [this, result](const TExportJob&, const TExportResult& r) {
+                *result = r;
+                Guard([&] { TakeExportedTraffic(Daten, r.Exported); });
+            }, true);
+            Export->WaitUntilIdle(deadline);
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+    }
+    InLastExport = false;
+    if (result->has_value() && (*result)->Complete)
+        return;
+    if (result->has_value())
+        failure = (*result)->Connected ? (*result)->Error : QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!");
+    const QString text = QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: %1").arg(failure);
+    Label2->setText(text);
+    qWarning("%s", qUtf8Printable(text));
 }
 
 void TMainForm::ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines)
@@ -493,17 +529,13 @@ void TMainForm::TimerMySQLExportTimer()
         return;
     }
     // The rows go to the server on the export's own thread; the window keeps counting.
-    Export->Start(std::move(job), [this, finish](const TExportJob& done, const TExportResult& result) {
+    Export->Start(std::move(job), [this, finish](const TExportJob&, const TExportResult& result) {
         Guard([&] {
-            if (!result.Connected) {
-                Label2->setText(QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!"));
-                return;
-            }
-            // Interval counters go down only by what the database has committed.
-            if (result.TrafficCommitted)
-                TakeExportedTraffic(Daten, done.Traffic);
-            if (!result.Complete)
-                Label2->setText(QStringLiteral("mySQL Export fehlgeschlagen: %1").arg(result.Error));
+            // Interval counters go down by what the database holds now, as soon as the
+            // traffic transaction has committed, whatever failed after it.
+            TakeExportedTraffic(Daten, result.Exported);
+            if (const QString text = result.StatusText(); !text.isEmpty())
+                Label2->setText(text);
         });
         finish();
     });

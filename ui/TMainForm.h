@@ -40,6 +40,7 @@ class TMainForm : public QWidget {
 public:
     static constexpr quint16 DefaultFlowPort = 2055;
     static constexpr quint16 DefaultMacPort = 2056;
+    static constexpr int LastExportMs = 5000;
 
     explicit TMainForm(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
                        QWidget* parent = nullptr);
@@ -102,6 +103,8 @@ protected:
 
 private:
     void FormShow();
+    // One last database export on the way out, at most LastExportMs.
+    void LastExport();
     void BuildLayout();
     void ShowNetworkError(const std::string& error);
     void ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines);
@@ -120,6 +123,7 @@ private:
     TSaveOutcome LastSaveOutcome = TSaveOutcome::Replaced;
     bool IsStarted = false;
     bool ShownOnce = false;
+    bool InLastExport = false;
 
     TUdpListener* NMUDP1 = nullptr;
     TUdpListener* NMUDP2 = nullptr;
