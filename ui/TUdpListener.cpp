@@ -1,5 +1,7 @@
 #include "TUdpListener.h"
 
+#include <QElapsedTimer>
+#include <QMetaObject>
 #include <QVariant>
 
 TUdpListener::TUdpListener(quint16 port, THandler handler, QObject* parent)
@@ -18,7 +20,16 @@ int TUdpListener::ReceiveBuffer()
 
 void TUdpListener::Drain()
 {
-    while (Socket.hasPendingDatagrams()) {
+    if (Continuing)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    for (int handled = 0; Socket.hasPendingDatagrams(); ++handled) {
+        if (handled == DrainBudget || clock.nsecsElapsed() >= DrainBudgetNs) {
+            Continuing = true;
+            QMetaObject::invokeMethod(this, &TUdpListener::ContinueDrain, Qt::QueuedConnection);
+            return;
+        }
         QHostAddress sender;
         // One byte more than accepted: a datagram that fills it is too long, and the
         // handler rejects it by its size instead of seeing a silently cut one.
@@ -33,4 +44,10 @@ void TUdpListener::Drain()
         Handler(std::span(reinterpret_cast<const unsigned char*>(Buffer.constData()), static_cast<std::size_t>(size)),
                 from);
     }
+}
+
+void TUdpListener::ContinueDrain()
+{
+    Continuing = false;
+    Drain();
 }

@@ -7,15 +7,20 @@
 #include <span>
 #include <string>
 
-// A UDP listener on all IPv4 addresses. On every ready-read it drains all pending
-// datagrams, so a burst is handled in one go, and its receive buffer is enlarged so a
-// busy GUI thread (or a VM stall) does not make the kernel drop datagrams meanwhile.
+// A UDP listener on all IPv4 addresses. On a ready-read it drains the pending
+// datagrams in one go, up to a budget, and its receive buffer is enlarged so a busy
+// GUI thread (or a VM stall) does not make the kernel drop datagrams meanwhile.
 class TUdpListener : public QObject {
     Q_OBJECT
 public:
     // The largest datagram the handlers accept; a longer one is reported as too long.
     static constexpr qint64 BufferSize = 2048;
     static constexpr int ReceiveBufferBytes = 8 * 1024 * 1024;
+    // One drain handles at most this many datagrams, or as many as fit in this time,
+    // then lets the event loop run (clicks, paints, timers) and goes on at its next
+    // turn. Under a flood the kernel drops what does not fit; the window stays usable.
+    static constexpr int DrainBudget = 256;
+    static constexpr qint64 DrainBudgetNs = 5'000'000;
 
     using THandler = std::function<void(std::span<const unsigned char> bytes, const std::string& sender)>;
 
@@ -27,8 +32,12 @@ public:
 
 private:
     void Drain();
+    void ContinueDrain();
 
     QUdpSocket Socket;
     THandler Handler;
     QByteArray Buffer;
+    // A continuation is queued: ready-reads wait for it, so datagrams keep their order
+    // and a turn of the event loop never handles more than one budget.
+    bool Continuing = false;
 };
