@@ -1,3 +1,4 @@
+#include "AppTitle.h"
 #include "TDaten.h"
 #include "TMainForm.h"
 #include "TSignalWatcher.h"
@@ -7,8 +8,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vexal Capture"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vexal Capture"));
+    SetApplicationTitle();
 
     TDaten daten;
     TMainForm mainForm(daten);

@@ -131,9 +131,9 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
         if (MacMemoDirty)
             ShowMemo(CoolMemo2, PendingMacMemo);
         if (NetworkErrorDirty)
-            Label2->setText(QStringLiteral("%1 fehlerhafte Datagramme, zuletzt: %2")
-                                .arg(NetworkErrors)
-                                .arg(Q(LastNetworkError)));
+            Label2->setText((NetworkErrors == 1 ? QStringLiteral("1 fehlerhaftes Datagramm")
+                                                : QStringLiteral("%1 fehlerhafte Datagramme").arg(NetworkErrors))
+                            + QStringLiteral(", zuletzt: ") + Q(LastNetworkError));
         FlowMemoDirty = MacMemoDirty = NetworkErrorDirty = false;
     });
 }
@@ -445,13 +445,14 @@ void TMainForm::TimerGetNameTimer()
 
 void TMainForm::TimerMySQLExportTimer()
 {
-    // The next period starts when this run has ended, not when it started.
-    TimerMySQLExport->SetEnabled(false);
+    // The period runs on as a repeating timer's does, so the runs do not drift later by
+    // their own length; a run still busy when the period comes round skips that turn.
     ProgressBar3->setValue(0);
+    if (Export->Busy())
+        return;
     MySqlFlag->show();
     auto finish = [this] {
         MySqlFlag->hide();
-        TimerMySQLExport->SetEnabled(true);
         emit ExportFinished();
     };
     if (!Daten.ExportEnabled) {

@@ -1,7 +1,13 @@
-#include "TStateFile.h"
+#include "AppTitle.h"
 #include "TDaten.h"
+#include "TFormEinstellungen.h"
+#include "TFormFilter.h"
+#include "TFormProtokoll.h"
+#include "TMainForm.h"
+#include "TStateFile.h"
 #include "TempDir.h"
 
+#include <QGuiApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -41,4 +47,23 @@ TEST(Program, StopsOnSigtermAndSavesItsState)
     ASSERT_EQ(saved.UserCount(), 1u);
     EXPECT_EQ(saved.UserDL[0], "123456");
     EXPECT_EQ(saved.LocalSubnets, std::vector<std::string>{"192.168.1"});
+}
+
+// The captions on screen are exactly the windows' own: Qt appends " — " and the
+// application's display name to every caption once a display name is set.
+TEST(Program, WindowCaptionsCarryNoSuffix)
+{
+    SetApplicationTitle();
+    EXPECT_EQ(QCoreApplication::applicationName(), "Vexal Capture");
+    // Without a display name of its own, the display name follows the application name.
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "probe") << "a display name is set";
+    SetApplicationTitle();
+
+    TDaten d;
+    TMainForm form(d, 0, 0);
+    EXPECT_EQ(form.windowTitle(), "Vexal V5 & Korvel Capture");
+    EXPECT_EQ(form.FormProtokoll().windowTitle(), "Protokoll");
+    EXPECT_EQ(form.FormFilter().windowTitle(), "Filter");
+    EXPECT_EQ(form.FormEinstellungen().windowTitle(), "Einstellungen");
 }

@@ -282,6 +282,35 @@ TEST_F(UserActionsTest, DoubleClickOpensTheLogOfTheUserClicked)
     log.close();
 }
 
+TEST_F(UserActionsTest, ProtokollListsEveryoneAtOnceAfterAFilteredLog)
+{
+    Daten.LocalSubnets = {"10.0.0"};
+    AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 900}});
+    SendFlow(TFlowDatagramBuilder(1)
+                 .Add(Ip(10, 0, 0, 2), 40000, Ip(8, 8, 8, 8), 443, 2048)
+                 .Add(Ip(10, 0, 0, 1), 40001, Ip(8, 8, 8, 8), 80, 1024)
+                 .Bytes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL[0] == "1024"; }, 5000));
+    TFormProtokoll& log = Form->FormProtokoll();
+    Select({0});  // .2
+    Form->ProfGrid2DblClick();
+    ASSERT_TRUE(log.isVisible());
+    ASSERT_EQ(log.Grid().Rows().size(), 1u);
+    EXPECT_EQ(log.Grid().Rows()[0].SrcIP, "10.0.0.2");
+
+    // The log stays open and "Protokoll" lifts the filter: the list follows at once,
+    // also with automatic refresh switched off.
+    log.SetAutoRefresh(false);
+    for (QPushButton* button : Form->findChildren<QPushButton*>())
+        if (button->text() == "Protokoll")
+            button->click();
+    EXPECT_EQ(log.FilterAddress(), "");
+    ASSERT_EQ(log.Grid().Rows().size(), 150u) << "the whole ring, unfilled entries too";
+    EXPECT_EQ(log.Grid().Rows()[0].SrcIP, "10.0.0.1") << "newest first";
+    EXPECT_EQ(log.Grid().Rows()[1].SrcIP, "10.0.0.2");
+    log.close();
+}
+
 TEST_F(UserActionsTest, RouterRowChoosesThePortCharts)
 {
     for (int r = 0; r < 4; ++r)
