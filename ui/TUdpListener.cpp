@@ -1,7 +1,6 @@
 #include "TUdpListener.h"
 
 #include <QElapsedTimer>
-#include <QMetaObject>
 #include <QVariant>
 
 TUdpListener::TUdpListener(quint16 port, THandler handler, QObject* parent)
@@ -20,16 +19,15 @@ int TUdpListener::ReceiveBuffer()
 
 void TUdpListener::Drain()
 {
-    if (Continuing)
-        return;
+    // Read only here, on the socket's own ready-read: it comes again at the next turn
+    // of the event loop for as long as datagrams wait. (Reading elsewhere, from a call
+    // queued by ourselves, could leave a later ready-read with nothing to read, after
+    // which the socket would never report new datagrams again.)
     QElapsedTimer clock;
     clock.start();
-    for (int handled = 0; Socket.hasPendingDatagrams(); ++handled) {
-        if (handled == DrainBudget || clock.nsecsElapsed() >= DrainBudgetNs) {
-            Continuing = true;
-            QMetaObject::invokeMethod(this, &TUdpListener::ContinueDrain, Qt::QueuedConnection);
+    for (int handled = 0; handled < DrainBudget && Socket.hasPendingDatagrams(); ++handled) {
+        if (handled > 0 && clock.nsecsElapsed() >= DrainBudgetNs)
             return;
-        }
         QHostAddress sender;
         // One byte more than accepted: a datagram that fills it is too long, and the
         // handler rejects it by its size instead of seeing a silently cut one.
@@ -44,10 +42,4 @@ void TUdpListener::Drain()
         Handler(std::span(reinterpret_cast<const unsigned char*>(Buffer.constData()), static_cast<std::size_t>(size)),
                 from);
     }
-}
-
-void TUdpListener::ContinueDrain()
-{
-    Continuing = false;
-    Drain();
 }

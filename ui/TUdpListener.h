@@ -17,8 +17,9 @@ public:
     static constexpr qint64 BufferSize = 2048;
     static constexpr int ReceiveBufferBytes = 8 * 1024 * 1024;
     // One drain handles at most this many datagrams, or as many as fit in this time,
-    // then lets the event loop run (clicks, paints, timers) and goes on at its next
-    // turn. Under a flood the kernel drops what does not fit; the window stays usable.
+    // then lets the event loop run (clicks, paints, timers); the socket reports the
+    // rest at the next turn. Under a flood the kernel drops what does not fit, and the
+    // window stays usable.
     static constexpr int DrainBudget = 256;
     static constexpr qint64 DrainBudgetNs = 5'000'000;
 
@@ -32,12 +33,8 @@ public:
 
 private:
     void Drain();
-    void ContinueDrain();
 
     QUdpSocket Socket;
     THandler Handler;
     QByteArray Buffer;
-    // A continuation is queued: ready-reads wait for it, so datagrams keep their order
-    // and a turn of the event loop never handles more than one budget.
-    bool Continuing = false;
 };
