@@ -215,15 +215,31 @@ void TUserGridModel::SortRows()
     // Rows move with their users, and so must the selection and the current row: a
     // view's persistent indexes go to the row where their user now stands.
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<TUserGridRow> sorted;
-    sorted.reserve(Current.size());
-    std::vector<int> newRow(order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        sorted.push_back(std::move(Current[order[i]]));
-        newRow[order[i]] = static_cast<int>(i);
-    }
-    Current.swap(sorted);
     const QModelIndexList from = persistentIndexList();
+    std::vector<int> newRow(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        newRow[order[i]] = static_cast<int>(i);
+    // Row i takes the row order[i] stood in, cycle by cycle, without a second table.
+    std::vector<bool> done(order.size(), false);
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (done[start])
+            continue;
+        TUserGridRow first = std::move(Current[start]);
+        const std::size_t firstSource = Source[start];
+        std::size_t at = start;
+        for (;;) {
+            done[at] = true;
+            const std::size_t next = order[at];
+            if (next == start) {
+                Current[at] = std::move(first);
+                Source[at] = firstSource;
+                break;
+            }
+            Current[at] = std::move(Current[next]);
+            Source[at] = Source[next];
+            at = next;
+        }
+    }
     QModelIndexList to;
     to.reserve(from.size());
     for (const QModelIndex& old : from)
@@ -242,24 +258,44 @@ void TUserGridModel::sort(int column, Qt::SortOrder order)
 void TUserGridModel::Commit(std::size_t count, bool complete)
 {
     // The rows are matched to the fresh ones by address, so a row stays where it is
-    // (and keeps its selection) while its user stays. An address that occurs twice,
-    // which only a hand-edited state file can give, pairs its rows in order.
-    std::unordered_map<std::string_view, std::size_t> firstFresh;
-    firstFresh.reserve(count);
-    std::vector<std::size_t> nextFresh(count, NoRow);
-    for (std::size_t i = count; i-- > 0;) {
-        auto [at, added] = firstFresh.try_emplace(Fresh[i].IP, i);
-        if (!added) {
-            nextFresh[i] = at->second;
-            at->second = i;
+    // (and keeps its selection) while its user stays. Most ticks the users are those
+    // of the tick before, in the same store order: each row first tries the fresh row
+    // of its own store position, and only the rest are looked up.
+    std::vector<std::size_t> match(Current.size(), NoRow);
+    std::vector<bool> placed(count, false);
+    bool missed = false;
+    for (std::size_t r = 0; r < Current.size(); ++r) {
+        const std::size_t i = Source[r];
+        if (i < count && !placed[i] && Fresh[i].IP == Current[r].IP) {
+            match[r] = i;
+            placed[i] = true;
+        } else {
+            missed = true;
         }
     }
-    std::vector<std::size_t> match(Current.size(), NoRow);
-    for (std::size_t r = 0; r < Current.size(); ++r) {
-        const auto at = firstFresh.find(Current[r].IP);
-        if (at != firstFresh.end() && at->second != NoRow) {
-            match[r] = at->second;
-            at->second = nextFresh[at->second];
+    if (missed) {
+        // An address that occurs twice, which only a hand-edited state file can give,
+        // pairs its rows in order.
+        std::unordered_map<std::string_view, std::size_t> firstFresh;
+        std::vector<std::size_t> nextFresh(count, NoRow);
+        for (std::size_t i = count; i-- > 0;) {
+            if (placed[i])
+                continue;
+            auto [at, added] = firstFresh.try_emplace(Fresh[i].IP, i);
+            if (!added) {
+                nextFresh[i] = at->second;
+                at->second = i;
+            }
+        }
+        for (std::size_t r = 0; r < Current.size(); ++r) {
+            if (match[r] != NoRow)
+                continue;
+            const auto at = firstFresh.find(Current[r].IP);
+            if (at != firstFresh.end() && at->second != NoRow) {
+                match[r] = at->second;
+                placed[at->second] = true;
+                at->second = nextFresh[at->second];
+            }
         }
     }
 
@@ -274,11 +310,12 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
             std::size_t begin = end - 1;
             while (begin > 0 && match[begin - 1] == NoRow)
                 --begin;
+            const auto first = static_cast<std::ptrdiff_t>(begin);
+            const auto last = static_cast<std::ptrdiff_t>(end);
             beginRemoveRows(QModelIndex(), static_cast<int>(begin), static_cast<int>(end) - 1);
-            Current.erase(Current.begin() + static_cast<std::ptrdiff_t>(begin),
-                          Current.begin() + static_cast<std::ptrdiff_t>(end));
-            match.erase(match.begin() + static_cast<std::ptrdiff_t>(begin),
-                        match.begin() + static_cast<std::ptrdiff_t>(end));
+            Current.erase(Current.begin() + first, Current.begin() + last);
+            Source.erase(Source.begin() + first, Source.begin() + last);
+            match.erase(match.begin() + first, match.begin() + last);
             endRemoveRows();
             end = begin;
         }
@@ -286,12 +323,10 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
 
     // Users still shown get their new values in place; the fresh rows are scratch
     // space that the next tick overwrites, so they are swapped, not copied.
-    std::vector<bool> placed(count, false);
     for (std::size_t r = 0; r < Current.size(); ++r) {
-        if (match[r] == NoRow)
-            continue;
-        std::swap(Current[r], Fresh[match[r]]);
-        placed[match[r]] = true;
+        Source[r] = match[r];
+        if (match[r] != NoRow)
+            std::swap(Current[r], Fresh[match[r]]);
     }
 
     // New users come at the end, in store order, then the sort puts them in place.
@@ -302,8 +337,10 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
         const auto first = static_cast<int>(Current.size());
         beginInsertRows(QModelIndex(), first, first + static_cast<int>(added) - 1);
         for (std::size_t i = 0; i < count; ++i)
-            if (!placed[i])
+            if (!placed[i]) {
                 Current.push_back(std::move(Fresh[i]));
+                Source.push_back(i);
+            }
         endInsertRows();
     }
 

@@ -59,6 +59,9 @@ private:
     QVariant SortValue(const TUserGridRow& row, int column) const;
 
     std::vector<TUserGridRow> Current;
+    // For each row, the store-order position it had in the last tick's fresh rows
+    // (none for a row kept from a tick that failed part-way).
+    std::vector<std::size_t> Source;
     std::vector<TUserGridRow> Fresh;
     int SortBy = ColDL;
     Qt::SortOrder Order = Qt::DescendingOrder;

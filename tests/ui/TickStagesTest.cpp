@@ -365,6 +365,22 @@ TEST_F(TickTest, ModelsBehaveForViews)
     Daten.RemoveUser(3);
     Daten.RemoveUser(7);
     Form->TimerShowingTimer();
+    // Rows that move, come and go in one tick: the grid holds exactly the users shown.
+    Child<QCheckBox>("CoolCheckRadioBox1")->setChecked(false);
+    for (std::size_t i = 0; i < Daten.UserCount(); i += 3)
+        Daten.UserDL[i] = std::to_string(i * 7919 % 1000);
+    Daten.RemoveUser(0);
+    AddUser("10.0.2.1", 0, 500);
+    Form->TimerShowingTimer();
+    std::vector<std::string> shown;
+    for (const TUserGridRow& row : Rows())
+        shown.push_back(row.IP);
+    std::vector<std::string> users(Daten.UserIP.begin(), Daten.UserIP.end());
+    std::sort(shown.begin(), shown.end());
+    std::sort(users.begin(), users.end());
+    EXPECT_EQ(shown, users);
+    for (std::size_t row = 1; row < Rows().size(); ++row)
+        EXPECT_GE(Rows()[row - 1].DL, Rows()[row].DL) << "by download, largest first";
     Daten.ClearUsers();
     Form->TimerShowingTimer();
     EXPECT_EQ(Form->UserGrid().rowCount(), 0);

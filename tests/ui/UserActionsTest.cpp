@@ -100,7 +100,7 @@ TEST_F(UserActionsTest, RemovesTheUsersSelectedWhenTheBoxOpenedWhileTrafficMoves
 
 TEST_F(UserActionsTest, SelectionFollowsItsUsersAcrossTicks)
 {
-    AddUsers({{"10.0.0.1", 500}, {"10.0.0.2", 100}, {"10.0.0.3", 900}});
+    AddUsers({{"10.0.0.2", 100}, {"10.0.0.1", 500}, {"10.0.0.3", 900}});
     // .3 .1 .2; .1 selected and current.
     Grid->setCurrentIndex(Form->UserGrid().index(1, 0));
     ASSERT_EQ(Form->SelectedUserAddresses(), std::vector<std::string>{"10.0.0.1"});
@@ -109,9 +109,9 @@ TEST_F(UserActionsTest, SelectionFollowsItsUsersAcrossTicks)
         std::function<void()> Change;
         int Row;  // where .1 stands afterwards
     } const steps[] = {
-        {"overtakes the others", [&] { Daten.UserDL[0] = "5000"; }, 0},
-        {"falls back", [&] { Daten.UserDL[0] = "1"; }, 2},
-        {"a user above it leaves", [&] { Daten.RemoveUser(2); }, 1},
+        {"overtakes the others", [&] { Daten.UserDL[1] = "5000"; }, 0},
+        {"falls back", [&] { Daten.UserDL[1] = "1"; }, 2},
+        {"a user before it in the store leaves", [&] { Daten.RemoveUser(0); }, 1},
         {"new users come", [&] {
              Daten.AddUser("10.0.0.7", "02:00:00:00:00:07", "eth0", Now);
              Daten.UserDL.back() = "9999";
