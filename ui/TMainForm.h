@@ -4,6 +4,7 @@
 #include "TAtomicFile.h"
 #include "TDatagramOutcome.h"
 
+#include <QModelIndex>
 #include <QWidget>
 
 #include <functional>
@@ -64,7 +65,7 @@ public:
     void IPsentfernenmit100kB1Click();
     void IPTrafficCounterauf0setzen1Click();
     void AlleClientsentfernen1Click();
-    void ProfGrid2DblClick();
+    void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
 
     // The timer ticks.
     void TimerShowingTimer();
@@ -89,6 +90,8 @@ public:
     TFormEinstellungen& FormEinstellungen() const { return *Einstellungen; }
     // Rows of the user grid that are selected, in selection order.
     std::vector<int> SelectedUserRows() const;
+    // The addresses those rows show, in the same order.
+    std::vector<std::string> SelectedUserAddresses() const;
 
 signals:
     // After a tick has redrawn everything (tests and benchmarks wait on it).

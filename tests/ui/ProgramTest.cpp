@@ -1,10 +1,16 @@
-#include "TStateFile.h"
+#include "AppTitle.h"
 #include "TDaten.h"
+#include "TFormEinstellungen.h"
+#include "TFormFilter.h"
+#include "TFormProtokoll.h"
+#include "TMainForm.h"
+#include "TStateFile.h"
 #include "FlowDatagramBuilder.h"
 #include "NetworkNamespace.h"
 #include "TempDir.h"
 #include "TestDatabase.h"
 
+#include <QGuiApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSqlDatabase>
@@ -226,4 +232,23 @@ TEST(Program, SigtermExportsTheTrafficNotYetExported)
     EXPECT_EQ(query.value(0).toString().toStdString(), "192.168.1.23/123456/0");
     EXPECT_FALSE(query.next());
     check.close();
+}
+
+// The captions on screen are exactly the windows' own: Qt appends " — " and the
+// application's display name to every caption once a display name is set.
+TEST(Program, WindowCaptionsCarryNoSuffix)
+{
+    SetApplicationTitle();
+    EXPECT_EQ(QCoreApplication::applicationName(), "Vexal Capture");
+    // Without a display name of its own, the display name follows the application name.
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "probe") << "a display name is set";
+    SetApplicationTitle();
+
+    TDaten d;
+    TMainForm form(d, 0, 0);
+    EXPECT_EQ(form.windowTitle(), "Vexal V5 & Korvel Capture");
+    EXPECT_EQ(form.FormProtokoll().windowTitle(), "Protokoll");
+    EXPECT_EQ(form.FormFilter().windowTitle(), "Filter");
+    EXPECT_EQ(form.FormEinstellungen().windowTitle(), "Einstellungen");
 }

@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 namespace {
 class WindowIntegrationTest : public MainFormTest {
@@ -94,6 +95,45 @@ TEST_F(WindowIntegrationTest, UnreachableServerIsReportedInTheStatusLine)
     EXPECT_EQ(Daten.UserCDL[0], "500");
     EXPECT_TRUE(Form->Timer(QStringLiteral("TimerMySQLExport")).Enabled());
     EXPECT_FALSE(Form->ErrorReport().Showing());
+}
+
+TEST_F(WindowIntegrationTest, ExportPeriodRunsOnAndABusyRunSkipsItsTurn)
+{
+    // Servers that take the connection and then say nothing: a run that reached one
+    // is busy until the test drops its connection.
+    QTcpServer first;
+    QTcpServer second;
+    ASSERT_TRUE(first.listen(QHostAddress::LocalHost, 0));
+    ASSERT_TRUE(second.listen(QHostAddress::LocalHost, 0));
+    Daten.MySqlHost = "127.0.0.1";
+    Daten.MySqlPort = std::to_string(first.serverPort());
+    Daten.ExportEnabled = true;
+    Daten.AddUser("192.168.1.2", "m", "eth0", Now);
+    Daten.UserCDL[0] = "500";
+    TTimer& timer = Form->Timer(QStringLiteral("TimerMySQLExport"));
+    QSignalSpy finished(Form.get(), &TMainForm::ExportFinished);
+
+    Form->TimerMySQLExportTimer();
+    ASSERT_TRUE(first.waitForNewConnection(5000));
+    QTcpSocket* busy = first.nextPendingConnection();
+    EXPECT_TRUE(timer.Running()) << "the period runs on while the export runs";
+    EXPECT_TRUE(FlagVisible("MySqlFlag"));
+    // The period comes round while the run is still busy: that turn is skipped.
+    Form->TimerMySQLExportTimer();
+    busy->abort();
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(LabelText("Label2"), "mySQL Datenbank konnte nicht erreicht werden!");
+    EXPECT_TRUE(timer.Running());
+
+    // The next turn calls the second server. A run started by the skipped turn would
+    // have called the first one before that (the runs go one after the other).
+    Daten.MySqlPort = std::to_string(second.serverPort());
+    Form->TimerMySQLExportTimer();
+    ASSERT_TRUE(second.waitForNewConnection(10000));
+    EXPECT_FALSE(first.waitForNewConnection(0)) << "the skipped turn started a run";
+    second.nextPendingConnection()->abort();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 2 && !Form->DatabaseExport().Busy(); }, 10000));
+    EXPECT_EQ(Daten.UserCDL[0], "500");
 }
 
 TEST_F(WindowIntegrationTest, LiveTrafficReachesTheDatabase)
