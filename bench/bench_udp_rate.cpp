@@ -2,8 +2,10 @@
 // users refreshed every 750 ms) receives 30-record flow datagrams at a set rate for a
 // while; afterwards it prints how many flows were lost (by the loss figure and by the
 // kernel's UDP receive-error counters) and the GUI thread's CPU seconds per million
-// flows. Usage: bench_udp_rate [seconds] [rate ...] (datagrams per second).
+// flows. Usage: bench_udp_rate [-v 5|9|10] [seconds] [rate ...] (datagrams per second);
+// with -v 9 or -v 10 the same flows go out as NetFlow v9 or IPFIX, after one template.
 #include "FlowDatagramBuilder.h"
+#include "TemplateDatagramBuilder.h"
 #include "TDaten.h"
 #include "TMainForm.h"
 #include "TUdpListener.h"
@@ -64,42 +66,71 @@ std::string UserAddress(int i)
     return "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
 }
 
+// Every datagram carries 15 uploads of 1400 octets and 15 downloads of 60000.
+constexpr long long OctetsPerDatagram = 15LL * 1400 + 15LL * 60000;
+
+// Where the flow sequence sits in a datagram of each version, and by how much it
+// grows per datagram (v9 counts export packets, v5 and IPFIX count records).
+std::size_t SequenceOffset(int version)
+{
+    return version == 5 ? 16 : version == 9 ? 12 : 8;
+}
+
 // Sends `rate` datagrams a second for `seconds`, paced per millisecond; returns the count.
-long long Send(quint16 port, int rate, double seconds, std::uint32_t firstSequence)
+long long Send(int version, quint16 port, int rate, double seconds, std::uint32_t firstSequence)
 {
     std::vector<std::vector<std::uint8_t>> pool;
     for (int i = 0; i < 256; ++i) {
         TFlowDatagramBuilder builder(0);
+        TBytes records;
         for (int j = 0; j < Records; ++j) {
             const int user = (i * Records + j) % Users;
             const auto client = Ip(10, 1, static_cast<std::uint8_t>(user / 250), static_cast<std::uint8_t>(user % 250 + 1));
-            if (j % 2)
-                builder.Add(client, 50000, Ip(93, 184, 216, static_cast<std::uint8_t>(j)), 443, 1400);
-            else
-                builder.Add(Ip(93, 184, 216, static_cast<std::uint8_t>(j)), 443, client, 50000, 60000);
+            const auto remote = Ip(93, 184, 216, static_cast<std::uint8_t>(j));
+            const bool up = j % 2 != 0;
+            const std::uint32_t octets = up ? 1400 : 60000;
+            builder.Add(up ? client : remote, up ? 50000 : 443, up ? remote : client, up ? 443 : 50000, octets);
+            const auto& src = up ? client : remote;
+            const auto& dst = up ? remote : client;
+            records.Ip(src[0], src[1], src[2], src[3]).Ip(dst[0], dst[1], dst[2], dst[3]);
+            records.U16(up ? 50000 : 443).U16(up ? 443 : 50000).U8(6).U32(octets);
         }
-        pool.push_back(builder.Bytes());
+        pool.push_back(version == 5 ? builder.Bytes()
+                                    : TTemplateDatagramBuilder(static_cast<std::uint16_t>(version), 0)
+                                          .Data(FlowTemplateId, records.Data, Records)
+                                          .Bytes());
     }
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (version != 5) {
+        // The template goes first, from the same socket: IPFIX keys templates by session.
+        const auto known = TTemplateDatagramBuilder(static_cast<std::uint16_t>(version), firstSequence)
+                               .Template(FlowTemplateId, FlowFields())
+                               .Bytes();
+        sendto(fd, known.data(), known.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const std::size_t at = SequenceOffset(version);
+    const std::uint32_t step = version == 9 ? 1 : Records;
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const long long total = static_cast<long long>(rate * seconds);
-    std::uint32_t sequence = firstSequence;
+    // The template packet took the first v9 sequence number; IPFIX counts data records only.
+    std::uint32_t sequence = version == 9 ? firstSequence + 1 : firstSequence;
     long long sent = 0;
     while (sent < total) {
         const auto due = static_cast<long long>(
             std::chrono::duration<double>(Clock::now() - start).count() * rate);
         for (; sent < std::min(due, total); ++sent) {
             std::vector<std::uint8_t>& datagram = pool[static_cast<std::size_t>(sent % 256)];
-            datagram[16] = static_cast<std::uint8_t>(sequence >> 24);
-            datagram[17] = static_cast<std::uint8_t>(sequence >> 16);
-            datagram[18] = static_cast<std::uint8_t>(sequence >> 8);
-            datagram[19] = static_cast<std::uint8_t>(sequence);
-            sequence += Records;
+            datagram[at] = static_cast<std::uint8_t>(sequence >> 24);
+            datagram[at + 1] = static_cast<std::uint8_t>(sequence >> 16);
+            datagram[at + 2] = static_cast<std::uint8_t>(sequence >> 8);
+            datagram[at + 3] = static_cast<std::uint8_t>(sequence);
+            sequence += step;
             sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(500));
@@ -114,13 +145,20 @@ int main(int argc, char** argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    int version = 5;
+    int first = 1;
+    if (argc > 2 && std::string(argv[1]) == "-v") {
+        version = std::atoi(argv[2]);
+        first = 3;
+    }
+    const double seconds = argc > first ? std::atof(argv[first]) : 10.0;
     std::vector<int> rates;
-    for (int i = 2; i < argc; ++i)
+    for (int i = first + 1; i < argc; ++i)
         rates.push_back(std::atoi(argv[i]));
     if (rates.empty())
         rates = {20000, 50000, 75000, 100000};
 
+    std::printf("NetFlow version %d, %d users, %d flows per datagram\n", version, Users, Records);
     std::printf("%10s %12s %12s %10s %14s %16s %14s\n", "rate/s", "datagrams", "flows", "lost", "kernel drops",
                 "CPU s/M flows", "GUI busy %");
     for (int rate : rates) {
@@ -138,7 +176,7 @@ int main(int argc, char** argv)
         const double cpuBefore = ThreadCpuSeconds();
         const auto wallBefore = std::chrono::steady_clock::now();
         std::atomic<long long> sent{-1};
-        std::thread sender([&] { sent = Send(port, rate, seconds, 1000); });
+        std::thread sender([&] { sent = Send(version, port, rate, seconds, 1000); });
         while (sent < 0)
             QTest::qWait(50);
         sender.join();
@@ -152,7 +190,9 @@ int main(int argc, char** argv)
         long long flowsSeen = 0;
         long long lost = flowsSent;
         if (d.RouterCount() == 1) {
-            flowsSeen = StrToInt64(d.RouterRecordCount[0]) - 1000;
+            // Counted by the octets that arrived, the same measure for every version.
+            const long long octets = StrToInt64(d.RouterUpload[0]) + StrToInt64(d.RouterDownload[0]);
+            flowsSeen = octets / OctetsPerDatagram * Records;
             lost = flowsSent - flowsSeen;
         }
         std::printf("%10d %12lld %12lld %10lld %14lld %16.3f %14.1f\n", rate, sent.load(), flowsSeen, lost,
