@@ -87,6 +87,8 @@ struct TLookedUpFlow {
     std::uint64_t DstHash = 0;
     TIpAddress SrcV6;
     TIpAddress DstV6;
+    TUserAlias* SrcAlias = nullptr;  // the IPv6 entries found, refreshed as seen
+    TUserAlias* DstAlias = nullptr;
     int SrcUser = -1;
     int DstUser = -1;
     bool SrcLocal = false;
@@ -120,7 +122,8 @@ void PrefetchUser(const TDaten& daten, int row, bool upload)
 //
 // An IPv6 side is looked up by its 16 bytes in the device addresses, local or not: an
 // address the router announced belongs to its device whatever prefix the provider
-// hands out. Finding it counts as seeing it (the address stays learned while in use).
+// hands out. Finding it counts as seeing it (the address stays learned while in use);
+// its entry is requested in the second pass and refreshed in the third.
 // Only the charging pass learns addresses (from MACs), so a side not found here is
 // looked up again there once something was learned in the same batch.
 void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& now)
@@ -128,6 +131,7 @@ void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& 
     for (TLookedUpFlow& flow : flows) {
         flow.IPv6 = flow.Record.AddressLength == 16;
         if (flow.IPv6) {
+            flow.SrcAlias = flow.DstAlias = nullptr;
             flow.SrcV6 = TIpAddress::FromV6(flow.Record.SrcAddr);
             flow.DstV6 = TIpAddress::FromV6(flow.Record.DstAddr);
             flow.SrcLocal = daten.IsLocalAddress(flow.SrcV6);
@@ -151,8 +155,12 @@ void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& 
     }
     for (TLookedUpFlow& flow : flows) {
         if (flow.IPv6) {
-            flow.SrcUser = daten.SeenIPv6(flow.SrcV6, now);
-            flow.DstUser = daten.SeenIPv6(flow.DstV6, now);
+            flow.SrcUser = daten.FindIPv6(flow.SrcV6, flow.SrcAlias);
+            flow.DstUser = daten.FindIPv6(flow.DstV6, flow.DstAlias);
+            if (flow.SrcAlias)
+                Prefetch(flow.SrcAlias);
+            if (flow.DstAlias)
+                Prefetch(flow.DstAlias);
         } else {
             flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOf(flow.Src, flow.SrcHash) : -1;
             flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOf(flow.Dst, flow.DstHash) : -1;
@@ -161,7 +169,12 @@ void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& 
         PrefetchUser(daten, flow.DstUser, false);
     }
     // Each client's port list keeps its entries in a block of their own.
+    const std::int64_t moment = TIPv6Aliases::Moment(now);
     for (const TLookedUpFlow& flow : flows) {
+        if (flow.IPv6)
+            for (TUserAlias* alias : {flow.SrcAlias, flow.DstAlias})
+                if (alias && alias->LastSeen < moment)
+                    alias->LastSeen = moment;
         if (flow.SrcUser >= 0)
             daten.UserCPort[flow.SrcUser].Prefetch();
         if (flow.DstUser >= 0)
