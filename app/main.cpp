@@ -1,3 +1,4 @@
+#include "AppTitle.h"
 #include "TDaten.h"
 #include "TInstanceLock.h"
 #include "TMainForm.h"
@@ -26,8 +27,7 @@ void ReportAlreadyRunning()
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vexal Capture"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vexal Capture"));
+    SetApplicationTitle();
 
     // Before anything binds a port or reads the state file: a second instance in this
     // folder must leave both alone.

@@ -3,6 +3,7 @@
 -- example: mariadb -u root vexal < docs/schema.sql). InnoDB is needed: akteth and
 -- aktrouter are rewritten inside one transaction each, so readers never see them
 -- empty or half filled, and traffic rows are committed before the counters reset.
+-- The last table, vexal_export_run, lets the export write each interval exactly once.
 
 -- History: one row per active local user and export run, with the octets of the
 -- period. In the detailed export (the default) porttraffic holds the same octets per
@@ -37,3 +38,18 @@ CREATE TABLE IF NOT EXISTS aktrouter (
     lastflow    VARCHAR(8)   NOT NULL,      -- time of day of the last new sequence
     ploss       BIGINT NOT NULL             -- flows lost since first contact
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- The program's own: one mark per export run that wrote traffic rows, written in the
+-- same transaction as those rows. When the answer to a COMMIT is lost (a dropped
+-- connection, a time-out), the next run looks the mark up: there, the rows are in
+-- traffic and the counters go down; not there, the run claims the id (verworfen = 1),
+-- so that COMMIT can never take effect later, and sends the octets again. So each
+-- interval is written exactly once. Marks older than 7 days are removed by the
+-- program. Without this table the export runs as before, but a lost COMMIT answer
+-- can then write an interval twice.
+CREATE TABLE IF NOT EXISTS vexal_export_run (
+    id          CHAR(36) NOT NULL PRIMARY KEY,  -- random id of the run
+    zeit        DATETIME NOT NULL,              -- server time of the run
+    verworfen   TINYINT NOT NULL DEFAULT 0,     -- 1: a later run found it not committed
+    KEY by_zeit (zeit)
+) ENGINE=InnoDB DEFAULT CHARSET=ascii;

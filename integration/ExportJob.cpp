@@ -64,3 +64,15 @@ void TakeExportedTraffic(TDaten& d, const std::vector<TTrafficRow>& rows)
         d.UserCPort[user].Subtract(row.Ports);
     }
 }
+
+void TakeOffEarlierRows(std::vector<TTrafficRow>& rows, const std::vector<TTrafficRow>& earlier)
+{
+    for (TTrafficRow& row : rows)
+        for (const TTrafficRow& old : earlier) {
+            if (old.IP != row.IP || old.MAC != row.MAC)
+                continue;
+            row.UL = row.UL > old.UL ? row.UL - old.UL : 0;
+            row.DL = row.DL > old.DL ? row.DL - old.DL : 0;
+            row.Ports.Subtract(old.Ports);
+        }
+}

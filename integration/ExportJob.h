@@ -47,3 +47,7 @@ TExportJob BuildExportJob(const TDaten& daten, const TLocalTime& now);
 // counters and port lists of the same clients (same address and MAC), keeping what
 // was counted meanwhile.
 void TakeExportedTraffic(TDaten& daten, const std::vector<TTrafficRow>& rows);
+
+// The same on a run's rows: takes off what an earlier run turned out to have
+// written, so the rows keep only what is new since then.
+void TakeOffEarlierRows(std::vector<TTrafficRow>& rows, const std::vector<TTrafficRow>& earlier);

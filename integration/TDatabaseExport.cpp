@@ -2,11 +2,14 @@
 
 #include "StoreText.h"
 
+#include <QEventLoop>
 #include <QPointer>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimer>
+#include <QUuid>
 #include <QVariant>
 
 #include <memory>
@@ -17,23 +20,81 @@ namespace {
 constexpr int MaxPlaceholders = 60'000;
 constexpr qsizetype MaxBatchBytes = 8 * 1024 * 1024;
 
-QString Q(const std::string& text)
+// Column sizes of docs/schema.sql, in characters. porttraffic is a MEDIUMTEXT, and
+// the longest port list (65,536 ports) is far shorter than its 16 MB.
+constexpr int DeviceChars = 64;
+constexpr int MacChars = 64;
+constexpr int IpChars = 64;
+constexpr int NameChars = 255;
+constexpr int StatusChars = 4;
+constexpr int SequenzChars = 20;
+constexpr int LastFlowChars = 8;
+
+const QString RegularConnection = QStringLiteral("vexal-export");
+const QString LastConnection = QStringLiteral("vexal-export-last");
+
+// Server errors about one value of one row (too long, out of range, not valid in the
+// column's character set, a key or check the table adds): the other rows can still go
+// in. A missing table or a lost connection would fail every row the same way.
+bool IsRowError(const QSqlError& error)
 {
-    return FromStoreText(text);
+    static const QStringList codes = {QStringLiteral("1048"), QStringLiteral("1062"), QStringLiteral("1264"),
+                                      QStringLiteral("1265"), QStringLiteral("1292"), QStringLiteral("1366"),
+                                      QStringLiteral("1367"), QStringLiteral("1406"), QStringLiteral("1452"),
+                                      QStringLiteral("3819"), QStringLiteral("4025")};
+    return codes.contains(error.nativeErrorCode());
+}
+
+constexpr const char* NoSuchTable = "1146";
+constexpr const char* DuplicateKey = "1062";
+
+QVariant Number(std::int64_t value)
+{
+    return QVariant::fromValue<qlonglong>(value);
+}
+
+QString Statement(const QString& head, const QString& tuple, std::size_t rows)
+{
+    QString statement = head;
+    statement.reserve(head.size() + static_cast<qsizetype>(rows) * (tuple.size() + 1));
+    for (std::size_t i = 0; i < rows; ++i) {
+        if (i != 0)
+            statement += QLatin1Char(',');
+        statement += tuple;
+    }
+    return statement;
 }
 
 class TRunner {
 public:
     TRunner(QSqlDatabase database, TExportResult& result) : Db(std::move(database)), Result(result) {}
 
-    // Executes a statement without values.
-    bool Execute(const QString& statement)
+    // Executes one statement with bound values; a failure is left to the caller.
+    bool Exec(const QString& statement, const QVariantList& values, QSqlError& error)
     {
         QSqlQuery query(Db);
+        if (!values.isEmpty()) {
+            ++Result.RoundTrips;
+            if (!query.prepare(statement)) {
+                error = query.lastError();
+                return false;
+            }
+            for (const QVariant& value : values)
+                query.addBindValue(value);
+        }
         ++Result.RoundTrips;
-        if (!query.exec(statement))
-            return Fail(query.lastError());
+        if (!(values.isEmpty() ? query.exec(statement) : query.exec())) {
+            error = query.lastError();
+            return false;
+        }
         return true;
+    }
+
+    // Executes a statement without values; a failure ends the run.
+    bool Execute(const QString& statement)
+    {
+        QSqlError error;
+        return Exec(statement, {}, error) || Fail(error);
     }
 
     bool Begin()
@@ -49,13 +110,17 @@ public:
     }
 
     // Inserts rows in batches: `head` is the statement up to "values", `tuple` one
-    // row's value list with "?" for each of the `columns` bound values, and bind(row,
-    // values) appends one row's values.
-    template <typename Row, typename Bind>
-    bool InsertAll(const QString& head, const QString& tuple, int columns, const std::vector<Row>& rows, Bind bind)
+    // row's value list with "?" for each of the `columns` bound values, bind(row,
+    // values) appends one row's values. When the server refuses a batch for one row's
+    // value, the batch goes again row by row and refuse(index, error) hears of each
+    // row it still refuses; the others are written.
+    template <typename Row, typename Bind, typename Refuse>
+    bool InsertAll(const QString& head, const QString& tuple, int columns, const std::vector<Row>& rows, Bind bind,
+                   Refuse refuse)
     {
         std::size_t next = 0;
         QVariantList values;
+        QSqlError error;
         while (next < rows.size()) {
             values.clear();
             qsizetype bytes = 0;
@@ -68,22 +133,21 @@ public:
                     bytes += values[v].typeId() == QMetaType::QString ? values[v].toString().size() * 4 + 8 : 8;
                 ++count;
             }
-            QString statement = head;
-            statement.reserve(head.size() + static_cast<qsizetype>(count) * (tuple.size() + 1));
-            for (std::size_t i = 0; i < count; ++i) {
-                if (i != 0)
-                    statement += QLatin1Char(',');
-                statement += tuple;
+            if (!Exec(Statement(head, tuple, count), values, error)) {
+                if (!IsRowError(error))
+                    return Fail(error);
+                // A failed statement is undone on its own; the transaction goes on.
+                const QString single = Statement(head, tuple, 1);
+                for (std::size_t i = next; i < next + count; ++i) {
+                    values.clear();
+                    bind(rows[i], values);
+                    if (Exec(single, values, error))
+                        continue;
+                    if (!IsRowError(error))
+                        return Fail(error);
+                    refuse(i, error);
+                }
             }
-            QSqlQuery query(Db);
-            ++Result.RoundTrips;
-            if (!query.prepare(statement))
-                return Fail(query.lastError());
-            for (const QVariant& value : values)
-                query.addBindValue(value);
-            ++Result.RoundTrips;
-            if (!query.exec())
-                return Fail(query.lastError());
             next += count;
         }
         return true;
@@ -104,28 +168,81 @@ private:
     TExportResult& Result;
 };
 
-bool Open(QSqlDatabase& db, const TExportJob& job)
+bool Open(QSqlDatabase& db, const TExportJob& job, const TDatabaseExport::TConnection& connection)
 {
     bool portOk = false;
     const int port = QString::fromStdString(job.Port).toInt(&portOk);
     const int wantedPort = portOk && port > 0 && port <= 65535 ? port : -1;
     // Settings changed in the dialog count at the next run: reconnect when they differ.
     if (db.isOpen()
-        && (db.hostName() != Q(job.Host) || db.userName() != Q(job.User) || db.password() != Q(job.Password)
-            || db.databaseName() != Q(job.Database) || db.port() != wantedPort))
+        && (db.hostName() != FromStoreText(job.Host) || db.userName() != FromStoreText(job.User)
+            || db.password() != FromStoreText(job.Password) || db.databaseName() != FromStoreText(job.Database)
+            || db.port() != wantedPort))
         db.close();
     if (db.isOpen())
         return true;
-    db.setHostName(Q(job.Host));
-    db.setUserName(Q(job.User));
-    db.setPassword(Q(job.Password));
-    db.setDatabaseName(Q(job.Database));
+    db.setHostName(FromStoreText(job.Host));
+    db.setUserName(FromStoreText(job.User));
+    db.setPassword(FromStoreText(job.Password));
+    db.setDatabaseName(FromStoreText(job.Database));
     db.setPort(wantedPort);
     db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%2;MYSQL_OPT_WRITE_TIMEOUT=%2")
-                             .arg(TDatabaseExport::ConnectTimeout)
-                             .arg(TDatabaseExport::ReadWriteTimeout));
+                             .arg(connection.ConnectTimeout)
+                             .arg(connection.ReadWriteTimeout));
     return db.open();
 }
+
+enum class TSettled { Committed, NotCommitted, Unclear };
+
+// Finds out whether the run whose COMMIT had no answer took effect. Its mark is there
+// when it did (verworfen 0). When it is not there, the id is claimed (verworfen 1):
+// should that transaction still be open on the server, the claim waits for it or
+// fails on its key, so a COMMIT that arrives late can never add the rows after they
+// have been sent again.
+TSettled Settle(QSqlDatabase& db, TRunner& run, TExportResult& result, const QString& id)
+{
+    QSqlQuery look(db);
+    result.RoundTrips += 2;
+    if (!look.prepare(QStringLiteral("select verworfen from vexal_export_run where id=?"))) {
+        run.Fail(look.lastError());
+        return TSettled::Unclear;
+    }
+    look.addBindValue(id);
+    if (!look.exec()) {
+        run.Fail(look.lastError());
+        return TSettled::Unclear;
+    }
+    if (look.next())
+        return look.value(0).toInt() == 0 ? TSettled::Committed : TSettled::NotCommitted;
+    QSqlError error;
+    if (run.Exec(QStringLiteral("insert into vexal_export_run (id,zeit,verworfen) values (?,now(),1)"), {id}, error))
+        return TSettled::NotCommitted;
+    if (error.nativeErrorCode() == QLatin1String(DuplicateKey))
+        return TSettled::Committed;  // it took effect just now
+    run.Fail(error);
+    return TSettled::Unclear;
+}
+
+bool HasTraffic(const TTrafficRow& row)
+{
+    return row.UL != 0 || row.DL != 0 || !row.Ports.Empty();
+}
+}
+
+QString TExportResult::StatusText() const
+{
+    QString text;
+    if (!Connected)
+        text = QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!");
+    else if (!Complete)
+        text = QStringLiteral("mySQL Export fehlgeschlagen: %1").arg(Error);
+    else if (Refused.size() == 1)
+        text = QStringLiteral("mySQL Export: eine Zeile abgewiesen, %1").arg(Refused.front());
+    else if (Refused.size() > 1)
+        text = QStringLiteral("mySQL Export: %1 Zeilen abgewiesen, zuerst %2").arg(Refused.size()).arg(Refused.front());
+    if (Notice.isEmpty())
+        return text;
+    return text.isEmpty() ? Notice : text + QStringLiteral("; ") + Notice;
 }
 
 TDatabaseExport::TDatabaseExport(QObject* parent) : QObject(parent)
@@ -139,31 +256,31 @@ TDatabaseExport::TDatabaseExport(QObject* parent) : QObject(parent)
 
 TDatabaseExport::~TDatabaseExport()
 {
-    // The connection belongs to the worker thread: close it there (after a run under
+    // The connections belong to the worker thread: close them there (after a run under
     // way, which the time-outs bound) before the thread ends.
     QMetaObject::invokeMethod(
         WorkerContext,
         [] {
-            const QString name = QStringLiteral("vexal-export");
-            if (QSqlDatabase::contains(name)) {
-                QSqlDatabase::database(name, false).close();
-                QSqlDatabase::removeDatabase(name);
-            }
+            for (const QString& name : {RegularConnection, LastConnection})
+                if (QSqlDatabase::contains(name)) {
+                    QSqlDatabase::database(name, false).close();
+                    QSqlDatabase::removeDatabase(name);
+                }
         },
         Qt::BlockingQueuedConnection);
     Worker.quit();
     Worker.wait();
 }
 
-void TDatabaseExport::Start(TExportJob job, std::function<void(const TExportJob&, const TExportResult&)> done)
+void TDatabaseExport::Start(TExportJob job, std::function<void(const TExportJob&, const TExportResult&)> done, bool lastRun)
 {
     Running = true;
     auto shared = std::make_shared<TExportJob>(std::move(job));
+    const TConnection connection = lastRun ? TConnection{LastConnection, LastRunTimeout, LastRunTimeout}
+                                           : TConnection{RegularConnection};
     QPointer<TDatabaseExport> self(this);
-    QMetaObject::invokeMethod(WorkerContext, [self, shared, done = std::move(done)] {
-        const TExportResult result = Run(*shared, QStringLiteral("vexal-export"));
-        if (!self)
-            return;
+    QMetaObject::invokeMethod(WorkerContext, [self, shared, connection, ledger = Ledger, done = std::move(done)] {
+        const TExportResult result = Run(*shared, connection, *ledger);
         QMetaObject::invokeMethod(self.data(), [self, shared, done, result] {
             if (!self)
                 return;
@@ -173,55 +290,137 @@ void TDatabaseExport::Start(TExportJob job, std::function<void(const TExportJob&
     });
 }
 
-TExportResult TDatabaseExport::Run(const TExportJob& job, const QString& connectionName)
+bool TDatabaseExport::WaitUntilIdle(const QDeadlineTimer& deadline)
+{
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!Running || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start(10);
+    if (Running && !deadline.hasExpired())
+        loop.exec();
+    return !Running;
+}
+
+TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& connection, TExportLedger& ledger)
 {
     TExportResult result;
-    QSqlDatabase db = QSqlDatabase::contains(connectionName) ? QSqlDatabase::database(connectionName, false)
-                                                             : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connectionName);
+    QSqlDatabase db = QSqlDatabase::contains(connection.Name)
+        ? QSqlDatabase::database(connection.Name, false)
+        : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection.Name);
     ++result.RoundTrips;
-    if (!Open(db, job)) {
+    if (!Open(db, job, connection)) {
         result.Error = db.lastError().text();
         return result;
     }
     result.Connected = true;
     TRunner run(db, result);
 
-    std::vector<const TTrafficRow*> inserted;
-    for (const TTrafficRow& row : job.Traffic)
-        if (row.Insert)
-            inserted.push_back(&row);
-    if (!inserted.empty()) {
-        const bool detailed = job.Detailed;
-        if (!run.Begin()
-            || !run.InsertAll(QStringLiteral("insert into traffic (zeit,datum,device,uloktets,dloktets,porttraffic,mac,ip)\r\nvalues"),
-                              QStringLiteral("(curtime(),curdate(),?,?,?,?,?,?)"), 6, inserted,
-                              [detailed](const TTrafficRow* row, QVariantList& values) {
-                                  values << Q(row->Device) << QVariant::fromValue<qlonglong>(row->UL)
-                                         << QVariant::fromValue<qlonglong>(row->DL)
-                                         << Q(detailed ? row->Ports.ToText() : std::string())
-                                         << Q(row->MAC) << Q(row->IP);
-                              })
-            || !run.Commit())
+    std::vector<TTrafficRow> traffic = job.Traffic;
+    if (!ledger.PendingRun.isEmpty()) {
+        switch (Settle(db, run, result, ledger.PendingRun)) {
+        case TSettled::Unclear:
+            result.Error = QStringLiteral("Ausgang des letzten Laufs noch unklar (%1)").arg(result.Error);
             return result;
+        case TSettled::Committed:
+            // Those rows are in: this run sends only what came after them.
+            TakeOffEarlierRows(traffic, ledger.PendingRows);
+            result.Exported = std::move(ledger.PendingRows);
+            break;
+        case TSettled::NotCommitted:
+            break;  // the counters still hold those octets: they go with this run
+        }
+        ledger.PendingRun.clear();
+        ledger.PendingRows.clear();
+    }
+
+    std::vector<const TTrafficRow*> inserted;
+    std::vector<std::size_t> insertedAt;  // index in traffic of each inserted row
+    for (std::size_t i = 0; i < traffic.size(); ++i)
+        if (traffic[i].Insert && HasTraffic(traffic[i])) {
+            inserted.push_back(&traffic[i]);
+            insertedAt.push_back(i);
+        }
+    std::vector<bool> refused(traffic.size(), false);
+    if (!inserted.empty()) {
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        QSqlError error;
+        if (!run.Begin())
+            return result;
+        bool marked = run.Exec(QStringLiteral("insert into vexal_export_run (id,zeit) values (?,now())"), {id}, error);
+        if (!marked && error.nativeErrorCode() != QLatin1String(NoSuchTable)) {
+            run.Fail(error);
+            return result;
+        }
+        if (!marked && !ledger.RunTableNoticeGiven) {
+            ledger.RunTableNoticeGiven = true;
+            result.Notice = QStringLiteral("Tabelle vexal_export_run fehlt: Export ohne Schutz vor doppelten Zeilen");
+        }
+        if (marked && (!ledger.SincePurge.isValid() || ledger.SincePurge.hasExpired(3'600'000))) {
+            if (!run.Execute(QStringLiteral("delete from vexal_export_run where zeit < now() - interval %1 day")
+                                 .arg(KeepRunMarksDays)))
+                return result;
+            ledger.SincePurge.start();
+        }
+        const bool detailed = job.Detailed;
+        if (!run.InsertAll(
+                QStringLiteral("insert into traffic (zeit,datum,device,uloktets,dloktets,porttraffic,mac,ip)\r\nvalues"),
+                QStringLiteral("(curtime(),curdate(),?,?,?,?,?,?)"), 6, inserted,
+                [detailed](const TTrafficRow* row, QVariantList& values) {
+                    values << FitText(row->Device, DeviceChars) << Number(row->UL) << Number(row->DL)
+                           << FromStoreText(detailed ? row->Ports.ToText() : std::string())
+                           << FitText(row->MAC, MacChars) << FitText(row->IP, IpChars);
+                },
+                [&](std::size_t i, const QSqlError& why) {
+                    refused[insertedAt[i]] = true;
+                    result.Refused << QStringLiteral("traffic %1: %2").arg(FromStoreText(inserted[i]->IP), why.databaseText());
+                }))
+            return result;
+        // Refused rows keep their octets in the counters; all others are done with.
+        std::vector<TTrafficRow> done;
+        for (std::size_t i = 0; i < traffic.size(); ++i)
+            if (!refused[i])
+                done.push_back(traffic[i]);
+        if (!run.Commit()) {
+            if (marked) {
+                // The server may well have committed: the next run looks the mark up.
+                result.CommitUnclear = true;
+                result.Error = QStringLiteral("COMMIT ohne Antwort (%1), der nächste Lauf klärt es").arg(result.Error);
+                ledger.PendingRun = id;
+                ledger.PendingRows = std::move(done);
+            }
+            return result;
+        }
+        result.Exported.insert(result.Exported.end(), done.begin(), done.end());
+    } else {
+        result.Exported.insert(result.Exported.end(), traffic.begin(), traffic.end());
     }
     result.TrafficCommitted = true;
 
+    auto refuse = [&result](const char* table, const QString& ip, const QSqlError& why) {
+        result.Refused << QStringLiteral("%1 %2: %3").arg(QLatin1String(table), ip, why.databaseText());
+    };
     if (!run.Begin() || !run.Execute(QStringLiteral("delete from akteth"))
         || !run.InsertAll(QStringLiteral("insert into akteth (name,ip,mac,status,lasttraffic)\r\nvalues"),
                           QStringLiteral("(?,?,?,?,?)"), 5, job.Users,
                           [](const TUserSnapshotRow& row, QVariantList& values) {
-                              values << Q(row.Name) << Q(row.IP) << Q(row.MAC) << Q(row.Status)
-                                     << QVariant::fromValue<qlonglong>(row.LastTraffic);
-                          })
+                              values << FitText(row.Name, NameChars) << FitText(row.IP, IpChars)
+                                     << FitText(row.MAC, MacChars) << FitText(row.Status, StatusChars)
+                                     << Number(row.LastTraffic);
+                          },
+                          [&](std::size_t i, const QSqlError& why) { refuse("akteth", FromStoreText(job.Users[i].IP), why); })
         || !run.Commit())
         return result;
     if (!run.Begin() || !run.Execute(QStringLiteral("delete from aktrouter"))
         || !run.InsertAll(QStringLiteral("insert into aktrouter (ip,flowsequenz,lastflow,ploss)\r\nvalues"),
                           QStringLiteral("(?,?,?,?)"), 4, job.Routers,
                           [](const TRouterSnapshotRow& row, QVariantList& values) {
-                              values << Q(row.IP) << Q(row.Sequenz) << Q(row.LastFlow)
-                                     << QVariant::fromValue<qlonglong>(row.PLoss);
-                          })
+                              values << FitText(row.IP, IpChars) << FitText(row.Sequenz, SequenzChars)
+                                     << FitText(row.LastFlow, LastFlowChars) << Number(row.PLoss);
+                          },
+                          [&](std::size_t i, const QSqlError& why) { refuse("aktrouter", FromStoreText(job.Routers[i].IP), why); })
         || !run.Commit())
         return result;
     result.Complete = true;

@@ -25,6 +25,11 @@ bool IsLocalFile(const QString& text, QString& path)
     }
     return false;
 }
+
+QString TooLarge()
+{
+    return QStringLiteral("Namensliste größer als %1 MB, abgebrochen").arg(TNameImport::MaxBodyBytes / (1024 * 1024));
+}
 }
 
 TNameImport::TNameImport(QObject* parent) : QObject(parent)
@@ -32,6 +37,13 @@ TNameImport::TNameImport(QObject* parent) : QObject(parent)
     // Redirects are followed by hand, to decide where the credentials may go.
     Manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     Manager.setTransferTimeout(TimeoutMs);
+    // The transfer time-out only sees silence; the deadline also ends a server that
+    // sends one byte a second.
+    Deadline.setSingleShot(true);
+    Deadline.setTimerType(Qt::PreciseTimer);
+    Deadline.setInterval(TimeoutMs);
+    connect(&Deadline, &QTimer::timeout, this,
+            [this] { Abort(QStringLiteral("Namensliste nicht innerhalb von %1 s geladen, abgebrochen").arg(TimeoutMs / 1000)); });
 }
 
 bool TNameImport::Start(const std::string& url, const std::string& user, const std::string& password, TDone done)
@@ -46,8 +58,12 @@ bool TNameImport::Start(const std::string& url, const std::string& user, const s
         TResult result;
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) {
-            result.Ok = true;
-            result.Body = file.readAll();
+            result.Body = file.read(MaxBodyBytes + 1);
+            result.Ok = result.Body.size() <= MaxBodyBytes;
+            if (!result.Ok) {
+                result.Body.clear();
+                result.Error = TooLarge();
+            }
         } else {
             result.Error = file.errorString();
         }
@@ -59,6 +75,7 @@ bool TNameImport::Start(const std::string& url, const std::string& user, const s
     Authorization.clear();
     if (!user.empty() && !password.empty())
         Authorization = "Basic " + QByteArray::fromStdString(user + ":" + password).toBase64();
+    Deadline.start();
     Get(Origin, 0);
     return true;
 }
@@ -70,8 +87,15 @@ void TNameImport::Get(const QUrl& url, int redirects)
     if (!Authorization.isEmpty() && SameOrigin(url, Origin))
         request.setRawHeader("Authorization", Authorization);
     QNetworkReply* reply = Manager.get(request);
+    Reply = reply;
+    // The announced length ends it before the first byte, a counted one as it grows.
+    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+        if (received > MaxBodyBytes || total > MaxBodyBytes)
+            Abort(TooLarge());
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply, url, redirects] {
         reply->deleteLater();
+        Reply = nullptr;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const QUrl target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
         if (status.isValid() && !target.isEmpty() && redirects < MaxRedirects) {
@@ -91,8 +115,22 @@ void TNameImport::Get(const QUrl& url, int redirects)
     });
 }
 
+void TNameImport::Abort(const QString& why)
+{
+    if (QNetworkReply* reply = Reply) {
+        Reply = nullptr;
+        reply->disconnect(this);  // its finished() must not answer a second time
+        reply->abort();
+        reply->deleteLater();
+    }
+    TResult result;
+    result.Error = why;
+    Finish(result);
+}
+
 void TNameImport::Finish(TResult result)
 {
+    Deadline.stop();
     Active = false;
     TDone done = std::move(Done);
     if (done)

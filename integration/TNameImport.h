@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -13,15 +14,19 @@
 class QNetworkReply;
 
 // Fetches the MAC name list without blocking the window: an HTTP GET with Basic
-// authentication when user and password are both set, redirects followed, a 3000 ms
-// time-out, the body taken whatever the status. A local path or a file: URL is read
-// as a file. The credentials go only to the origin they were configured for: a
-// redirect elsewhere is followed without them.
+// authentication when user and password are both set, redirects followed, the body
+// taken whatever the status. A local path or a file: URL is read as a file. The
+// credentials go only to the origin they were configured for: a redirect elsewhere
+// is followed without them. The whole fetch, redirects included, has 3000 ms from its
+// start and a body of at most MaxBodyBytes: a server that trickles or floods must not
+// hold the import (and with it every later one) or fill the memory.
 class TNameImport : public QObject {
     Q_OBJECT
 public:
     static constexpr int TimeoutMs = 3000;
     static constexpr int MaxRedirects = 10;
+    // A list of 4 MiB names some 60,000 devices: far beyond any home or office.
+    static constexpr qint64 MaxBodyBytes = 4 * 1024 * 1024;
 
     struct TResult {
         bool Ok = false;     // a body arrived (whatever its status)
@@ -38,9 +43,13 @@ public:
 
 private:
     void Get(const QUrl& url, int redirects);
+    // Stops the request under way and ends the fetch with `why`.
+    void Abort(const QString& why);
     void Finish(TResult result);
 
     QNetworkAccessManager Manager;
+    QTimer Deadline;
+    QPointer<QNetworkReply> Reply;
     QUrl Origin;
     QByteArray Authorization;
     TDone Done;

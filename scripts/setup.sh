@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
     cmake g++ ninja-build ccache pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-mysql
+    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-mysql libqt6sql6-sqlite
+    prometheus-cpp-dev prometheus
     mariadb-server-core mariadb-client-core
     clang libclang-rt-14-dev
     xvfb xauth imagemagick xdotool iproute2

@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <QtMath>
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -76,8 +78,19 @@ TFormEinstellungen::TFormEinstellungen(TDaten& daten, QWidget* parent) : QDialog
     HttpPassword = Field("HttpPassword");
     auto* example = new QPlainTextEdit(QStringLiteral("00:34:32:33:A2:F4||Beschreibung der MAC||Name User<Zeilenumbruch>\n"
                                                       "00:54:32:12:32:C3||Beschreibung der MAC||Name User<Zeilenumbruch>"));
+    example->setObjectName(QStringLiteral("NameListExample"));
     example->setReadOnly(true);
-    example->setMaximumHeight(48);
+    // Both example lines whole, one under the other: wrapped, they ran into each other.
+    example->setLineWrapMode(QPlainTextEdit::NoWrap);
+    example->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    example->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const QFontMetrics metrics(example->font());
+    const int border = 2 * (example->frameWidth() + qCeil(example->document()->documentMargin())) + 2;
+    int longest = 0;
+    for (const QString& line : example->toPlainText().split(QLatin1Char('\n')))
+        longest = std::max(longest, metrics.horizontalAdvance(line));
+    example->setMinimumWidth(longest + border);
+    example->setFixedHeight(2 * metrics.lineSpacing() + border);
     QPalette grey = example->palette();
     grey.setColor(QPalette::Base, QColor(220, 220, 220));
     example->setPalette(grey);
@@ -87,7 +100,10 @@ TFormEinstellungen::TFormEinstellungen(TDaten& daten, QWidget* parent) : QDialog
     namesForm->addRow(QStringLiteral("URL + Datei"), HttpUrl);
     namesForm->addRow(QStringLiteral("HTTP User:"), HttpUser);
     namesForm->addRow(QStringLiteral("HTTP Pwd:"), HttpPassword);
-    namesForm->addRow(new QLabel(QStringLiteral("Aufbau des HTTP Datenfiles (Beispiel Zeilenumbruch darf nicht <br> sein!):")));
+    // "<br>" is part of the text, not a line break: plain text, never rich text.
+    auto* format = new QLabel(QStringLiteral("Aufbau des HTTP Datenfiles (Beispiel Zeilenumbruch darf nicht <br> sein!):"));
+    format->setTextFormat(Qt::PlainText);
+    namesForm->addRow(format);
     namesForm->addRow(example);
     namesForm->addRow(new QLabel(QStringLiteral("Mit dieser Datei ist es möglich, den gefundenen MACs Namen zuzuordnen!")));
     namesForm->addRow(new QLabel(QStringLiteral("z.B. http://192.168.1.1/macuser.php, oder C:\\VexalExport\\macname.txt")));

@@ -98,6 +98,11 @@ void TFormProtokoll::SetFilterAddress(const std::string& address)
 {
     Filter = address;
     FilterLabel->setText(TUserGridModel::Text(address));
+    // An open window lists what its filter label says at once, not at a later refresh
+    // (which never comes while automatic refresh is off); a hidden one refreshes when
+    // it is shown.
+    if (isVisible())
+        Refresh();
 }
 
 bool TFormProtokoll::AutoRefresh() const

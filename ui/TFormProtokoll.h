@@ -29,6 +29,7 @@ public:
     TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* parent = nullptr);
 
     const std::string& FilterAddress() const { return Filter; }
+    // Sets the filter; an open window shows the flows it selects at once.
     void SetFilterAddress(const std::string& address);
     bool AutoRefresh() const;
     void SetAutoRefresh(bool on);

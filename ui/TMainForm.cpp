@@ -24,6 +24,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -40,6 +41,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
+#include <optional>
 
 namespace {
 constexpr int ShowingInterval = 750;
@@ -134,9 +137,9 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
         if (MacMemoDirty)
             ShowMemo(CoolMemo2, PendingMacMemo);
         if (NetworkErrorDirty)
-            Label2->setText(QStringLiteral("%1 fehlerhafte Datagramme, zuletzt: %2")
-                                .arg(NetworkErrors)
-                                .arg(Q(LastNetworkError)));
+            Label2->setText((NetworkErrors == 1 ? QStringLiteral("1 fehlerhaftes Datagramm")
+                                                : QStringLiteral("%1 fehlerhafte Datagramme").arg(NetworkErrors))
+                            + QStringLiteral(", zuletzt: ") + Q(LastNetworkError));
         FlowMemoDirty = MacMemoDirty = NetworkErrorDirty = false;
     });
 }
@@ -295,7 +298,8 @@ void TMainForm::BuildLayout()
     ProfGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ProfGrid2, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(ProfGrid2->viewport()->mapToGlobal(at)); });
-    connect(ProfGrid2, &QAbstractItemView::doubleClicked, this, [this] { Guard([this] { ProfGrid2DblClick(); }); });
+    connect(ProfGrid2, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& clicked) { Guard([&] { ProfGrid2DblClick(clicked); }); });
     connect(makeButton(QStringLiteral("Beenden"), 878), &QPushButton::clicked, this, &QWidget::close);
 
     // The diagnostic grid is for developers only: Ctrl+Shift+D shows it in a window.
@@ -371,7 +375,40 @@ QString TMainForm::ListenerProblems() const
 void TMainForm::closeEvent(QCloseEvent* event)
 {
     Guard([this] { Daten.SaveState(); });
+    if (Daten.ExportEnabled && !InLastExport)
+        Guard([this] { LastExport(); });
     event->accept();
+}
+
+void TMainForm::LastExport()
+{
+    // The state file does not hold the interval octets: without one last run they
+    // would be lost. A run under way ends first, so nothing goes twice; the whole wait
+    // is bounded, the program must end.
+    InLastExport = true;
+    const QDeadlineTimer deadline(LastExportMs);
+    auto result = std::make_shared<std::optional<TExportResult>>();
+    QString failure = QStringLiteral("keine Antwort innerhalb von %1 s").arg(LastExportMs / 1000);
+    if (Export->WaitUntilIdle(deadline)) {
+        TimerMySQLExport->SetEnabled(false);
+        try {
+            Export->Start(BuildExportJob(Daten, Clock()), [this, result](const TExportJob&, const TExportResult& r) {
+                *result = r;
+                Guard([&] { TakeExportedTraffic(Daten, r.Exported); });
+            }, true);
+            Export->WaitUntilIdle(deadline);
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+    }
+    InLastExport = false;
+    if (result->has_value() && (*result)->Complete)
+        return;
+    if (result->has_value())
+        failure = (*result)->Connected ? (*result)->Error : QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!");
+    const QString text = QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: %1").arg(failure);
+    Label2->setText(text);
+    qWarning("%s", qUtf8Printable(text));
 }
 
 void TMainForm::ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines)
@@ -471,13 +508,14 @@ void TMainForm::TimerGetNameTimer()
 
 void TMainForm::TimerMySQLExportTimer()
 {
-    // The next period starts when this run has ended, not when it started.
-    TimerMySQLExport->SetEnabled(false);
+    // The period runs on as a repeating timer's does, so the runs do not drift later by
+    // their own length; a run still busy when the period comes round skips that turn.
     ProgressBar3->setValue(0);
+    if (Export->Busy())
+        return;
     MySqlFlag->show();
     auto finish = [this] {
         MySqlFlag->hide();
-        TimerMySQLExport->SetEnabled(true);
         emit ExportFinished();
     };
     if (!Daten.ExportEnabled) {
@@ -493,17 +531,13 @@ void TMainForm::TimerMySQLExportTimer()
         return;
     }
     // The rows go to the server on the export's own thread; the window keeps counting.
-    Export->Start(std::move(job), [this, finish](const TExportJob& done, const TExportResult& result) {
+    Export->Start(std::move(job), [this, finish](const TExportJob&, const TExportResult& result) {
         Guard([&] {
-            if (!result.Connected) {
-                Label2->setText(QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!"));
-                return;
-            }
-            // Interval counters go down only by what the database has committed.
-            if (result.TrafficCommitted)
-                TakeExportedTraffic(Daten, done.Traffic);
-            if (!result.Complete)
-                Label2->setText(QStringLiteral("mySQL Export fehlgeschlagen: %1").arg(result.Error));
+            // Interval counters go down by what the database holds now, as soon as the
+            // traffic transaction has committed, whatever failed after it.
+            TakeExportedTraffic(Daten, result.Exported);
+            if (const QString text = result.StatusText(); !text.isEmpty())
+                Label2->setText(text);
         });
         finish();
     });
@@ -679,26 +713,32 @@ std::vector<int> TMainForm::SelectedUserRows() const
     return rows;
 }
 
+std::vector<std::string> TMainForm::SelectedUserAddresses() const
+{
+    std::vector<std::string> addresses;
+    const auto& shown = UserModel->Rows();
+    for (int row : SelectedUserRows())
+        if (static_cast<std::size_t>(row) < shown.size())
+            addresses.push_back(shown[static_cast<std::size_t>(row)].IP);
+    return addresses;
+}
+
 namespace {
 const QString MessageTitle = QStringLiteral("Vexal Capture");
 }
 
 void TMainForm::DieseIPentfernen1Click()
 {
-    const std::vector<int> rows = SelectedUserRows();
-    if (rows.empty())
+    // The users selected now, when the question names them: ticks go on while it is
+    // open and may move the rows, but the answer is about these users.
+    const std::vector<std::string> addresses = SelectedUserAddresses();
+    if (addresses.empty())
         return;
-    const auto& shown = UserModel->Rows();
-    const std::string first = static_cast<std::size_t>(rows.front()) < shown.size() ? shown[static_cast<std::size_t>(rows.front())].IP : std::string();
-    if (QMessageBox::warning(this, MessageTitle, QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + Q(first),
+    if (QMessageBox::warning(this, MessageTitle,
+                             QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + Q(addresses.front()),
                              QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
-    // The addresses the rows show now, after the answer: ticks went on meanwhile.
-    std::vector<std::string> addresses;
-    for (int row : SelectedUserRows())
-        if (static_cast<std::size_t>(row) < UserModel->Rows().size())
-            addresses.push_back(UserModel->Rows()[static_cast<std::size_t>(row)].IP);
     Daten.RemoveUsersWithAddress(addresses);
 }
 
@@ -727,14 +767,23 @@ void TMainForm::AlleClientsentfernen1Click()
     QMessageBox::information(this, MessageTitle, QStringLiteral("Alle Clients wurden entfernt!"));
 }
 
-void TMainForm::ProfGrid2DblClick()
+void TMainForm::ProfGrid2DblClick(const QModelIndex& clicked)
 {
-    const std::vector<int> rows = SelectedUserRows();
-    if (rows.empty() || static_cast<std::size_t>(rows.front()) >= UserModel->Rows().size())
-        return;
+    // The user whose row was double-clicked; without a click (the keyboard, a test)
+    // the first selected one.
+    std::string address;
+    const auto& shown = UserModel->Rows();
+    if (clicked.isValid() && static_cast<std::size_t>(clicked.row()) < shown.size()) {
+        address = shown[static_cast<std::size_t>(clicked.row())].IP;
+    } else {
+        const std::vector<std::string> selected = SelectedUserAddresses();
+        if (selected.empty())
+            return;
+        address = selected.front();
+    }
     Protokoll->SetAutoRefresh(true);
     Protokoll->ClearGrid();
-    Protokoll->SetFilterAddress(UserModel->Rows()[static_cast<std::size_t>(rows.front())].IP);
+    Protokoll->SetFilterAddress(address);
     Protokoll->Present();
 }
 

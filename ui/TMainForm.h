@@ -4,6 +4,7 @@
 #include "TAtomicFile.h"
 #include "TDatagramOutcome.h"
 
+#include <QModelIndex>
 #include <QWidget>
 
 #include <functional>
@@ -40,6 +41,7 @@ class TMainForm : public QWidget {
 public:
     static constexpr quint16 DefaultFlowPort = 2055;
     static constexpr quint16 DefaultMacPort = 2056;
+    static constexpr int LastExportMs = 5000;
 
     explicit TMainForm(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
                        QWidget* parent = nullptr);
@@ -63,7 +65,7 @@ public:
     void IPsentfernenmit100kB1Click();
     void IPTrafficCounterauf0setzen1Click();
     void AlleClientsentfernen1Click();
-    void ProfGrid2DblClick();
+    void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
 
     // The timer ticks.
     void TimerShowingTimer();
@@ -88,6 +90,8 @@ public:
     TFormEinstellungen& FormEinstellungen() const { return *Einstellungen; }
     // Rows of the user grid that are selected, in selection order.
     std::vector<int> SelectedUserRows() const;
+    // The addresses those rows show, in the same order.
+    std::vector<std::string> SelectedUserAddresses() const;
 
 signals:
     // After a tick has redrawn everything (tests and benchmarks wait on it).
@@ -102,6 +106,8 @@ protected:
 
 private:
     void FormShow();
+    // One last database export on the way out, at most LastExportMs.
+    void LastExport();
     void BuildLayout();
     void ShowNetworkError(const std::string& error);
     void ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines);
@@ -120,6 +126,7 @@ private:
     TSaveOutcome LastSaveOutcome = TSaveOutcome::Replaced;
     bool IsStarted = false;
     bool ShownOnce = false;
+    bool InLastExport = false;
 
     TUdpListener* NMUDP1 = nullptr;
     TUdpListener* NMUDP2 = nullptr;

@@ -3,8 +3,9 @@
 TTimer::TTimer(int interval, QObject* parent, bool singleShot) : QObject(parent), IntervalMs(interval)
 {
     Timer.setSingleShot(singleShot);
-    // The periods are long or meant as "about": a coarse timer costs less wake-ups.
-    Timer.setTimerType(Qt::CoarseTimer);
+    // The periods are given to the millisecond (57,254 ms for the state file): a coarse
+    // timer would round a period of 20 s or more to whole seconds and fire at 57 s.
+    Timer.setTimerType(Qt::PreciseTimer);
     connect(&Timer, &QTimer::timeout, this, [this] {
         if (Timer.isSingleShot())
             IsEnabled = false;

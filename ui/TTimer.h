@@ -18,6 +18,8 @@ public:
     void SetEnabled(bool enabled);
     // Running means a tick is due; an enabled timer with interval 0 does not run.
     bool Running() const { return Timer.isActive(); }
+    // Whether the period is kept to the millisecond rather than rounded by the system.
+    bool Precise() const { return Timer.timerType() == Qt::PreciseTimer; }
 
 signals:
     void Timeout();

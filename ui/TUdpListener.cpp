@@ -1,5 +1,6 @@
 #include "TUdpListener.h"
 
+#include <QElapsedTimer>
 #include <QVariant>
 
 TUdpListener::TUdpListener(quint16 port, THandler handler, QObject* parent)
@@ -18,7 +19,15 @@ int TUdpListener::ReceiveBuffer()
 
 void TUdpListener::Drain()
 {
-    while (Socket.hasPendingDatagrams()) {
+    // Read only here, on the socket's own ready-read: it comes again at the next turn
+    // of the event loop for as long as datagrams wait. (Reading elsewhere, from a call
+    // queued by ourselves, could leave a later ready-read with nothing to read, after
+    // which the socket would never report new datagrams again.)
+    QElapsedTimer clock;
+    clock.start();
+    for (int handled = 0; handled < DrainBudget && Socket.hasPendingDatagrams(); ++handled) {
+        if (handled > 0 && clock.nsecsElapsed() >= DrainBudgetNs)
+            return;
         QHostAddress sender;
         quint16 senderPort = 0;
         // One byte more than accepted: a datagram that fills it is too long, and the

@@ -10,6 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
+#include <numeric>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 struct TBandColours {
@@ -158,13 +162,17 @@ QVariant TUserGridModel::SortValue(const TUserGridRow& row, int column) const
 }
 
 namespace {
-// Stable, so equal values keep store order and rows do not shuffle between ticks.
+// The order of the rows by one column. Stable, so equal values keep their current order
+// and rows do not shuffle between ticks.
 template <typename Key>
-void SortRowsBy(std::vector<TUserGridRow>& rows, bool descending, Key key)
+std::vector<std::size_t> OrderBy(const std::vector<TUserGridRow>& rows, bool descending, Key key)
 {
-    std::stable_sort(rows.begin(), rows.end(), [&](const TUserGridRow& a, const TUserGridRow& b) {
-        return descending ? key(b) < key(a) : key(a) < key(b);
+    std::vector<std::size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return descending ? key(rows[b]) < key(rows[a]) : key(rows[a]) < key(rows[b]);
     });
+    return order;
 }
 
 template <typename T>
@@ -172,25 +180,72 @@ auto Member(T TUserGridRow::*member)
 {
     return [member](const TUserGridRow& row) -> const T& { return row.*member; };
 }
+
+constexpr std::size_t NoRow = std::numeric_limits<std::size_t>::max();
 }
 
-void TUserGridModel::SortRows()
+std::vector<std::size_t> TUserGridModel::SortedOrder() const
 {
     const bool descending = Order == Qt::DescendingOrder;
     switch (SortBy) {
     case ColIP:
-        SortRowsBy(Current, descending, [](const TUserGridRow& r) { return std::make_pair(AddressKey(r.IP), r.IP); });
-        break;
-    case ColMAC: SortRowsBy(Current, descending, Member(&TUserGridRow::MAC)); break;
-    case ColUL: SortRowsBy(Current, descending, Member(&TUserGridRow::UL)); break;
-    case ColDL: SortRowsBy(Current, descending, Member(&TUserGridRow::DL)); break;
-    case ColCUL: SortRowsBy(Current, descending, Member(&TUserGridRow::CUL)); break;
-    case ColCDL: SortRowsBy(Current, descending, Member(&TUserGridRow::CDL)); break;
-    case ColCPort: SortRowsBy(Current, descending, Member(&TUserGridRow::CPort)); break;
-    case ColNIC: SortRowsBy(Current, descending, Member(&TUserGridRow::Device)); break;
-    case ColName: SortRowsBy(Current, descending, Member(&TUserGridRow::Name)); break;
-    default: break;  // the two empty columns: no order
+        return OrderBy(Current, descending, [](const TUserGridRow& r) {
+            return std::pair<quint64, std::string_view>(AddressKey(r.IP), r.IP);
+        });
+    case ColMAC: return OrderBy(Current, descending, Member(&TUserGridRow::MAC));
+    case ColUL: return OrderBy(Current, descending, Member(&TUserGridRow::UL));
+    case ColDL: return OrderBy(Current, descending, Member(&TUserGridRow::DL));
+    case ColCUL: return OrderBy(Current, descending, Member(&TUserGridRow::CUL));
+    case ColCDL: return OrderBy(Current, descending, Member(&TUserGridRow::CDL));
+    case ColCPort: return OrderBy(Current, descending, Member(&TUserGridRow::CPort));
+    case ColNIC: return OrderBy(Current, descending, Member(&TUserGridRow::Device));
+    case ColName: return OrderBy(Current, descending, Member(&TUserGridRow::Name));
+    default: return {};  // the two empty columns: no order
     }
+}
+
+void TUserGridModel::SortRows()
+{
+    const std::vector<std::size_t> order = SortedOrder();
+    bool moved = false;
+    for (std::size_t i = 0; i < order.size() && !moved; ++i)
+        moved = order[i] != i;
+    if (!moved)
+        return;
+    // Rows move with their users, and so must the selection and the current row: a
+    // view's persistent indexes go to the row where their user now stands.
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList from = persistentIndexList();
+    std::vector<int> newRow(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        newRow[order[i]] = static_cast<int>(i);
+    // Row i takes the row order[i] stood in, cycle by cycle, without a second table.
+    std::vector<bool> done(order.size(), false);
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (done[start])
+            continue;
+        TUserGridRow first = std::move(Current[start]);
+        const std::size_t firstSource = Source[start];
+        std::size_t at = start;
+        for (;;) {
+            done[at] = true;
+            const std::size_t next = order[at];
+            if (next == start) {
+                Current[at] = std::move(first);
+                Source[at] = firstSource;
+                break;
+            }
+            Current[at] = std::move(Current[next]);
+            Source[at] = Source[next];
+            at = next;
+        }
+    }
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& old : from)
+        to.append(index(newRow[static_cast<std::size_t>(old.row())], old.column()));
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void TUserGridModel::sort(int column, Qt::SortOrder order)
@@ -198,29 +253,97 @@ void TUserGridModel::sort(int column, Qt::SortOrder order)
     SortBy = column;
     Order = order;
     SortRows();
-    if (!Current.empty())
-        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
 }
 
 void TUserGridModel::Commit(std::size_t count, bool complete)
 {
-    const std::size_t before = Current.size();
-    const std::size_t after = complete ? count : std::max(before, count);
-    if (after > before) {
-        beginInsertRows(QModelIndex(), static_cast<int>(before), static_cast<int>(after) - 1);
-        Current.resize(after);
-        for (std::size_t i = 0; i < count; ++i)
-            std::swap(Current[i], Fresh[i]);
-        endInsertRows();
-    } else {
-        if (after < before) {
-            beginRemoveRows(QModelIndex(), static_cast<int>(after), static_cast<int>(before) - 1);
-            Current.resize(after);
-            endRemoveRows();
+    // The rows are matched to the fresh ones by address, so a row stays where it is
+    // (and keeps its selection) while its user stays. Most ticks the users are those
+    // of the tick before, in the same store order: each row first tries the fresh row
+    // of its own store position, and only the rest are looked up.
+    std::vector<std::size_t> match(Current.size(), NoRow);
+    std::vector<bool> placed(count, false);
+    bool missed = false;
+    for (std::size_t r = 0; r < Current.size(); ++r) {
+        const std::size_t i = Source[r];
+        if (i < count && !placed[i] && Fresh[i].IP == Current[r].IP) {
+            match[r] = i;
+            placed[i] = true;
+        } else {
+            missed = true;
         }
-        for (std::size_t i = 0; i < count; ++i)
-            std::swap(Current[i], Fresh[i]);
     }
+    if (missed) {
+        // An address that occurs twice, which only a hand-edited state file can give,
+        // pairs its rows in order.
+        std::unordered_map<std::string_view, std::size_t> firstFresh;
+        std::vector<std::size_t> nextFresh(count, NoRow);
+        for (std::size_t i = count; i-- > 0;) {
+            if (placed[i])
+                continue;
+            auto [at, added] = firstFresh.try_emplace(Fresh[i].IP, i);
+            if (!added) {
+                nextFresh[i] = at->second;
+                at->second = i;
+            }
+        }
+        for (std::size_t r = 0; r < Current.size(); ++r) {
+            if (match[r] != NoRow)
+                continue;
+            const auto at = firstFresh.find(Current[r].IP);
+            if (at != firstFresh.end() && at->second != NoRow) {
+                match[r] = at->second;
+                placed[at->second] = true;
+                at->second = nextFresh[at->second];
+            }
+        }
+    }
+
+    // Users no longer shown leave; a pass that failed part-way keeps the rows it did
+    // not reach.
+    if (complete) {
+        for (std::size_t end = Current.size(); end > 0;) {
+            if (match[end - 1] != NoRow) {
+                --end;
+                continue;
+            }
+            std::size_t begin = end - 1;
+            while (begin > 0 && match[begin - 1] == NoRow)
+                --begin;
+            const auto first = static_cast<std::ptrdiff_t>(begin);
+            const auto last = static_cast<std::ptrdiff_t>(end);
+            beginRemoveRows(QModelIndex(), static_cast<int>(begin), static_cast<int>(end) - 1);
+            Current.erase(Current.begin() + first, Current.begin() + last);
+            Source.erase(Source.begin() + first, Source.begin() + last);
+            match.erase(match.begin() + first, match.begin() + last);
+            endRemoveRows();
+            end = begin;
+        }
+    }
+
+    // Users still shown get their new values in place; the fresh rows are scratch
+    // space that the next tick overwrites, so they are swapped, not copied.
+    for (std::size_t r = 0; r < Current.size(); ++r) {
+        Source[r] = match[r];
+        if (match[r] != NoRow)
+            std::swap(Current[r], Fresh[match[r]]);
+    }
+
+    // New users come at the end, in store order, then the sort puts them in place.
+    std::size_t added = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        added += placed[i] ? 0 : 1;
+    if (added > 0) {
+        const auto first = static_cast<int>(Current.size());
+        beginInsertRows(QModelIndex(), first, first + static_cast<int>(added) - 1);
+        for (std::size_t i = 0; i < count; ++i)
+            if (!placed[i]) {
+                Current.push_back(std::move(Fresh[i]));
+                Source.push_back(i);
+            }
+        endInsertRows();
+    }
+
     SortRows();
     if (!Current.empty())
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));

@@ -19,7 +19,10 @@ struct TUserGridRow {
 
 // The user grid. The display tick hands it a fresh set of rows every 750 ms; it keeps
 // the sort order the user chose (by raw numbers, not by formatted text) across ticks.
-// Texts are formatted only when the view asks, so only rows on screen cost anything.
+// A row belongs to its user (the address), not to its position: when users come, go
+// or change places, the view's selection and current row follow them, as the
+// actions on the selected users rely on. Texts are formatted only when the view
+// asks, so only rows on screen cost anything.
 class TUserGridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -50,10 +53,15 @@ public:
     static QString Text(const std::string& bytes);
 
 private:
+    // The order the chosen column gives, as indexes into the current rows.
+    std::vector<std::size_t> SortedOrder() const;
     void SortRows();
     QVariant SortValue(const TUserGridRow& row, int column) const;
 
     std::vector<TUserGridRow> Current;
+    // For each row, the store-order position it had in the last tick's fresh rows
+    // (none for a row kept from a tick that failed part-way).
+    std::vector<std::size_t> Source;
     std::vector<TUserGridRow> Fresh;
     int SortBy = ColDL;
     Qt::SortOrder Order = Qt::DescendingOrder;

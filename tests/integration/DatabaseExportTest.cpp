@@ -3,6 +3,7 @@
 #include "TDaten.h"
 #include "TextForms.h"
 #include "TempDir.h"
+#include "TMySqlProxy.h"
 #include "TestDatabase.h"
 
 #include <QElapsedTimer>
@@ -37,7 +38,28 @@ protected:
         Check.setPassword(QString::fromStdString(Server["password"]));
         Check.setDatabaseName(QString::fromStdString(Server["database"]));
         ASSERT_TRUE(Check.isOpen() || Check.open()) << Check.lastError().text().toStdString();
-        // Put back the schema a test may have broken, and start empty.
+        PutBackSchema();
+
+        D.LocalSubnets = {"192.168.1"};
+        D.MySqlHost = "127.0.0.1";
+        D.MySqlPort = Server["port"];
+        D.MySqlUser = Server["user"];
+        D.MySqlPassword = Server["password"];
+        D.MySqlDatabase = Server["database"];
+        D.ExportEnabled = true;
+    }
+
+    // The window tests share the database: leave it as the schema makes it.
+    void TearDown() override
+    {
+        if (Check.isOpen())
+            PutBackSchema();
+    }
+
+    // Puts back the schema a test may have broken or narrowed, with empty tables.
+    void PutBackSchema()
+    {
+        Exec(QStringLiteral("drop table if exists traffic, akteth, aktrouter, vexal_export_run"));
         std::ifstream schema(VEXAL_SOURCE_DIR "/docs/schema.sql");
         std::stringstream text;
         text << schema.rdbuf();
@@ -48,16 +70,6 @@ protected:
         for (const QString& statement : withoutComments.split(QLatin1Char(';')))
             if (!statement.trimmed().isEmpty())
                 Exec(statement);
-        for (const char* table : {"traffic", "akteth", "aktrouter"})
-            Exec(QStringLiteral("delete from %1").arg(QString::fromLatin1(table)));
-
-        D.LocalSubnets = {"192.168.1"};
-        D.MySqlHost = "127.0.0.1";
-        D.MySqlPort = Server["port"];
-        D.MySqlUser = Server["user"];
-        D.MySqlPassword = Server["password"];
-        D.MySqlDatabase = Server["database"];
-        D.ExportEnabled = true;
     }
 
     void Exec(const QString& sql)
@@ -81,12 +93,12 @@ protected:
         return rows;
     }
 
+    // One run as the window makes it: what the database now holds comes off the counters.
     TExportResult Export()
     {
         Job = BuildExportJob(D, Noon);
-        const TExportResult result = TDatabaseExport::Run(Job, QStringLiteral("test-export"));
-        if (result.TrafficCommitted)
-            TakeExportedTraffic(D, Job.Traffic);
+        const TExportResult result = TDatabaseExport::Run(Job, {QStringLiteral("test-export")}, Ledger);
+        TakeExportedTraffic(D, result.Exported);
         return result;
     }
 
@@ -101,6 +113,7 @@ protected:
     QSqlDatabase Check;
     TDaten D;
     TExportJob Job;
+    TExportLedger Ledger;
 };
 }
 
@@ -223,7 +236,7 @@ TEST_F(DatabaseExportTest, TrafficCountedDuringARunIsKept)
     D.UserCUL[1] = "3";
     const TExportResult result = TDatabaseExport::Run(job, QStringLiteral("test-export"));
     ASSERT_TRUE(result.TrafficCommitted);
-    TakeExportedTraffic(D, job.Traffic);
+    TakeExportedTraffic(D, result.Exported);
     EXPECT_EQ(D.UserCUL[0], "0");
     EXPECT_EQ(D.UserCDL[0], "50");
     EXPECT_EQ(D.UserCPort[0].ToText(), "443:50,80:7");
@@ -296,4 +309,128 @@ TEST_F(DatabaseExportTest, StartRunsOnItsOwnThread)
     EXPECT_FALSE(exporter.Busy());
     EXPECT_TRUE(result.Complete) << result.Error.toStdString();
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")), std::vector<std::string>{"1"});
+}
+
+TEST_F(DatabaseExportTest, LostCommitAnswerStillWritesEachIntervalOnce)
+{
+    using TFault = TMySqlProxy::TFault;
+    struct {
+        const char* Name;
+        TFault Fault;
+        std::vector<std::string> Traffic;  // uloktets|dloktets|porttraffic of the rows
+    } const cases[] = {
+        // The first run's rows are in: the second sends only what came after them.
+        {"answer held past the read time-out", TFault::HoldAnswer, {"1000|2000|443:3000", "0|500|53:500"}},
+        {"connection dropped after the server committed", TFault::DropAfterCommit, {"1000|2000|443:3000", "0|500|53:500"}},
+        // Nothing is in: the second run sends the whole interval.
+        {"connection dropped before the COMMIT arrived", TFault::DropBeforeCommit, {"1000|2500|443:3000,53:500"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetUp();
+        D.ClearUsers();
+        Ledger = {};
+        TMySqlProxy proxy(std::stoi(Server["port"]));
+        D.MySqlPort = std::to_string(proxy.Port());
+        AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
+        D.UserCPort[0].Add(443, 3000);
+
+        proxy.Arm(c.Fault);
+        const TExportResult lost = Export();
+        EXPECT_EQ(proxy.FaultsApplied(), 1);
+        EXPECT_TRUE(lost.CommitUnclear) << lost.Error.toStdString();
+        EXPECT_FALSE(lost.TrafficCommitted);
+        EXPECT_EQ(D.UserCUL[0], "1000") << "unclear: nothing comes off yet";
+        EXPECT_EQ(D.UserCDL[0], "2000");
+
+        // Meanwhile the window goes on counting.
+        AddToCounter(D.UserCDL[0], 500);
+        D.UserCPort[0].Add(53, 500);
+        const TExportResult next = Export();
+        ASSERT_TRUE(next.Complete) << next.Error.toStdString();
+        EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets,porttraffic from traffic order by id")), c.Traffic);
+        EXPECT_EQ(D.UserCUL[0], "0");
+        EXPECT_EQ(D.UserCDL[0], "0");
+        EXPECT_TRUE(D.UserCPort[0].Empty());
+
+        // And the run after that adds nothing again.
+        ASSERT_TRUE(Export().Complete);
+        EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")), std::vector<std::string>{std::to_string(c.Traffic.size())});
+    }
+}
+
+TEST_F(DatabaseExportTest, WithoutTheRunTableTheExportGoesOnAndSaysSoOnce)
+{
+    Exec(QStringLiteral("drop table vexal_export_run"));
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "100", "200");
+    const TExportResult first = Export();
+    ASSERT_TRUE(first.Complete) << first.Error.toStdString();
+    EXPECT_EQ(first.StatusText().toStdString(), "Tabelle vexal_export_run fehlt: Export ohne Schutz vor doppelten Zeilen");
+    EXPECT_EQ(D.UserCUL[0], "0");
+    D.UserCDL[0] = "5";
+    const TExportResult second = Export();
+    ASSERT_TRUE(second.Complete) << second.Error.toStdString();
+    EXPECT_TRUE(second.StatusText().isEmpty()) << "said once";
+    EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets from traffic order by id")),
+              (std::vector<std::string>{"100|200", "0|5"}));
+}
+
+TEST_F(DatabaseExportTest, ValuesAreFittedToTheirColumns)
+{
+    auto times = [](const std::string& text, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += text;
+        return out;
+    };
+    const std::string smiley = "\xF0\x9F\x98\x80";  // outside the BMP: two UTF-16 units, one character
+    struct {
+        const char* IP;
+        std::string Device, Name;
+        std::string StoredDevice, StoredName;
+    } const cases[] = {
+        {"192.168.1.1", std::string(100, 'e'), std::string(300, 'n'), std::string(64, 'e'), std::string(255, 'n')},
+        {"192.168.1.2", times("\xC3\xA4", 100), times(smiley, 300), times("\xC3\xA4", 64), times(smiley, 255)},
+        {"192.168.1.3", "x" + times(smiley, 70), "a" + times("\xC3\xBC", 300), "x" + times(smiley, 63), "a" + times("\xC3\xBC", 254)},
+        {"192.168.1.4", "eth1", "Kasse", "eth1", "Kasse"},
+    };
+    for (const auto& c : cases) {
+        AddUser(c.IP, "02:00:00:00:00:01", "10", "20");
+        D.UserDevice.back() = c.Device;
+        D.UserName.back() = c.Name;
+    }
+    const TExportResult result = Export();
+    ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+    EXPECT_TRUE(result.Refused.isEmpty());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.IP);
+        const QString where = QStringLiteral(" where ip='%1'").arg(QString::fromLatin1(c.IP));
+        EXPECT_EQ(Rows(QStringLiteral("select device from traffic") + where), std::vector<std::string>{c.StoredDevice});
+        EXPECT_EQ(Rows(QStringLiteral("select name from akteth") + where), std::vector<std::string>{c.StoredName});
+    }
+    EXPECT_EQ(D.UserCUL, std::vector<std::string>(4, "0"));
+}
+
+TEST_F(DatabaseExportTest, ARefusedRowLeavesTheOthersWritten)
+{
+    // A table narrower than ours: the fitting cannot help, the server refuses the row.
+    Exec(QStringLiteral("alter table traffic modify device varchar(4) not null"));
+    Exec(QStringLiteral("alter table akteth modify name varchar(5) not null"));
+    AddUser("192.168.1.1", "02:00:00:00:00:01", "10", "20");
+    AddUser("192.168.1.2", "02:00:00:00:00:02", "30", "40");
+    AddUser("192.168.1.3", "02:00:00:00:00:03", "50", "60");
+    D.UserDevice[1] = "wlan0";
+    D.UserName[2] = "Langer Name";
+    D.AddRouter("192.168.1.254", 7, Noon);
+    const TExportResult result = Export();
+    ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+    ASSERT_EQ(result.Refused.size(), 2) << result.Refused.join(QStringLiteral(" / ")).toStdString();
+    EXPECT_TRUE(result.Refused[0].startsWith(QStringLiteral("traffic 192.168.1.2: Data too long"))) << result.Refused[0].toStdString();
+    EXPECT_TRUE(result.Refused[1].startsWith(QStringLiteral("akteth 192.168.1.3: Data too long"))) << result.Refused[1].toStdString();
+    EXPECT_TRUE(result.StatusText().startsWith(QStringLiteral("mySQL Export: 2 Zeilen abgewiesen, zuerst traffic 192.168.1.2")))
+        << result.StatusText().toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("select ip from traffic order by ip")), (std::vector<std::string>{"192.168.1.1", "192.168.1.3"}));
+    EXPECT_EQ(Rows(QStringLiteral("select ip from akteth order by ip")), (std::vector<std::string>{"192.168.1.1", "192.168.1.2"}));
+    EXPECT_EQ(Rows(QStringLiteral("select count(*) from aktrouter")), std::vector<std::string>{"1"});
+    EXPECT_EQ(D.UserCUL, (std::vector<std::string>{"0", "30", "0"})) << "refused traffic stays counted";
 }

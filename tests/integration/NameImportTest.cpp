@@ -138,6 +138,41 @@ TEST(NameImport, SilentServerTimesOutAfterThreeSeconds)
     EXPECT_LT(clock.elapsed(), 6000);
 }
 
+TEST(NameImport, DeadlineAndSizeLimitEndTheFetch)
+{
+    const QByteArray list = "00:11||PC||Kasse\r\n";
+    const QByteArray tooLarge(TNameImport::MaxBodyBytes + 1, 'x');
+    struct {
+        const char* Name;
+        int TrickleMs;
+        QByteArray Response;
+        const char* Error;  // nullptr: the body arrives
+    } const cases[] = {
+        // Never silent for 3 s, so the transfer time-out alone would wait ~100 s.
+        {"one byte a second", 1000, THttpTestServer::Response(200, list), "3 s"},
+        {"announced body too large", 0, THttpTestServer::Response(200, tooLarge), "4 MB"},
+        {"unannounced body too large", 0, "HTTP/1.1 200 X\r\nConnection: close\r\n\r\n" + tooLarge, "4 MB"},
+        {"body at the limit", 0, THttpTestServer::Response(200, QByteArray(TNameImport::MaxBodyBytes, 'x')), nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        THttpTestServer server([&](const QByteArray&) { return c.Response; });
+        server.TrickleMs = c.TrickleMs;
+        QElapsedTimer clock;
+        clock.start();
+        const TNameImport::TResult result = Fetch(server.Url());
+        EXPECT_LT(clock.elapsed(), 6000);
+        if (!c.Error) {
+            EXPECT_TRUE(result.Ok) << result.Error.toStdString();
+            EXPECT_EQ(result.Body.size(), TNameImport::MaxBodyBytes);
+            continue;
+        }
+        EXPECT_FALSE(result.Ok);
+        EXPECT_TRUE(result.Body.isEmpty());
+        EXPECT_TRUE(result.Error.contains(QString::fromLatin1(c.Error))) << result.Error.toStdString();
+    }
+}
+
 TEST(NameImport, RefusedConnectionFails)
 {
     quint16 port = 0;
@@ -158,4 +193,8 @@ TEST(NameImport, LocalFilesAreRead)
     EXPECT_EQ(Fetch(QString::fromStdString(path)).Body, "00:11||PC||Lokal\n");
     EXPECT_EQ(Fetch(QStringLiteral("file://") + QString::fromStdString(path)).Body, "00:11||PC||Lokal\n");
     EXPECT_FALSE(Fetch(QString::fromStdString(dir.File("fehlt.txt"))).Ok);
+    WriteWholeFile(dir.File("riesig.txt"), std::string(TNameImport::MaxBodyBytes + 1, 'x'));
+    const TNameImport::TResult tooLarge = Fetch(QString::fromStdString(dir.File("riesig.txt")));
+    EXPECT_FALSE(tooLarge.Ok);
+    EXPECT_TRUE(tooLarge.Error.contains(QStringLiteral("4 MB"))) << tooLarge.Error.toStdString();
 }

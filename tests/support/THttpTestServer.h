@@ -4,13 +4,15 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <functional>
 #include <vector>
 
 // A small HTTP server on loopback for the tests: each request (read up to the blank
 // line) goes to the handler, which returns the whole response, or an empty array to
-// never answer at all.
+// never answer at all. With TrickleMs set, the head goes out at once and the body one
+// byte every TrickleMs, as a slow or hostile server would send it.
 class THttpTestServer : public QTcpServer {
 public:
     using THandler = std::function<QByteArray(const QByteArray& request)>;
@@ -29,6 +31,21 @@ public:
                     const QByteArray response = Handler(request);
                     if (response.isEmpty())
                         return;  // hang: keep the connection open, say nothing
+                    if (TrickleMs > 0) {
+                        const qsizetype head = response.indexOf("\r\n\r\n") + 4;
+                        socket->write(response.left(head));
+                        auto* trickle = new QTimer(socket);
+                        connect(trickle, &QTimer::timeout, socket, [socket, trickle, response, sent = head]() mutable {
+                            if (socket->state() != QAbstractSocket::ConnectedState || sent >= response.size()) {
+                                trickle->stop();
+                                socket->disconnectFromHost();
+                                return;
+                            }
+                            socket->write(response.mid(sent++, 1));
+                        });
+                        trickle->start(TrickleMs);
+                        return;
+                    }
                     socket->write(response);
                     socket->disconnectFromHost();
                 });
@@ -48,6 +65,7 @@ public:
     }
 
     std::vector<QByteArray> Requests;
+    int TrickleMs = 0;
 
 private:
     THandler Handler;

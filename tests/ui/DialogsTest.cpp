@@ -115,6 +115,22 @@ TEST_F(DialogsTest, SettingsDialogShowsStoresAndSavesAtOnce)
     const int exportTimer = Form->Timer(QStringLiteral("TimerMySQLExport")).Interval();
     InDialog("Einstellungen", [](QWidget* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Einstellungen");
+        // "<br>" stands as it is, and both example lines can be read whole.
+        QLabel* format = nullptr;
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            if (label->text() == "Aufbau des HTTP Datenfiles (Beispiel Zeilenumbruch darf nicht <br> sein!):")
+                format = label;
+        ASSERT_NE(format, nullptr);
+        EXPECT_EQ(format->textFormat(), Qt::PlainText);
+        auto* example = dialog->findChild<QPlainTextEdit*>(QStringLiteral("NameListExample"));
+        ASSERT_NE(example, nullptr);
+        EXPECT_EQ(example->lineWrapMode(), QPlainTextEdit::NoWrap);
+        const QFontMetrics metrics(example->font());
+        const QStringList lines = example->toPlainText().split('\n');
+        ASSERT_EQ(lines.size(), 2);
+        for (const QString& line : lines)
+            EXPECT_LE(metrics.horizontalAdvance(line), example->viewport()->width()) << line.toStdString();
+        EXPECT_GE(example->viewport()->height(), 2 * metrics.lineSpacing());
         auto field = [&](const char* name) { return dialog->findChild<QLineEdit*>(QString::fromLatin1(name)); };
         EXPECT_EQ(field("MySqlHost")->text(), "db.intern");
         EXPECT_EQ(field("MySqlUser")->text(), "user");

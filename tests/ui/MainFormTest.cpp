@@ -103,6 +103,8 @@ TEST_F(MainFormTest, NetworkFaultsAreCountedInTheStatusLineNeverAsBoxes)
     Create();
     Show();
     SendFlow({1, 2, 3});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LabelText("Label2").startsWith("1 "); }, 5000));
+    EXPECT_TRUE(LabelText("Label2").startsWith("1 fehlerhaftes Datagramm, zuletzt: ")) << LabelText("Label2").toStdString();
     SendMac("nur drei Felder");
     std::vector<std::uint8_t> huge = TFlowDatagramBuilder(1).Bytes();
     huge.resize(3000);
@@ -155,6 +157,7 @@ TEST_F(MainFormTest, TimersStartWhenShownWithTheirPeriods)
         SCOPED_TRACE(name);
         EXPECT_TRUE(Form->Timer(QString::fromLatin1(name)).Running());
         EXPECT_EQ(Form->Timer(QString::fromLatin1(name)).Interval(), interval);
+        EXPECT_TRUE(Form->Timer(QString::fromLatin1(name)).Precise()) << "57,254 ms, not 57 s";
     }
     // An export period of 0 is enabled but never fires.
     EXPECT_TRUE(Form->Timer(QStringLiteral("TimerMySQLExport")).Enabled());

@@ -1,12 +1,23 @@
-#include "TStateFile.h"
+#include "AppTitle.h"
 #include "TDaten.h"
+#include "TFormEinstellungen.h"
+#include "TFormFilter.h"
+#include "TFormProtokoll.h"
+#include "TMainForm.h"
+#include "TStateFile.h"
 #include "FlowDatagramBuilder.h"
 #include "NetworkNamespace.h"
 #include "TempDir.h"
+#include "TestDatabase.h"
 
+#include <QGuiApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
@@ -166,4 +177,78 @@ TEST(Program, AnnouncementWithLineBreaksCannotRewriteTheStateFile)
         EXPECT_EQ(saved.UserIP[0], "192.168.1.7");
         EXPECT_EQ(TStateFile::Format(saved), TStateFile::Format(d)) << "byte for byte";
     }
+}
+
+// With the export on, the octets counted since the last run are not in the state
+// file: a SIGTERM must send them to the database before the program ends.
+TEST(Program, SigtermExportsTheTrafficNotYetExported)
+{
+    const auto server = TestDatabaseConnection();
+    ASSERT_FALSE(server.empty()) << "VEXAL_TEST_MYSQL names no connection file; run the tests through ctest";
+    QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("program-check"));
+    check.setHostName(QStringLiteral("127.0.0.1"));
+    check.setPort(std::stoi(server.at("port")));
+    check.setUserName(QString::fromStdString(server.at("user")));
+    check.setPassword(QString::fromStdString(server.at("password")));
+    check.setDatabaseName(QString::fromStdString(server.at("database")));
+    ASSERT_TRUE(check.open()) << check.lastError().text().toStdString();
+    QSqlQuery(check).exec(QStringLiteral("delete from traffic"));
+
+    TTempDir dir;
+    TDaten d;
+    d.LocalSubnets = {"192.168.1"};
+    d.ExportEnabled = true;
+    d.ExportInterval = 3600;  // no run of the period during the test
+    d.MySqlHost = "127.0.0.1";
+    d.MySqlPort = server.at("port");
+    d.MySqlUser = server.at("user");
+    d.MySqlPassword = server.at("password");
+    d.MySqlDatabase = server.at("database");
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+
+    QProcess program;
+    program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), {});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
+    QUdpSocket sender;
+    const QByteArray announcement = "f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n";
+    sender.writeDatagram(announcement, QHostAddress::LocalHost, 2056);
+    QThread::msleep(300);
+    const std::vector<std::uint8_t> flow =
+        TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 23), 5000, Ip(8, 8, 8, 8), 443, 123456).Bytes();
+    sender.writeDatagram(reinterpret_cast<const char*>(flow.data()), static_cast<qint64>(flow.size()), QHostAddress::LocalHost, 2055);
+    QThread::msleep(300);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(15000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+
+    QSqlQuery query(check);
+    ASSERT_TRUE(query.exec(QStringLiteral("select concat(ip,'/',uloktets,'/',dloktets) from traffic")));
+    ASSERT_TRUE(query.next()) << "no row: " << program.readAllStandardError().toStdString();
+    EXPECT_EQ(query.value(0).toString().toStdString(), "192.168.1.23/123456/0");
+    EXPECT_FALSE(query.next());
+    check.close();
+}
+
+// The captions on screen are exactly the windows' own: Qt appends " — " and the
+// application's display name to every caption once a display name is set.
+TEST(Program, WindowCaptionsCarryNoSuffix)
+{
+    SetApplicationTitle();
+    EXPECT_EQ(QCoreApplication::applicationName(), "Vexal Capture");
+    // Without a display name of its own, the display name follows the application name.
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "probe") << "a display name is set";
+    SetApplicationTitle();
+
+    TDaten d;
+    TMainForm form(d, 0, 0);
+    EXPECT_EQ(form.windowTitle(), "Vexal V5 & Korvel Capture");
+    EXPECT_EQ(form.FormProtokoll().windowTitle(), "Protokoll");
+    EXPECT_EQ(form.FormFilter().windowTitle(), "Filter");
+    EXPECT_EQ(form.FormEinstellungen().windowTitle(), "Einstellungen");
 }

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QVariant>
 
 #include <ostream>
 
@@ -21,4 +22,12 @@ inline void PrintTo(const QColor& colour, std::ostream* out)
 inline void PrintTo(const TBar& bar, std::ostream* out)
 {
     *out << "{" << bar.Value << ", \"" << bar.Label.toStdString() << "\", " << bar.Colour.name().toStdString() << "}";
+}
+
+inline void PrintTo(const QPartialOrdering& ordering, std::ostream* out)
+{
+    *out << (ordering == QPartialOrdering::Less      ? "less"
+             : ordering == QPartialOrdering::Greater ? "greater"
+             : ordering == QPartialOrdering::Equivalent ? "equivalent"
+                                                        : "unordered");
 }

@@ -10,6 +10,9 @@
 #include <QHeaderView>
 #include <QTableView>
 
+#include <algorithm>
+#include <array>
+
 namespace {
 // A stamp `age` units (1/75,000 of a day) before `now`.
 std::string StampBefore(const TLocalTime& now, double age)
@@ -279,6 +282,78 @@ TEST_F(TickTest, UsersChosenSortSurvivesTheTicks)
     EXPECT_EQ(Form->UserGrid().SortColumn(), TUserGridModel::ColIP);
 }
 
+TEST(UserGridSort, EverySortableColumnInBothOrders)
+{
+    // Five users whose values order differently in every column; numbers are chosen so
+    // that their text would sort otherwise (999 before 1500, 10.0.0.9 before 10.0.0.10).
+    struct {
+        int Column;
+        std::array<int, 5> Ascending;  // the users from the smallest value up
+    } const cases[] = {
+        {TUserGridModel::ColIP, {4, 0, 1, 2, 3}},   {TUserGridModel::ColMAC, {2, 0, 3, 4, 1}},
+        {TUserGridModel::ColUL, {1, 3, 0, 4, 2}},   {TUserGridModel::ColDL, {3, 2, 4, 1, 0}},
+        {TUserGridModel::ColCUL, {0, 4, 2, 1, 3}},  {TUserGridModel::ColCDL, {2, 4, 1, 3, 0}},
+        {TUserGridModel::ColCPort, {1, 0, 4, 3, 2}}, {TUserGridModel::ColNIC, {3, 1, 4, 0, 2}},
+        {TUserGridModel::ColName, {0, 2, 3, 1, 4}},
+    };
+    const char* const ips[] = {"9.255.0.1", "10.0.0.9", "10.0.0.10", "10.0.0.100", "10.0.1.2"};
+    const char* const macs[] = {"02:00:00:00:00:01", "02:00:00:00:00:0a", "02:00:00:00:00:1f", "0a:00:00:00:00:00",
+                                "f0:00:00:00:00:00"};
+    const double uls[] = {0, 999, 1500, 9e6, 1e7};
+    const double dls[] = {7, 64, 512, 4096, 5e9};
+    const double culs[] = {3, 25, 100, 2048, 70000};
+    const double cdls[] = {0, 9, 88, 777, 123456};
+    const char* const cports[] = {"", "22:10", "443:5", "53:100", "80:1"};
+    const char* const nics[] = {"br0", "eth0", "eth1", "tun0", "wlan0"};
+    const char* const names[] = {"-", "Anna", "Bert", "Carla", "Dieter"};
+
+    std::array<TUserGridRow, 5> users;
+    for (const auto& c : cases)
+        for (std::size_t rank = 0; rank < 5; ++rank) {
+            TUserGridRow& user = users[static_cast<std::size_t>(c.Ascending[rank])];
+            switch (c.Column) {
+            case TUserGridModel::ColIP: user.IP = ips[rank]; break;
+            case TUserGridModel::ColMAC: user.MAC = macs[rank]; break;
+            case TUserGridModel::ColUL: user.UL = uls[rank]; break;
+            case TUserGridModel::ColDL: user.DL = dls[rank]; break;
+            case TUserGridModel::ColCUL: user.CUL = culs[rank]; break;
+            case TUserGridModel::ColCDL: user.CDL = cdls[rank]; break;
+            case TUserGridModel::ColCPort: user.CPort = cports[rank]; break;
+            case TUserGridModel::ColNIC: user.Device = nics[rank]; break;
+            case TUserGridModel::ColName: user.Name = names[rank]; break;
+            }
+        }
+    TUserGridModel model;
+    model.Scratch().assign(users.begin(), users.end());
+    model.Commit(users.size(), true);
+    auto userAt = [&](int row) {
+        const std::string& ip = model.Rows()[static_cast<std::size_t>(row)].IP;
+        for (int u = 0; u < 5; ++u)
+            if (users[static_cast<std::size_t>(u)].IP == ip)
+                return u;
+        return -1;
+    };
+    for (const auto& c : cases)
+        for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+            SCOPED_TRACE(::testing::Message() << "column " << c.Column << (order == Qt::AscendingOrder ? " up" : " down"));
+            model.sort(c.Column, order);
+            std::array<int, 5> expected = c.Ascending;
+            if (order == Qt::DescendingOrder)
+                std::reverse(expected.begin(), expected.end());
+            std::array<int, 5> shown{};
+            for (int row = 0; row < 5; ++row)
+                shown[static_cast<std::size_t>(row)] = userAt(row);
+            EXPECT_EQ(shown, expected);
+            // The sort role a proxy or a test would read agrees with the order.
+            for (int row = 1; row < 5; ++row) {
+                const QPartialOrdering step = QVariant::compare(model.index(row - 1, c.Column).data(TUserGridModel::SortRole),
+                                                                model.index(row, c.Column).data(TUserGridModel::SortRole));
+                EXPECT_EQ(step, order == Qt::AscendingOrder ? QPartialOrdering::Less : QPartialOrdering::Greater)
+                    << "rows " << row - 1 << " and " << row;
+            }
+        }
+}
+
 TEST_F(TickTest, ModelsBehaveForViews)
 {
     QAbstractItemModelTester userTester(&Form->UserGrid(), QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -290,6 +365,22 @@ TEST_F(TickTest, ModelsBehaveForViews)
     Daten.RemoveUser(3);
     Daten.RemoveUser(7);
     Form->TimerShowingTimer();
+    // Rows that move, come and go in one tick: the grid holds exactly the users shown.
+    Child<QCheckBox>("CoolCheckRadioBox1")->setChecked(false);
+    for (std::size_t i = 0; i < Daten.UserCount(); i += 3)
+        Daten.UserDL[i] = std::to_string(i * 7919 % 1000);
+    Daten.RemoveUser(0);
+    AddUser("10.0.2.1", 0, 500);
+    Form->TimerShowingTimer();
+    std::vector<std::string> shown;
+    for (const TUserGridRow& row : Rows())
+        shown.push_back(row.IP);
+    std::vector<std::string> users(Daten.UserIP.begin(), Daten.UserIP.end());
+    std::sort(shown.begin(), shown.end());
+    std::sort(users.begin(), users.end());
+    EXPECT_EQ(shown, users);
+    for (std::size_t row = 1; row < Rows().size(); ++row)
+        EXPECT_GE(Rows()[row - 1].DL, Rows()[row].DL) << "by download, largest first";
     Daten.ClearUsers();
     Form->TimerShowingTimer();
     EXPECT_EQ(Form->UserGrid().rowCount(), 0);

@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QTableView>
 
+#include <functional>
+
 namespace {
 class UserActionsTest : public MainFormTest {
 protected:
@@ -56,6 +58,79 @@ TEST_F(UserActionsTest, RemovesTheSelectedUsersByAddressAfterSorting)
     Form->DieseIPentfernen1Click();
     EXPECT_EQ(question, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.4") << "names only the first selected";
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+}
+
+TEST_F(UserActionsTest, RemovesTheUsersSelectedWhenTheBoxOpenedWhileTrafficMovesTheRows)
+{
+    Daten.LocalSubnets = {"10.0.0"};
+    AddUsers({{"10.0.0.1", 500}, {"10.0.0.2", 100}, {"10.0.0.3", 900}, {"10.0.0.4", 300}, {"10.0.0.5", 700}});
+    // By download, largest first: .3 .5 .1 .4 .2
+    Select({3, 0});  // .4 first, then .3
+    QString question;
+    std::vector<std::string> selectedAfterTraffic;
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        question = box->text();
+        // While the question is open, traffic puts .2 and .1 on top, a new user comes,
+        // .3 goes offline and leaves the grid, and the display ticks: every row now
+        // shows another user than before.
+        SendFlow(TFlowDatagramBuilder(1)
+                     .Add(Ip(8, 8, 8, 8), 443, Ip(10, 0, 0, 2), 50000, 5000)
+                     .Add(Ip(8, 8, 8, 8), 443, Ip(10, 0, 0, 1), 50001, 1000)
+                     .Bytes());
+        SendMac("f0 10.0.0.6 f2 f3 02:00:00:00:00:06 f5 eth0\n");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserDL[1] == "5100" && Daten.UserCount() == 6; }, 5000));
+        Daten.UserMACTime[2] = "0";
+        Child<QCheckBox>("CoolCheckRadioBox1")->setChecked(true);
+        Form->TimerShowingTimer();
+        std::vector<std::string> shown;
+        for (const TUserGridRow& row : Form->UserGrid().Rows())
+            shown.push_back(row.IP);
+        EXPECT_EQ(shown, (std::vector<std::string>{"10.0.0.2", "10.0.0.1", "10.0.0.5", "10.0.0.4", "10.0.0.6"}));
+        selectedAfterTraffic = Form->SelectedUserAddresses();
+        box->button(QMessageBox::Yes)->click();
+    });
+    Form->DieseIPentfernen1Click();
+    EXPECT_EQ(question, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.4");
+    EXPECT_EQ(selectedAfterTraffic, std::vector<std::string>{"10.0.0.4"}) << "the selection follows its users";
+    EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.5", "10.0.0.6"}))
+        << "exactly the users named when the box opened, .3 too although it left the grid";
+}
+
+TEST_F(UserActionsTest, SelectionFollowsItsUsersAcrossTicks)
+{
+    AddUsers({{"10.0.0.2", 100}, {"10.0.0.1", 500}, {"10.0.0.3", 900}});
+    // .3 .1 .2; .1 selected and current.
+    Grid->setCurrentIndex(Form->UserGrid().index(1, 0));
+    ASSERT_EQ(Form->SelectedUserAddresses(), std::vector<std::string>{"10.0.0.1"});
+    struct {
+        const char* What;
+        std::function<void()> Change;
+        int Row;  // where .1 stands afterwards
+    } const steps[] = {
+        {"overtakes the others", [&] { Daten.UserDL[1] = "5000"; }, 0},
+        {"falls back", [&] { Daten.UserDL[1] = "1"; }, 2},
+        {"a user before it in the store leaves", [&] { Daten.RemoveUser(0); }, 1},
+        {"new users come", [&] {
+             Daten.AddUser("10.0.0.7", "02:00:00:00:00:07", "eth0", Now);
+             Daten.UserDL.back() = "9999";
+             Daten.AddUser("10.0.0.8", "02:00:00:00:00:08", "eth0", Now);
+         }, 2},
+        {"the user sorts by address", [&] { Grid->sortByColumn(TUserGridModel::ColIP, Qt::DescendingOrder); }, 3},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.What);
+        step.Change();
+        Form->TimerShowingTimer();
+        EXPECT_EQ(Form->SelectedUserAddresses(), std::vector<std::string>{"10.0.0.1"});
+        EXPECT_EQ(Grid->currentIndex().row(), step.Row);
+        EXPECT_EQ(ShownAt(step.Row), "10.0.0.1");
+    }
+    // A selected user who leaves takes the selection with him.
+    Daten.RemoveUser(Daten.UserIP.IndexOf("10.0.0.1"));
+    Form->TimerShowingTimer();
+    EXPECT_TRUE(Form->SelectedUserAddresses().empty());
 }
 
 TEST_F(UserActionsTest, AnsweringNoOrSelectingNothingRemovesNothing)
@@ -177,6 +252,63 @@ TEST_F(UserActionsTest, DoubleClickOpensTheLogForThatAddress)
     EXPECT_TRUE(log.isVisible());
     EXPECT_EQ(log.FilterAddress(), "");
     EXPECT_FALSE(log.AutoRefresh());
+}
+
+TEST_F(UserActionsTest, DoubleClickOpensTheLogOfTheUserClicked)
+{
+    AddUsers({{"10.0.0.1", 500}, {"10.0.0.2", 100}, {"10.0.0.3", 900}});
+    // .3 .1 .2
+    TFormProtokoll& log = Form->FormProtokoll();
+    QWidget* viewport = Grid->viewport();
+    auto at = [&](int row) { return Grid->visualRect(Form->UserGrid().index(row, 0)).center(); };
+
+    // The first click hits .3; a tick puts .2 under the pointer before the second click.
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at(0));
+    Daten.UserDL[1] = "90000";
+    Form->TimerShowingTimer();
+    ASSERT_EQ(ShownAt(0), "10.0.0.2");
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, at(0));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, at(0));
+    EXPECT_FALSE(log.isVisible()) << "two clicks on two users are no double click";
+    EXPECT_EQ(Form->SelectedUserAddresses(), std::vector<std::string>{"10.0.0.2"}) << "the second click chose .2";
+
+    // With several users selected, the one double-clicked counts, not the first selected.
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, at(2));
+    ASSERT_EQ(Form->SelectedUserAddresses(), (std::vector<std::string>{"10.0.0.2", "10.0.0.1"}));
+    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::ControlModifier, at(2));
+    QTest::mouseRelease(viewport, Qt::LeftButton, Qt::ControlModifier, at(2));
+    ASSERT_TRUE(log.isVisible());
+    EXPECT_EQ(log.FilterAddress(), "10.0.0.1");
+    log.close();
+}
+
+TEST_F(UserActionsTest, ProtokollListsEveryoneAtOnceAfterAFilteredLog)
+{
+    Daten.LocalSubnets = {"10.0.0"};
+    AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 900}});
+    SendFlow(TFlowDatagramBuilder(1)
+                 .Add(Ip(10, 0, 0, 2), 40000, Ip(8, 8, 8, 8), 443, 2048)
+                 .Add(Ip(10, 0, 0, 1), 40001, Ip(8, 8, 8, 8), 80, 1024)
+                 .Bytes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL[0] == "1024"; }, 5000));
+    TFormProtokoll& log = Form->FormProtokoll();
+    Select({0});  // .2
+    Form->ProfGrid2DblClick();
+    ASSERT_TRUE(log.isVisible());
+    ASSERT_EQ(log.Grid().Rows().size(), 1u);
+    EXPECT_EQ(log.Grid().Rows()[0].SrcIP, "10.0.0.2");
+
+    // The log stays open and "Protokoll" lifts the filter: the list follows at once,
+    // also with automatic refresh switched off.
+    log.SetAutoRefresh(false);
+    for (QPushButton* button : Form->findChildren<QPushButton*>())
+        if (button->text() == "Protokoll")
+            button->click();
+    EXPECT_EQ(log.FilterAddress(), "");
+    ASSERT_EQ(log.Grid().Rows().size(), 150u) << "the whole ring, unfilled entries too";
+    EXPECT_EQ(log.Grid().Rows()[0].SrcIP, "10.0.0.1") << "newest first";
+    EXPECT_EQ(log.Grid().Rows()[1].SrcIP, "10.0.0.2");
+    log.close();
 }
 
 TEST_F(UserActionsTest, RouterRowChoosesThePortCharts)

@@ -1,0 +1,148 @@
+#include "THistoryQuery.h"
+
+#include "StoreText.h"
+
+#include <QAtomicInteger>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <map>
+
+namespace {
+QString NextConnectionName()
+{
+    static QAtomicInteger<int> counter;
+    return QStringLiteral("vexal-history-query-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+QDate DateOf(const TLocalTime& time)
+{
+    return QDate(1899, 12, 30).addDays(time.Day);
+}
+}
+
+THistoryQuery::THistoryQuery(const QString& path) : ConnectionName(NextConnectionName())
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open())
+        LastError = db.lastError().text();
+}
+
+THistoryQuery::~THistoryQuery()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(ConnectionName);
+}
+
+std::vector<THistoryQuery::TSum> THistoryQuery::Sums(const QString& keyExpression, const std::string& ip,
+                                                     const std::string& mac, const QString& fromDate)
+{
+    std::vector<TSum> sums;
+    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+    if (!db.isOpen())
+        return sums;
+    QString part = QStringLiteral("SELECT datum, zeit, uloktets, dloktets FROM %1 WHERE ip = ? AND mac = ? AND datum >= ?");
+    const QString statement = QStringLiteral("SELECT %1, SUM(uloktets), SUM(dloktets) FROM (%2 UNION ALL %3 UNION ALL %4)"
+                                             " GROUP BY 1 ORDER BY 1")
+                                  .arg(keyExpression, part.arg(QStringLiteral("traffic")),
+                                       part.arg(QStringLiteral("traffic_hourly")), part.arg(QStringLiteral("traffic_daily")));
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(statement)) {
+        LastError = query.lastError().text();
+        return sums;
+    }
+    for (int table = 0; table < 3; ++table) {
+        query.addBindValue(FromStoreText(ip));
+        query.addBindValue(FromStoreText(mac));
+        query.addBindValue(fromDate);
+    }
+    if (!query.exec()) {
+        LastError = query.lastError().text();
+        return sums;
+    }
+    while (query.next())
+        sums.push_back({query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toLongLong()});
+    return sums;
+}
+
+std::vector<THistoryBucket> THistoryQuery::Hourly(const std::string& ip, const std::string& mac, const TLocalTime& now)
+{
+    // Hours are counted on the local clock, as the rows carry it.
+    const int nowHour = now.MsOfDay / 3'600'000;
+    std::vector<THistoryBucket> buckets(Hours);
+    std::map<QString, std::size_t> index;
+    for (int k = 0; k < Hours; ++k) {
+        const int hoursBack = Hours - 1 - k;
+        int hour = nowHour - hoursBack;
+        int daysBack = 0;
+        while (hour < 0) {
+            hour += 24;
+            ++daysBack;
+        }
+        buckets[k].Date = DateOf(now).addDays(-daysBack);
+        buckets[k].Hour = hour;
+        index[buckets[k].Date.toString(Qt::ISODate) + QStringLiteral(" %1").arg(hour, 2, 10, QLatin1Char('0'))] = k;
+    }
+    for (const TSum& sum : Sums(QStringLiteral("datum || ' ' || substr(zeit, 1, 2)"), ip, mac,
+                                buckets.front().Date.toString(Qt::ISODate))) {
+        const auto found = index.find(sum.Key);
+        if (found == index.end())
+            continue;  // later than now (a clock set back)
+        buckets[found->second].UL += sum.UL;
+        buckets[found->second].DL += sum.DL;
+    }
+    return buckets;
+}
+
+std::vector<THistoryBucket> THistoryQuery::Daily(const std::string& ip, const std::string& mac, const TLocalTime& now)
+{
+    std::vector<THistoryBucket> buckets(Days);
+    std::map<QString, std::size_t> index;
+    for (int k = 0; k < Days; ++k) {
+        buckets[k].Date = DateOf(now).addDays(k - (Days - 1));
+        index[buckets[k].Date.toString(Qt::ISODate)] = k;
+    }
+    for (const TSum& sum : Sums(QStringLiteral("datum"), ip, mac, buckets.front().Date.toString(Qt::ISODate))) {
+        const auto found = index.find(sum.Key);
+        if (found == index.end())
+            continue;
+        buckets[found->second].UL += sum.UL;
+        buckets[found->second].DL += sum.DL;
+    }
+    return buckets;
+}
+
+std::vector<THistoryBucket> THistoryQuery::Monthly(const std::string& ip, const std::string& mac, const TLocalTime& now)
+{
+    std::vector<THistoryBucket> buckets;
+    const QDate today = DateOf(now);
+    const QDate thisMonth(today.year(), today.month(), 1);
+    const std::vector<TSum> sums = Sums(QStringLiteral("substr(datum, 1, 7)"), ip, mac, QStringLiteral("0000-00-00"));
+    std::map<QString, std::size_t> index;
+    QDate first = thisMonth;
+    for (const TSum& sum : sums) {
+        const QDate month = QDate::fromString(sum.Key + QStringLiteral("-01"), Qt::ISODate);
+        if (month.isValid() && month < first)
+            first = month;
+    }
+    for (QDate month = first; month <= thisMonth; month = month.addMonths(1)) {
+        index[month.toString(QStringLiteral("yyyy-MM"))] = buckets.size();
+        buckets.push_back({month, -1, 0, 0});
+    }
+    for (const TSum& sum : sums) {
+        const auto found = index.find(sum.Key);
+        if (found == index.end())
+            continue;
+        buckets[found->second].UL += sum.UL;
+        buckets[found->second].DL += sum.DL;
+    }
+    return buckets;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "LocalTime.h"
+
+#include <QDate>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One bar of a device's history: the octets of one hour, day or month.
+struct THistoryBucket {
+    QDate Date;     // the day; for a month its first day
+    int Hour = -1;  // 0 to 23 for hours, -1 otherwise
+    std::int64_t UL = 0, DL = 0;
+};
+
+// Reads a device's traffic from the history file, for the history window. Opens its
+// own read-only connection on the calling thread: the file is in WAL mode, so reading
+// never waits for the writer and never holds it up. Every series runs from the oldest
+// bucket to the current one, without gaps (buckets without traffic are 0), and takes
+// the raw, hourly and daily rows alike.
+class THistoryQuery {
+public:
+    explicit THistoryQuery(const QString& path);
+    ~THistoryQuery();
+    THistoryQuery(const THistoryQuery&) = delete;
+    THistoryQuery& operator=(const THistoryQuery&) = delete;
+
+    // Empty when the file could not be read (Error() says why).
+    QString Error() const { return LastError; }
+
+    // The last 48 hours, the current one included.
+    std::vector<THistoryBucket> Hourly(const std::string& ip, const std::string& mac, const TLocalTime& now);
+    // The last 60 days, today included.
+    std::vector<THistoryBucket> Daily(const std::string& ip, const std::string& mac, const TLocalTime& now);
+    // Every month from the first with traffic to the current one.
+    std::vector<THistoryBucket> Monthly(const std::string& ip, const std::string& mac, const TLocalTime& now);
+
+    static constexpr int Hours = 48;
+    static constexpr int Days = 60;
+
+private:
+    struct TSum {
+        QString Key;
+        std::int64_t UL = 0, DL = 0;
+    };
+    std::vector<TSum> Sums(const QString& keyExpression, const std::string& ip, const std::string& mac,
+                           const QString& fromDate);
+
+    QString ConnectionName;
+    QString LastError;
+};

@@ -1,0 +1,367 @@
+#include "THistoryStore.h"
+
+#include "StoreText.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+namespace {
+// SQLite's own codes for a file that is not (or no longer) a sound database.
+constexpr int SqliteCorrupt = 11;
+constexpr int SqliteNotADatabase = 26;
+
+bool IsDamage(const QSqlError& error)
+{
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    return code == SqliteCorrupt || code == SqliteNotADatabase;
+}
+
+// The rolled-up tables repeat the columns of `traffic`; one row per device and hour
+// (or day), so rolling up again adds to a row instead of doubling it.
+const char* const Schema[] = {
+    "CREATE TABLE IF NOT EXISTS traffic ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, zeit TEXT NOT NULL, datum TEXT NOT NULL, device TEXT NOT NULL,"
+    " uloktets INTEGER NOT NULL, dloktets INTEGER NOT NULL, porttraffic TEXT NOT NULL,"
+    " mac TEXT NOT NULL, ip TEXT NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS traffic_by_day ON traffic (datum, ip)",
+    "CREATE INDEX IF NOT EXISTS traffic_by_ip ON traffic (ip, mac, datum)",
+    "CREATE TABLE IF NOT EXISTS traffic_hourly ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, zeit TEXT NOT NULL, datum TEXT NOT NULL, device TEXT NOT NULL,"
+    " uloktets INTEGER NOT NULL, dloktets INTEGER NOT NULL, porttraffic TEXT NOT NULL,"
+    " mac TEXT NOT NULL, ip TEXT NOT NULL, UNIQUE (datum, zeit, ip, mac, device))",
+    "CREATE INDEX IF NOT EXISTS traffic_hourly_by_ip ON traffic_hourly (ip, mac, datum)",
+    "CREATE TABLE IF NOT EXISTS traffic_daily ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, zeit TEXT NOT NULL, datum TEXT NOT NULL, device TEXT NOT NULL,"
+    " uloktets INTEGER NOT NULL, dloktets INTEGER NOT NULL, porttraffic TEXT NOT NULL,"
+    " mac TEXT NOT NULL, ip TEXT NOT NULL, UNIQUE (datum, zeit, ip, mac, device))",
+    "CREATE INDEX IF NOT EXISTS traffic_daily_by_ip ON traffic_daily (ip, mac, datum)",
+    // Address and MAC as the store's bytes, so a mark finds its device exactly.
+    "CREATE TABLE IF NOT EXISTS history_marks ("
+    " ip BLOB NOT NULL, mac BLOB NOT NULL, uloktets INTEGER NOT NULL, dloktets INTEGER NOT NULL,"
+    " PRIMARY KEY (ip, mac)) WITHOUT ROWID",
+};
+
+QByteArray Bytes(const std::string& text)
+{
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromBytes(const QVariant& value)
+{
+    const QByteArray bytes = value.toByteArray();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QString Message(const char* what, const QString& detail)
+{
+    return QString::fromUtf8(what).arg(detail);
+}
+}
+
+QString HistoryDateText(std::int64_t serialDay)
+{
+    return QDate(1899, 12, 30).addDays(serialDay).toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString HistoryTimeText(const TLocalTime& time)
+{
+    return QTime::fromMSecsSinceStartOfDay(time.MsOfDay).toString(QStringLiteral("HH:mm:ss"));
+}
+
+THistoryStore::THistoryStore(QString path, QString connectionName)
+    : FilePath(std::move(path)), ConnectionName(std::move(connectionName))
+{
+}
+
+THistoryStore::~THistoryStore()
+{
+    Close();
+}
+
+void THistoryStore::Close()
+{
+    if (QSqlDatabase::contains(ConnectionName)) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(ConnectionName);
+    }
+    Opened = false;
+}
+
+THistoryOutcome THistoryStore::Open()
+{
+    bool damaged = false;
+    THistoryOutcome outcome = OpenOnce(damaged);
+    if (!damaged)
+        return outcome;
+    QString message;
+    if (!SetAside(message)) {
+        outcome.Ok = false;
+        outcome.Message = message;
+        return outcome;
+    }
+    outcome = OpenOnce(damaged);
+    if (outcome.Ok)
+        outcome.Message = message;
+    return outcome;
+}
+
+THistoryOutcome THistoryStore::OpenOnce(bool& damaged)
+{
+    Close();
+    damaged = false;
+    LastMarks.clear();
+    FirstWrite = true;
+    THistoryOutcome outcome;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);
+    db.setDatabaseName(FilePath);
+    // Readers (the history window) wait for a write instead of failing at once.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    auto fail = [&](const QSqlError& error) {
+        damaged = IsDamage(error);
+        outcome.Message = Message("Verlauf: %1", error.text());
+        db.close();
+        return outcome;
+    };
+    if (!db.open())
+        return fail(db.lastError());
+
+    QSqlQuery query(db);
+    // WAL: a crash leaves the last committed write intact, and readers never block the
+    // writer. NORMAL sync may lose the last commits on a power cut, but never half of
+    // one: rows and marks go together, so the next write takes those octets again.
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        return fail(query.lastError());
+    if (!query.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
+        return fail(query.lastError());
+    if (!query.exec(QStringLiteral("PRAGMA quick_check")))
+        return fail(query.lastError());
+    if (!query.next() || query.value(0).toString() != QStringLiteral("ok")) {
+        damaged = true;
+        outcome.Message = Message("Verlauf: %1", query.value(0).toString());
+        db.close();
+        return outcome;
+    }
+    for (const char* statement : Schema)
+        if (!query.exec(QString::fromUtf8(statement)))
+            return fail(query.lastError());
+    if (!query.exec(QStringLiteral("SELECT ip, mac, uloktets, dloktets FROM history_marks")))
+        return fail(query.lastError());
+    while (query.next())
+        LastMarks[{FromBytes(query.value(0)), FromBytes(query.value(1))}] = {query.value(2).toLongLong(),
+                                                                               query.value(3).toLongLong()};
+    Opened = true;
+    outcome.Ok = true;
+    return outcome;
+}
+
+bool THistoryStore::SetAside(QString& message)
+{
+    Close();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = FilePath + QStringLiteral(".beschaedigt-") + stamp;
+    for (int n = 2; QFile::exists(target); ++n)
+        target = FilePath + QStringLiteral(".beschaedigt-%1-%2").arg(stamp).arg(n);
+    if (!QFile::rename(FilePath, target)) {
+        message = Message("Verlauf-Datei %1 ist beschädigt und kann nicht beiseitegelegt werden", FilePath);
+        return false;
+    }
+    // The journal belongs to the damaged file: left in place it would be replayed into
+    // the new one.
+    for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+        if (QFile::exists(FilePath + suffix) && !QFile::rename(FilePath + suffix, target + suffix))
+            QFile::remove(FilePath + suffix);
+    LastSetAside = target;
+    message = Message("Verlauf-Datei war beschädigt; beiseitegelegt als %1, neuer Verlauf begonnen", target);
+    return true;
+}
+
+THistoryOutcome THistoryStore::Write(const THistorySnapshot& snapshot)
+{
+    if (!Opened) {
+        THistoryOutcome opened = Open();
+        if (!opened.Ok)
+            return opened;
+    }
+    bool damaged = false;
+    THistoryOutcome outcome = WriteOnce(snapshot, damaged);
+    if (!damaged)
+        return outcome;
+    // Damaged under way: start a fresh file and write there. With no marks every device
+    // counts from its totals, so the new file begins with everything the store holds.
+    QString message;
+    if (!SetAside(message)) {
+        outcome.Message = message;
+        return outcome;
+    }
+    THistoryOutcome opened = OpenOnce(damaged);
+    if (!opened.Ok)
+        return opened;
+    outcome = WriteOnce(snapshot, damaged);
+    outcome.Message = outcome.Ok ? message : message + QStringLiteral("; ") + outcome.Message;
+    return outcome;
+}
+
+THistoryOutcome THistoryStore::WriteOnce(const THistorySnapshot& snapshot, bool& damaged)
+{
+    THistoryOutcome outcome;
+    damaged = false;
+    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+
+    struct TRow {
+        const THistoryDevice* Device;
+        std::int64_t UL, DL;
+    };
+    std::vector<TRow> rows;
+    TMarks marks;
+    for (const THistoryDevice& device : snapshot.Devices) {
+        const auto key = std::make_pair(device.IP, device.MAC);
+        if (marks.contains(key))
+            continue;  // one address, one row; a second row of the same device is no second device
+        const auto last = LastMarks.find(key);
+        auto delta = [&](std::int64_t now, std::int64_t before) -> std::int64_t {
+            if (now >= before)
+                return now - before;
+            return FirstWrite ? 0 : now;
+        };
+        const std::int64_t ul = last == LastMarks.end() ? device.UL : delta(device.UL, last->second.UL);
+        const std::int64_t dl = last == LastMarks.end() ? device.DL : delta(device.DL, last->second.DL);
+        marks[key] = {device.UL, device.DL};
+        if (ul != 0 || dl != 0)
+            rows.push_back({&device, ul, dl});
+    }
+
+    auto fail = [&](const QSqlError& error) {
+        damaged = IsDamage(error);
+        db.rollback();
+        outcome.Message = Message("Verlauf konnte nicht geschrieben werden: %1", error.text());
+        return outcome;
+    };
+    if (!db.transaction())
+        return fail(db.lastError());
+    QSqlQuery insert(db);
+    if (!insert.prepare(QStringLiteral("INSERT INTO traffic (zeit, datum, device, uloktets, dloktets, porttraffic, mac, ip)"
+                                       " VALUES (?, ?, ?, ?, ?, '', ?, ?)")))
+        return fail(insert.lastError());
+    const QString time = HistoryTimeText(snapshot.At);
+    const QString date = HistoryDateText(snapshot.At.Day);
+    for (const TRow& row : rows) {
+        insert.addBindValue(time);
+        insert.addBindValue(date);
+        insert.addBindValue(FromStoreText(row.Device->Device));
+        insert.addBindValue(QVariant::fromValue<qlonglong>(row.UL));
+        insert.addBindValue(QVariant::fromValue<qlonglong>(row.DL));
+        insert.addBindValue(FromStoreText(row.Device->MAC));
+        insert.addBindValue(FromStoreText(row.Device->IP));
+        if (!insert.exec())
+            return fail(insert.lastError());
+    }
+
+    QSqlQuery upsert(db);
+    if (!upsert.prepare(QStringLiteral("INSERT INTO history_marks (ip, mac, uloktets, dloktets) VALUES (?, ?, ?, ?)"
+                                       " ON CONFLICT (ip, mac) DO UPDATE SET uloktets = excluded.uloktets,"
+                                       " dloktets = excluded.dloktets")))
+        return fail(upsert.lastError());
+    for (const auto& [key, mark] : marks) {
+        const auto last = LastMarks.find(key);
+        if (last != LastMarks.end() && last->second.UL == mark.UL && last->second.DL == mark.DL)
+            continue;
+        upsert.addBindValue(Bytes(key.first));
+        upsert.addBindValue(Bytes(key.second));
+        upsert.addBindValue(QVariant::fromValue<qlonglong>(mark.UL));
+        upsert.addBindValue(QVariant::fromValue<qlonglong>(mark.DL));
+        if (!upsert.exec())
+            return fail(upsert.lastError());
+    }
+    QSqlQuery remove(db);
+    if (!remove.prepare(QStringLiteral("DELETE FROM history_marks WHERE ip = ? AND mac = ?")))
+        return fail(remove.lastError());
+    for (const auto& [key, mark] : LastMarks) {
+        if (marks.contains(key))
+            continue;
+        remove.addBindValue(Bytes(key.first));
+        remove.addBindValue(Bytes(key.second));
+        if (!remove.exec())
+            return fail(remove.lastError());
+    }
+    if (BeforeCommit)
+        BeforeCommit();
+    if (!db.commit())
+        return fail(db.lastError());
+    LastMarks = std::move(marks);
+    FirstWrite = false;
+    outcome.Ok = true;
+    outcome.Rows = static_cast<int>(rows.size());
+    return outcome;
+}
+
+THistoryOutcome THistoryStore::RollUp(const TLocalTime& now, int hourlyAfterDays, int dailyAfterDays)
+{
+    THistoryOutcome outcome;
+    if (!Opened) {
+        outcome.Message = QStringLiteral("Verlauf ist nicht geöffnet");
+        return outcome;
+    }
+    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+    // A day's rows move whole: everything before the first day that is kept.
+    const QString hourlyBefore = HistoryDateText(now.Day - std::max(hourlyAfterDays, 1));
+    const QString dailyBefore = HistoryDateText(now.Day - std::max(dailyAfterDays, 1));
+
+    auto run = [&](const QString& statement, const QString& before) {
+        QSqlQuery query(db);
+        if (!query.prepare(statement))
+            return query.lastError();
+        const qsizetype places = statement.count(QLatin1Char('?'));
+        for (qsizetype i = 0; i < places; ++i)
+            query.addBindValue(before);
+        query.exec();
+        return query.lastError();
+    };
+    const QString upsert = QStringLiteral(" ON CONFLICT (datum, zeit, ip, mac, device) DO UPDATE SET"
+                                          " uloktets = uloktets + excluded.uloktets,"
+                                          " dloktets = dloktets + excluded.dloktets");
+    const QString steps[][2] = {
+        {QStringLiteral("INSERT INTO traffic_hourly (zeit, datum, device, uloktets, dloktets, porttraffic, mac, ip)"
+                        " SELECT substr(zeit, 1, 2) || ':00:00', datum, device, SUM(uloktets), SUM(dloktets), '', mac, ip"
+                        " FROM traffic WHERE datum < ? GROUP BY datum, substr(zeit, 1, 2), ip, mac, device")
+             + upsert,
+         hourlyBefore},
+        {QStringLiteral("DELETE FROM traffic WHERE datum < ?"), hourlyBefore},
+        // Whatever is older than the daily period, from either table (the daily period
+        // may be set shorter than the hourly one).
+        {QStringLiteral("INSERT INTO traffic_daily (zeit, datum, device, uloktets, dloktets, porttraffic, mac, ip)"
+                        " SELECT '00:00:00', datum, device, SUM(uloktets), SUM(dloktets), '', mac, ip FROM"
+                        " (SELECT datum, device, uloktets, dloktets, mac, ip FROM traffic_hourly WHERE datum < ?"
+                        "  UNION ALL SELECT datum, device, uloktets, dloktets, mac, ip FROM traffic WHERE datum < ?)"
+                        " GROUP BY datum, ip, mac, device")
+             + upsert,
+         dailyBefore},
+        {QStringLiteral("DELETE FROM traffic_hourly WHERE datum < ?"), dailyBefore},
+        {QStringLiteral("DELETE FROM traffic WHERE datum < ?"), dailyBefore},
+    };
+    if (!db.transaction()) {
+        outcome.Message = Message("Verlauf: %1", db.lastError().text());
+        return outcome;
+    }
+    for (const auto& step : steps) {
+        const QSqlError error = run(step[0], step[1]);
+        if (error.isValid()) {
+            db.rollback();
+            outcome.Message = Message("Verlauf: %1", error.text());
+            return outcome;
+        }
+    }
+    if (!db.commit()) {
+        outcome.Message = Message("Verlauf: %1", db.lastError().text());
+        return outcome;
+    }
+    outcome.Ok = true;
+    return outcome;
+}

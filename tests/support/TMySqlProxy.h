@@ -1,0 +1,174 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A TCP proxy on loopback between the program and the test MariaDB that can lose the
+// answer to a COMMIT the way a network or a busy server does. It runs on threads of
+// its own, so the test thread can run an export synchronously through it. Packets from
+// the client are read whole (MySQL protocol: 3 bytes length, 1 byte sequence), so the
+// proxy sees the COM_QUERY "COMMIT"; an armed fault hits the next one.
+class TMySqlProxy {
+public:
+    enum class TFault {
+        None,
+        HoldAnswer,        // the server commits, its answer never comes: the client times out
+        DropAfterCommit,   // the server commits and answers, then the connection drops
+        DropBeforeCommit,  // the connection drops before the COMMIT reaches the server
+    };
+
+    explicit TMySqlProxy(int serverPort) : ServerPort(serverPort)
+    {
+        Listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        ::setsockopt(Listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address = Loopback(0);
+        ::bind(Listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(Listener, 8);
+        socklen_t length = sizeof address;
+        ::getsockname(Listener, reinterpret_cast<sockaddr*>(&address), &length);
+        ListenPort = ntohs(address.sin_port);
+        Acceptor = std::thread([this] { Accept(); });
+    }
+
+    ~TMySqlProxy()
+    {
+        Stopping = true;
+        Acceptor.join();
+        for (std::thread& pipe : Pipes)
+            pipe.join();
+        ::close(Listener);
+    }
+
+    int Port() const { return ListenPort; }
+    void Arm(TFault fault) { Armed = fault; }
+    // How many armed faults have hit a COMMIT.
+    int FaultsApplied() const { return Applied; }
+
+private:
+    static sockaddr_in Loopback(int port)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        return address;
+    }
+
+    static bool WriteAll(int fd, const char* data, std::size_t size)
+    {
+        while (size > 0) {
+            const ssize_t written = ::send(fd, data, size, MSG_NOSIGNAL);
+            if (written <= 0)
+                return false;
+            data += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+
+    // Waits up to `ms` for `fd` to be readable; false on time-out or when stopping.
+    bool Readable(int fd, int ms) const
+    {
+        for (int waited = 0; waited < ms && !Stopping; waited += 50) {
+            pollfd entry{fd, POLLIN, 0};
+            if (::poll(&entry, 1, 50) > 0)
+                return true;
+        }
+        return false;
+    }
+
+    void Accept()
+    {
+        while (!Stopping) {
+            if (!Readable(Listener, 100))
+                continue;
+            const int client = ::accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0)
+                continue;
+            std::lock_guard lock(PipesMutex);
+            Pipes.emplace_back([this, client] { Pipe(client); });
+        }
+    }
+
+    void Pipe(int client)
+    {
+        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = Loopback(ServerPort);
+        if (::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            Forward(client, server);
+        ::close(client);
+        ::close(server);
+    }
+
+    void Forward(int client, int server)
+    {
+        std::string fromClient;
+        bool holding = false;
+        char buffer[65536];
+        while (!Stopping) {
+            pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(fds, 2, 100) <= 0)
+                continue;
+            if (fds[1].revents != 0) {
+                const ssize_t got = ::recv(server, buffer, sizeof buffer, 0);
+                if (got <= 0)
+                    return;
+                if (!holding && !WriteAll(client, buffer, static_cast<std::size_t>(got)))
+                    return;
+            }
+            if (fds[0].revents == 0)
+                continue;
+            const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                return;  // the client gave up (its read time-out) or closed
+            fromClient.append(buffer, static_cast<std::size_t>(got));
+            while (fromClient.size() >= 4) {
+                const std::size_t length = static_cast<unsigned char>(fromClient[0])
+                    | static_cast<std::size_t>(static_cast<unsigned char>(fromClient[1])) << 8
+                    | static_cast<std::size_t>(static_cast<unsigned char>(fromClient[2])) << 16;
+                if (fromClient.size() < 4 + length)
+                    break;
+                const std::string packet = fromClient.substr(0, 4 + length);
+                fromClient.erase(0, 4 + length);
+                const bool commit = length == 7 && packet[4] == '\x03' && ::strncasecmp(packet.data() + 5, "COMMIT", 6) == 0;
+                const TFault fault = commit ? Armed.exchange(TFault::None) : TFault::None;
+                if (fault != TFault::None)
+                    ++Applied;
+                if (fault == TFault::DropBeforeCommit)
+                    return;
+                if (!WriteAll(server, packet.data(), packet.size()))
+                    return;
+                if (fault == TFault::DropAfterCommit) {
+                    // Only once the server has answered is the COMMIT surely done.
+                    if (Readable(server, 5000))
+                        ::recv(server, buffer, sizeof buffer, 0);
+                    return;
+                }
+                if (fault == TFault::HoldAnswer)
+                    holding = true;
+            }
+        }
+    }
+
+    const int ServerPort;
+    int Listener = -1;
+    int ListenPort = 0;
+    std::atomic<bool> Stopping{false};
+    std::atomic<TFault> Armed{TFault::None};
+    std::atomic<int> Applied{0};
+    std::thread Acceptor;
+    std::mutex PipesMutex;
+    std::vector<std::thread> Pipes;
+};

@@ -1,0 +1,124 @@
+#include "TUdpListener.h"
+
+#include <QObject>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+// Numbered datagrams to a loopback port, as fast as one thread sends them, until
+// stopped or `limit` are out.
+class TFlood {
+public:
+    TFlood(quint16 port, std::uint64_t limit) : Sender([this, port, limit] { Run(port, limit); }) {}
+    ~TFlood()
+    {
+        Stop = true;
+        Sender.join();
+    }
+    bool Running() const { return !Done; }
+
+private:
+    void Run(quint16 port, std::uint64_t limit)
+    {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        char datagram[64] = {};
+        for (std::uint64_t n = 0; n < limit && !Stop; ++n) {
+            std::memcpy(datagram, &n, sizeof n);
+            ::sendto(fd, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        }
+        ::close(fd);
+        Done = true;
+    }
+
+    std::atomic<bool> Stop{false};
+    std::atomic<bool> Done{false};
+    std::thread Sender;
+};
+}
+
+// A flood must not keep the window from its other work: an event posted while the
+// listener is busy runs after at most a budget or two of datagrams, long before the
+// flood ends, and the datagrams are still handled in the order they came.
+TEST(TUdpListener, AFloodLeavesTheEventLoopItsTurns)
+{
+    QObject context;
+    std::unique_ptr<TFlood> flood;
+    std::uint64_t handled = 0;
+    std::uint64_t postedAt = 0;
+    std::uint64_t ranAt = 0;
+    bool ran = false;
+    bool floodRunningWhenRan = false;
+    bool inOrder = true;
+    std::uint64_t last = 0;
+    TUdpListener listener(0, [&](std::span<const unsigned char> bytes, const std::string&) {
+        std::uint64_t n = 0;
+        std::memcpy(&n, bytes.data(), std::min(bytes.size(), sizeof n));
+        inOrder &= handled == 0 || n > last;
+        last = n;
+        if (++handled == 2000) {
+            postedAt = handled;
+            QMetaObject::invokeMethod(
+                &context,
+                [&] {
+                    ran = true;
+                    ranAt = handled;
+                    floodRunningWhenRan = flood->Running();
+                },
+                Qt::QueuedConnection);
+        }
+        // About what accounting a datagram costs, so the sender outruns the handler.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(5);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    });
+    ASSERT_TRUE(listener.Bound());
+    flood = std::make_unique<TFlood>(listener.Port(), 3'000'000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran; }, 60'000));
+    EXPECT_TRUE(floodRunningWhenRan) << "the posted event waited for the flood to end";
+    EXPECT_LE(ranAt - postedAt, std::uint64_t{2 * TUdpListener::DrainBudget});
+    flood.reset();
+    EXPECT_TRUE(inOrder);
+    EXPECT_GT(handled, 2000u);
+
+    // What the flood left is taken up (the kernel drops what comes while its buffer is
+    // full). Bursts of more than a budget then arrive whole and in order, each after
+    // the listener had run dry: it goes on hearing what comes later.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::uint64_t before = handled;
+            QTest::qWait(100);
+            return handled == before;
+        },
+        30'000));
+    QUdpSocket sender;
+    std::uint64_t n = 5'000'000;
+    for (int burst = 0; burst < 20; ++burst) {
+        SCOPED_TRACE(burst);
+        const std::uint64_t first = n;
+        for (int i = 0; i < 3 * TUdpListener::DrainBudget; ++i, ++n) {
+            char datagram[64] = {};
+            std::memcpy(datagram, &n, sizeof n);
+            sender.writeDatagram(datagram, sizeof datagram, QHostAddress::LocalHost, listener.Port());
+        }
+        const std::uint64_t before = handled;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return last == n - 1; }, 5000)) << "last heard " << last;
+        EXPECT_EQ(handled - before, n - first);
+    }
+    EXPECT_TRUE(inOrder);
+}
