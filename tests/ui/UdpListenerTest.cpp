@@ -66,7 +66,7 @@ TEST(TUdpListener, AFloodLeavesTheEventLoopItsTurns)
     bool floodRunningWhenRan = false;
     bool inOrder = true;
     std::uint64_t last = 0;
-    TUdpListener listener(0, [&](std::span<const unsigned char> bytes, const std::string&) {
+    TUdpListener listener(0, [&](std::span<const unsigned char> bytes, const std::string&, quint16) {
         std::uint64_t n = 0;
         std::memcpy(&n, bytes.data(), std::min(bytes.size(), sizeof n));
         inOrder &= handled == 0 || n > last;
