@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -19,7 +21,10 @@ TIpAddress V6(const std::string& text)
 // Address number i of a device: 2001:db8:<device>::<i+1>.
 TIpAddress DeviceAddress(int device, int i)
 {
-    return V6("2001:db8:" + std::to_string(device) + "::" + std::to_string(i + 1));
+    // The device in hex: a group holds four hex digits, and the bound needs 16,385 devices.
+    char group[8];
+    std::snprintf(group, sizeof group, "%x", static_cast<unsigned>(device));
+    return V6("2001:db8:" + std::string(group) + "::" + std::to_string(i + 1));
 }
 
 TLocalTime After(const TLocalTime& time, std::int32_t ms)
