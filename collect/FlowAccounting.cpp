@@ -105,16 +105,6 @@ void Prefetch(const void* address)
     __builtin_prefetch(address, 1, 3);
 }
 
-void PrefetchUser(const TDaten& daten, int row, bool upload)
-{
-    if (row < 0)
-        return;
-    Prefetch(upload ? &daten.UserUL[row] : &daten.UserDL[row]);
-    Prefetch(upload ? &daten.UserCUL[row] : &daten.UserCDL[row]);
-    Prefetch(&daten.UserCPort[row]);
-    Prefetch(&daten.UserLastTime[row]);
-}
-
 // With tens of thousands of users the index slots and user rows a datagram touches are
 // cold. Looking up all records before charging any lets their cache misses overlap
 // instead of adding up: first the index slots of every local address are requested,
@@ -165,8 +155,18 @@ void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& 
             flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOf(flow.Src, flow.SrcHash) : -1;
             flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOf(flow.Dst, flow.DstHash) : -1;
         }
-        PrefetchUser(daten, flow.SrcUser, true);
-        PrefetchUser(daten, flow.DstUser, false);
+        if (flow.SrcUser >= 0) {
+            Prefetch(&daten.UserUL[flow.SrcUser]);
+            Prefetch(&daten.UserCUL[flow.SrcUser]);
+            Prefetch(&daten.UserCPort[flow.SrcUser]);
+            Prefetch(&daten.UserLastTime[flow.SrcUser]);
+        }
+        if (flow.DstUser >= 0) {
+            Prefetch(&daten.UserDL[flow.DstUser]);
+            Prefetch(&daten.UserCDL[flow.DstUser]);
+            Prefetch(&daten.UserCPort[flow.DstUser]);
+            Prefetch(&daten.UserLastTime[flow.DstUser]);
+        }
     }
     // Each client's port list keeps its entries in a block of their own.
     const std::int64_t moment = TIPv6Aliases::Moment(now);
