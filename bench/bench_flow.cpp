@@ -3,6 +3,7 @@
 #include "FlowAccounting.h"
 #include "FlowDatagramBuilder.h"
 #include "TDaten.h"
+#include "TIpAddress.h"
 #include "TemplateDatagramBuilder.h"
 #include "TextForms.h"
 
@@ -141,7 +142,100 @@ void BM_AccountFlowsByVersion(benchmark::State& state)
     if (d.RouterPLoss[r] != "0" || d.FlowHeldBytes != 0)
         state.SkipWithError("the datagrams were not all charged");
 }
+
+// A device's IPv6 address: the documentation prefix, the device number in the
+// interface identifier and `which` of its addresses in the top bits.
+std::array<std::uint8_t, 16> DeviceIPv6(int device, int which)
+{
+    return {0x20, 0x01, 0x0d, 0xb8, 0, 1, 0, 0,
+            static_cast<std::uint8_t>(0x10 + which), 0, 0, 0, 0, static_cast<std::uint8_t>(device >> 16),
+            static_cast<std::uint8_t>(device >> 8), static_cast<std::uint8_t>(device)};
 }
+
+// Dual-stack devices: the same traffic as IPFIX records of IPv4 (family 4) or of IPv6
+// (family 6), every device holding three IPv6 addresses learned from announcements. An
+// IPv6 side is looked up by its 16 bytes among all devices' addresses; the filter holds
+// the IPv4 subnets and an IPv6 network, as a dual-stack configuration does.
+void BM_AccountFlowsByFamily(benchmark::State& state)
+{
+    const int family = static_cast<int>(state.range(0));
+    const int users = static_cast<int>(state.range(1));
+    const TLocalTime now = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+
+    TDaten d;
+    d.LocalSubnets = {"192.168", "172.16", "10", "2001:db8:1::/48"};
+    for (int i = 0; i < users; ++i) {
+        d.AddUser(DottedQuad(UserAddress(i).data()), "02:00:00:00:00:01", "eth1", now);
+        for (int which = 0; which < 3; ++which)
+            if (!d.LearnIPv6(i, TIpAddress::FromV6(DeviceIPv6(i, which).data()), now))
+                state.SkipWithError("the device addresses did not fit");
+    }
+    const std::string router = "172.31.0.200";
+    const std::vector<TTestField> fields =
+        family == 4 ? FlowFields() : std::vector<TTestField>{{27, 16}, {28, 16}, {7, 2}, {11, 2}, {4, 1}, {1, 4}};
+    AccountFlowDatagram(d, TTemplateDatagramBuilder(10, 0).Template(FlowTemplateId, fields).Bytes(), router, now, 4739);
+
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> user(0, users - 1);
+    const std::uint16_t wellKnown[] = {80, 443, 53, 22, 993, 8080};
+    std::vector<std::vector<std::uint8_t>> pool;
+    for (int i = 0; i < DatagramPool; ++i) {
+        TBytes records;
+        for (int j = 0; j < RecordsPerDatagram; ++j) {
+            const int device = user(random);
+            const std::uint16_t remotePort = wellKnown[j % 6];
+            const std::uint32_t octets = (j % 2 == 0 ? 1200U : 64000U) + static_cast<std::uint32_t>(j);
+            const bool up = j % 2 == 0;
+            std::vector<std::uint8_t> client, remote;
+            if (family == 4) {
+                const auto c = UserAddress(device);
+                client.assign(c.begin(), c.end());
+                remote = {93, 184, static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(i)};
+            } else {
+                const auto c = DeviceIPv6(device, j % 3);
+                client.assign(c.begin(), c.end());
+                remote = {0x26, 0x06, 0x28, 0, 0x02, 0x20, 0, 1, 0, 0, 0, 0, 0, 0,
+                          static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(i)};
+            }
+            records.Raw(up ? client : remote).Raw(up ? remote : client);
+            records.U16(up ? 50000 : remotePort).U16(up ? remotePort : 50000).U8(6).U32(octets);
+        }
+        pool.push_back(TTemplateDatagramBuilder(10, 0).Data(FlowTemplateId, records.Data, RecordsPerDatagram).Bytes());
+    }
+
+    std::uint32_t sequence = RecordsPerDatagram;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        std::vector<std::uint8_t>& datagram = pool[next];
+        next = (next + 1) % pool.size();
+        datagram[8] = static_cast<std::uint8_t>(sequence >> 24);
+        datagram[9] = static_cast<std::uint8_t>(sequence >> 16);
+        datagram[10] = static_cast<std::uint8_t>(sequence >> 8);
+        datagram[11] = static_cast<std::uint8_t>(sequence);
+        sequence += RecordsPerDatagram;
+        const TDatagramOutcome outcome = AccountFlowDatagram(d, datagram, router, now, 4739);
+        benchmark::DoNotOptimize(outcome);
+    }
+    state.SetItemsProcessed(state.iterations() * RecordsPerDatagram);
+    state.counters["ns_per_flow"] = benchmark::Counter(static_cast<double>(state.iterations() * RecordsPerDatagram),
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    // Every flow has one device side: the devices' totals together are the router's.
+    std::int64_t charged = 0;
+    for (int i = 0; i < users; ++i)
+        charged += StrToInt64(d.UserUL[i]) + StrToInt64(d.UserDL[i]);
+    const int r = d.RouterIP.IndexOf(router);
+    if (charged != StrToInt64(d.RouterUpload[r]) + StrToInt64(d.RouterDownload[r]) || charged == 0)
+        state.SkipWithError("not every flow was charged to its device");
+}
+}
+
+BENCHMARK(BM_AccountFlowsByFamily)
+    ->ArgNames({"family", "users"})
+    ->Args({4, 10})
+    ->Args({6, 10})
+    ->Args({4, 65000})
+    ->Args({6, 65000})
+    ->Unit(benchmark::kNanosecond);
 
 BENCHMARK(BM_AccountFlowsByVersion)
     ->ArgNames({"version", "users"})

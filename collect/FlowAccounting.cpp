@@ -1,8 +1,10 @@
 #include "FlowAccounting.h"
 
 #include "Errors.h"
+#include "LocalTime.h"
 #include "TDaten.h"
 #include "TFlowDatagram.h"
+#include "TIpAddress.h"
 #include "TTemplateFlow.h"
 #include "TextForms.h"
 
@@ -75,31 +77,28 @@ void EndSequence(TSequenceFollower& follower, std::uint32_t sequence, std::uint3
 // The key of a v5 router's one sequence among its exporter domains.
 constexpr std::uint64_t V5SequenceKey = std::uint64_t{5} << 48;
 
-// One record after the look-up passes: its address texts, which sides are local and
-// which user rows they belong to.
+// One record after the look-up passes: its address texts (IPv4) or binary addresses
+// (IPv6), which sides are local and which user rows they belong to.
 struct TLookedUpFlow {
     TFlowRecord Record;
-    std::string Src;
+    std::string Src;  // IPv4 only: an IPv6 text is written straight into the flow log
     std::string Dst;
     std::uint64_t SrcHash = 0;
     std::uint64_t DstHash = 0;
+    TIpAddress SrcV6;
+    TIpAddress DstV6;
+    TUserAlias* SrcAlias = nullptr;  // the IPv6 entries found, refreshed as seen
+    TUserAlias* DstAlias = nullptr;
     int SrcUser = -1;
     int DstUser = -1;
     bool SrcLocal = false;
     bool DstLocal = false;
+    bool IPv6 = false;
 };
 
 // Records that fit the receive buffer: a datagram cannot hold more, whatever its count says.
 constexpr std::size_t MaxRecords =
     (FlowV5::MaxDatagramSize - FlowV5::HeaderSize - FlowV5::RecordBytesNeeded) / FlowV5::RecordSize + 1;
-
-void AssignAddress(std::string& out, const unsigned char* bytes, std::uint8_t length)
-{
-    if (length == 16)
-        AssignIPv6Text(out, bytes);
-    else
-        AssignDottedQuad(out, bytes);
-}
 
 void Prefetch(const void* address)
 {
@@ -110,11 +109,29 @@ void Prefetch(const void* address)
 // cold. Looking up all records before charging any lets their cache misses overlap
 // instead of adding up: first the index slots of every local address are requested,
 // then the user rows found through them. Charging still happens strictly in record order.
-void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
+//
+// An IPv6 side is looked up by its 16 bytes in the device addresses, local or not: an
+// address the router announced belongs to its device whatever prefix the provider
+// hands out. Finding it counts as seeing it (the address stays learned while in use);
+// its entry is requested in the second pass and refreshed in the third.
+// Only the charging pass learns addresses (from MACs), so a side not found here is
+// looked up again there once something was learned in the same batch.
+void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& now)
 {
     for (TLookedUpFlow& flow : flows) {
-        AssignAddress(flow.Src, flow.Record.SrcAddr, flow.Record.AddressLength);
-        AssignAddress(flow.Dst, flow.Record.DstAddr, flow.Record.AddressLength);
+        flow.IPv6 = flow.Record.AddressLength == 16;
+        if (flow.IPv6) {
+            flow.SrcAlias = flow.DstAlias = nullptr;
+            flow.SrcV6 = TIpAddress::FromV6(flow.Record.SrcAddr);
+            flow.DstV6 = TIpAddress::FromV6(flow.Record.DstAddr);
+            flow.SrcLocal = daten.IsLocalAddress(flow.SrcV6);
+            flow.DstLocal = daten.IsLocalAddress(flow.DstV6);
+            daten.UserIPv6.Prefetch(flow.SrcV6);
+            daten.UserIPv6.Prefetch(flow.DstV6);
+            continue;
+        }
+        AssignDottedQuad(flow.Src, flow.Record.SrcAddr);
+        AssignDottedQuad(flow.Dst, flow.Record.DstAddr);
         flow.SrcLocal = daten.IsLocalAddress(flow.Src);
         flow.DstLocal = daten.IsLocalAddress(flow.Dst);
         if (flow.SrcLocal) {
@@ -127,8 +144,17 @@ void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
         }
     }
     for (TLookedUpFlow& flow : flows) {
-        flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOf(flow.Src, flow.SrcHash) : -1;
-        flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOf(flow.Dst, flow.DstHash) : -1;
+        if (flow.IPv6) {
+            flow.SrcUser = daten.FindIPv6(flow.SrcV6, flow.SrcAlias);
+            flow.DstUser = daten.FindIPv6(flow.DstV6, flow.DstAlias);
+            if (flow.SrcAlias)
+                Prefetch(flow.SrcAlias);
+            if (flow.DstAlias)
+                Prefetch(flow.DstAlias);
+        } else {
+            flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOf(flow.Src, flow.SrcHash) : -1;
+            flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOf(flow.Dst, flow.DstHash) : -1;
+        }
         if (flow.SrcUser >= 0) {
             Prefetch(&daten.UserUL[flow.SrcUser]);
             Prefetch(&daten.UserCUL[flow.SrcUser]);
@@ -143,7 +169,12 @@ void LookUpAll(const TDaten& daten, std::span<TLookedUpFlow> flows)
         }
     }
     // Each client's port list keeps its entries in a block of their own.
+    const std::int64_t moment = TIPv6Aliases::Moment(now);
     for (const TLookedUpFlow& flow : flows) {
+        if (flow.IPv6)
+            for (TUserAlias* alias : {flow.SrcAlias, flow.DstAlias})
+                if (alias && alias->LastSeen < moment)
+                    alias->LastSeen = moment;
         if (flow.SrcUser >= 0)
             daten.UserCPort[flow.SrcUser].Prefetch();
         if (flow.DstUser >= 0)
@@ -165,39 +196,109 @@ void Charge(TDaten& daten, std::string& counter, std::int64_t octets, const std:
     }
 }
 
-void ChargeRecord(TDaten& daten, int router, const TLookedUpFlow& flow, const std::string& stampNow,
-                  std::string& notice)
+// A MAC in the text form announcements use: six lower-case hex pairs joined by ":".
+// Announcements are compared as sent, so the upper-case form is tried as well.
+void AssignMacText(std::string& out, const unsigned char* mac, bool upper)
+{
+    const char* hex = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    out.resize(17);
+    for (int i = 0; i < 6; ++i) {
+        out[3 * i] = hex[mac[i] >> 4];
+        out[3 * i + 1] = hex[mac[i] & 0xF];
+        if (i < 5)
+            out[3 * i + 2] = ':';
+    }
+}
+
+// The user whose MAC the record carries for an IPv6 side no device has yet: the address
+// becomes one of that device's addresses. Link-local, multicast and the like never name
+// a device's traffic through the router, and an all-zero MAC is no MAC.
+int LearnFromMac(TDaten& daten, const TIpAddress& address, const unsigned char* mac, const TLocalTime& now)
+{
+    if (mac == nullptr || address.IsSpecialV6())
+        return -1;
+    if (std::all_of(mac, mac + 6, [](unsigned char b) { return b == 0; }))
+        return -1;
+    static thread_local std::string text;
+    int row = -1;
+    for (bool upper : {false, true}) {
+        AssignMacText(text, mac, upper);
+        row = daten.UserOfMac(text);
+        if (row >= 0)
+            break;
+    }
+    if (row < 0 || !daten.LearnIPv6(row, address, now))
+        return -1;
+    return row;
+}
+
+// What an IPv6 side resolves to while charging: the row found before, or, for a side
+// not found, the row its address was learned for since (earlier in the batch, or from
+// the MAC in this very record).
+struct TChargeContext {
+    const std::string& StampNow;
+    const TLocalTime& Now;
+    std::string& Notice;
+    bool Learned = false;  // an IPv6 address was learned from a MAC in this batch
+};
+
+void ResolveIPv6Side(TDaten& daten, TChargeContext& context, const TIpAddress& address, const unsigned char* mac,
+                     int& user, bool& local)
+{
+    if (user < 0 && context.Learned)
+        user = daten.SeenIPv6(address, context.Now);
+    if (user < 0) {
+        user = LearnFromMac(daten, address, mac, context.Now);
+        context.Learned |= user >= 0;
+    }
+    local = local || user >= 0;
+}
+
+void ChargeRecord(TDaten& daten, int router, TLookedUpFlow& flow, TChargeContext& context)
 {
     const TFlowRecord& record = flow.Record;
-    daten.FlowLogSrcIP.Push() = flow.Src;
-    daten.FlowLogDstIP.Push() = flow.Dst;
+    if (flow.IPv6) {
+        // The flow log keeps text: the canonical form, written only there.
+        flow.SrcV6.AssignText(daten.FlowLogSrcIP.Push());
+        flow.DstV6.AssignText(daten.FlowLogDstIP.Push());
+        ResolveIPv6Side(daten, context, flow.SrcV6, record.SrcMac, flow.SrcUser, flow.SrcLocal);
+        ResolveIPv6Side(daten, context, flow.DstV6, record.DstMac, flow.DstUser, flow.DstLocal);
+    } else {
+        daten.FlowLogSrcIP.Push() = flow.Src;
+        daten.FlowLogDstIP.Push() = flow.Dst;
+    }
     AssignInt(daten.FlowLogSrcPort.Push(), record.SrcPort);
     AssignInt(daten.FlowLogDstPort.Push(), record.DstPort);
     AssignInt(daten.FlowLogTraffic.Push(), record.Octets);
 
     // Both sides are tested, upload first: a flow between two local clients is the
     // upload of one and the download of the other. Ports are keyed by the remote side.
+    // A user's counters are named by its row key in a fault notice (for IPv4 the address
+    // of the flow itself).
+    std::string& notice = context.Notice;
     const std::string& routerIP = daten.RouterIP[router];
     if (flow.SrcLocal) {
         Charge(daten, daten.RouterUpload[router], record.Octets, routerIP, "RouterUpload", notice);
         daten.RouterPortTrafficUL[router].Add(record.DstPort, record.Octets);
         if (flow.SrcUser >= 0) {
-            Charge(daten, daten.UserUL[flow.SrcUser], record.Octets, flow.Src, "UserUL", notice);
-            Charge(daten, daten.UserCUL[flow.SrcUser], record.Octets, flow.Src, "UserCUL", notice);
+            const std::string& owner = daten.UserIP[flow.SrcUser];
+            Charge(daten, daten.UserUL[flow.SrcUser], record.Octets, owner, "UserUL", notice);
+            Charge(daten, daten.UserCUL[flow.SrcUser], record.Octets, owner, "UserCUL", notice);
             if (daten.KeepsUserPorts())
                 daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
-            daten.UserLastTime[flow.SrcUser] = stampNow;
+            daten.UserLastTime[flow.SrcUser] = context.StampNow;
         }
     }
     if (flow.DstLocal) {
         Charge(daten, daten.RouterDownload[router], record.Octets, routerIP, "RouterDownload", notice);
         daten.RouterPortTrafficDL[router].Add(record.SrcPort, record.Octets);
         if (flow.DstUser >= 0) {
-            Charge(daten, daten.UserDL[flow.DstUser], record.Octets, flow.Dst, "UserDL", notice);
-            Charge(daten, daten.UserCDL[flow.DstUser], record.Octets, flow.Dst, "UserCDL", notice);
+            const std::string& owner = daten.UserIP[flow.DstUser];
+            Charge(daten, daten.UserDL[flow.DstUser], record.Octets, owner, "UserDL", notice);
+            Charge(daten, daten.UserCDL[flow.DstUser], record.Octets, owner, "UserCDL", notice);
             if (daten.KeepsUserPorts())
                 daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
-            daten.UserLastTime[flow.DstUser] = stampNow;
+            daten.UserLastTime[flow.DstUser] = context.StampNow;
         }
     }
 }
@@ -211,8 +312,8 @@ std::int64_t Milliseconds(const TLocalTime& time)
 // records are charged.
 class TChargingSink final : public TFlowSink {
 public:
-    TChargingSink(TDaten& daten, int router, std::string stampNow, std::string& notice)
-        : Daten(daten), Router(router), StampNow(std::move(stampNow)), Notice(notice)
+    TChargingSink(TDaten& daten, int router, const TLocalTime& now, std::string& notice)
+        : Daten(daten), Router(router), Now(now), StampNow(StampText(now)), Notice(notice)
     {
     }
 
@@ -224,9 +325,10 @@ public:
         std::span<TLookedUpFlow> flows(Flows.data(), std::min(records.size(), Flows.size()));
         for (std::size_t i = 0; i < flows.size(); ++i)
             flows[i].Record = records[i];
-        LookUpAll(Daten, flows);
-        for (const TLookedUpFlow& flow : flows)
-            ChargeRecord(Daten, Router, flow, StampNow, Notice);
+        LookUpAll(Daten, flows, Now);
+        TChargeContext context{StampNow, Now, Notice};
+        for (TLookedUpFlow& flow : flows)
+            ChargeRecord(Daten, Router, flow, context);
         Charged += flows.size();
         if (records.size() > flows.size())
             Take(records.subspan(flows.size()));
@@ -237,6 +339,7 @@ public:
 private:
     TDaten& Daten;
     int Router;
+    const TLocalTime& Now;
     std::string StampNow;
     std::string& Notice;
 };
@@ -282,7 +385,7 @@ TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned
         }
         daten.RouterTime[router] = TimeText(now);
 
-        TChargingSink sink(daten, router, StampText(now), outcome.Notice);
+        TChargingSink sink(daten, router, now, outcome.Notice);
         const TSetsResult sets =
             ReadTemplateSets(datagram, message, session, daten.RouterFlow[router], daten.FlowHeldBytes, nowMs, sink);
         if (sets.Expired > 0) {
@@ -346,10 +449,11 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
         const std::uint32_t usable = std::min<std::uint32_t>(header.Count, present);
         for (std::uint32_t j = 0; j < usable; ++j)
             flows[j].Record = DecodeFlowRecord(datagram, j);
-        LookUpAll(daten, std::span(flows.data(), usable));
+        LookUpAll(daten, std::span(flows.data(), usable), now);
         const std::string stampNow = StampText(now);
+        TChargeContext context{stampNow, now, outcome.Notice};
         for (std::uint32_t j = 0; j < usable; ++j)
-            ChargeRecord(daten, router, flows[j], stampNow, outcome.Notice);
+            ChargeRecord(daten, router, flows[j], context);
         if (usable < header.Count)
             DecodeFlowRecord(datagram, usable);  // raises the range error for the cut record
 

@@ -37,10 +37,10 @@ void AccountIPv6Announcement(TDaten& daten, const TIpAddress& address, std::stri
             Refresh(daten, owner, device, now);
         return;
     }
-    // A local entry as typed (the textual rule) or by network; the row is bounded by the
-    // same limit as the learned addresses, since its key is one of them.
+    // A local entry as typed (the textual rule) or by network; rows of their own are
+    // bounded, so a flood of announcements cannot grow the user table without end.
     const bool local = daten.IsLocalAddress(address) || daten.IsLocalAddress(announced);
-    if (local && daten.UserIPv6.Count() < TIPv6Aliases::MaxAliases) {
+    if (local && daten.UserIPv6.Count() - daten.UserIPv6.LearnedCount() < TIPv6Aliases::MaxOwnRows) {
         const std::string key = address.Text();
         if (daten.UserIP.IndexOf(key) < 0) {
             daten.AddUser(key, mac, device, now);

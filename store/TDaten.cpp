@@ -207,6 +207,17 @@ int TDaten::SeenIPv6(const TIpAddress& address, const TLocalTime& now)
     return row;
 }
 
+int TDaten::FindIPv6(const TIpAddress& address, TUserAlias*& alias)
+{
+    int row = -1;
+    std::size_t pos = 0;
+    alias = nullptr;
+    if (!UserIPv6.Locate(address, row, pos))
+        return -1;
+    alias = &UserIPv6.Rows[row][pos];
+    return row;
+}
+
 bool TDaten::LearnIPv6(int row, const TIpAddress& address, const TLocalTime& now)
 {
     if (row < 0 || static_cast<std::size_t>(row) >= UserIPv6.size())

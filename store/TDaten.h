@@ -124,6 +124,11 @@ public:
     int IPv6User(const TIpAddress& address) const { return UserIPv6.UserOf(address); }
     // The same, and the address counts as seen now (a flow charged through it).
     int SeenIPv6(const TIpAddress& address, const TLocalTime& now);
+    // The same in two steps, for the flow path that looks up a datagram's addresses
+    // before it touches what they lead to: the row and the entry whose last-seen time
+    // to refresh (null when no row holds it). The entry stays valid until addresses or
+    // rows change.
+    int FindIPv6(const TIpAddress& address, TUserAlias*& alias);
     // The address belongs to the row (from now on): it moves there from another row, or
     // is refreshed there. Refused (false) for the own key of another row, for an IPv4
     // address, or when the bounds leave no room.

@@ -29,7 +29,13 @@ struct TUserAlias {
 class TIPv6Aliases {
 public:
     static constexpr std::size_t MaxPerUser = 16;        // learned addresses per row
-    static constexpr std::size_t MaxAliases = 65'536;    // learned addresses in all
+    // Learned addresses in all: room for the 65,000 devices a user table is made for,
+    // with the few addresses a dual-stack client uses at once (privacy addresses and a
+    // stable one), and some to spare.
+    static constexpr std::size_t MaxAliases = 262'144;
+    // Rows of devices known only by IPv6 (each keyed by its address): as many as the
+    // user table is made for, so announcements cannot grow the table past that.
+    static constexpr std::size_t MaxOwnRows = 65'536;
     static constexpr std::size_t MaxPending = 4'096;     // announced for a MAC without a row
     static constexpr std::size_t MaxPendingPerMac = 16;
     // A user is online while announced within 120 age units of 1.152 s; an address not
@@ -52,6 +58,13 @@ public:
 
     // The row holding the address, or -1: one probe of the index.
     int UserOf(const TIpAddress& address) const;
+    // Requests the address's index slot ahead of a look-up, so the cache misses of a
+    // datagram's look-ups overlap (nothing while the index waits to be rebuilt).
+    void Prefetch(const TIpAddress& address) const
+    {
+        if (!IndexStale && !Slots.empty())
+            __builtin_prefetch(&Slots[Home(address.Bytes())], 0, 3);
+    }
 
 private:
     friend class TDaten;

@@ -39,19 +39,6 @@ void AppendDecimal(std::string& out, unsigned value)
         out.push_back(digits[--n]);
 }
 
-void AppendHex(std::string& out, unsigned value)
-{
-    static constexpr char Hex[] = "0123456789abcdef";
-    bool started = false;
-    for (int shift = 12; shift >= 0; shift -= 4) {
-        const unsigned nibble = (value >> shift) & 0xF;
-        if (nibble != 0 || started || shift == 0) {
-            out.push_back(Hex[nibble]);
-            started = true;
-        }
-    }
-}
-
 void AppendDottedQuad(std::string& out, const unsigned char* bytes)
 {
     for (int i = 0; i < 4; ++i) {
@@ -163,16 +150,26 @@ void TIpAddress::AssignText(std::string& out) const
         }
         i = j;
     }
+    // Written into a buffer and assigned once: the flow log writes two addresses per
+    // IPv6 flow, and appending character by character cost more than the look-up.
+    static constexpr char Hex[] = "0123456789abcdef";
+    char buffer[40];  // eight groups of four digits and seven separators at most
+    char* p = buffer;
     for (int i = 0; i < 8; ++i) {
         if (i == bestStart) {
-            out += "::";
+            *p++ = ':';
+            *p++ = ':';
             i += bestLength - 1;
             continue;
         }
         if (i > 0 && i != bestStart + bestLength)
-            out.push_back(':');
-        AppendHex(out, groups[i]);
+            *p++ = ':';
+        const unsigned group = groups[i];
+        int shift = group >= 0x1000 ? 12 : group >= 0x100 ? 8 : group >= 0x10 ? 4 : 0;
+        for (; shift >= 0; shift -= 4)
+            *p++ = Hex[(group >> shift) & 0xF];
     }
+    out.assign(buffer, p);
 }
 
 bool TIpAddress::IsSpecialV6() const

@@ -10,6 +10,7 @@
 #include "TextForms.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -43,7 +44,7 @@ TFormProtokoll::TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* par
 {
     setObjectName(QStringLiteral("FormProtokoll"));
     setWindowTitle(QStringLiteral("Protokoll"));
-    resize(1040, 620);
+    resize(1400, 620);
 
     auto* filterCaption = new QLabel(QStringLiteral("MAC Adress Filter:"), this);
     FilterLabel = new QLabel(this);
@@ -54,10 +55,19 @@ TFormProtokoll::TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* par
 
     Model = new TFlowLogModel(this);
     FlowGrid = MakeGrid(this, "FlowGrid", Model, false);
-    const int widths[] = {150, 80, 150, 80, 100};
-    for (int c = 0; c < TFlowLogModel::ColumnCount; ++c)
+    // The address columns hold the longest IPv6 text in full, in the bold font of local
+    // addresses, whatever font the desktop gives.
+    QFont boldCell = FlowGrid->font();
+    boldCell.setBold(true);
+    const int address = std::max(
+        150, QFontMetrics(boldCell).horizontalAdvance(QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff")) + 16);
+    const int widths[] = {address, 80, address, 80, 100};
+    int gridWidth = 24;
+    for (int c = 0; c < TFlowLogModel::ColumnCount; ++c) {
         FlowGrid->setColumnWidth(c, widths[c]);
-    FlowGrid->setFixedWidth(150 + 80 + 150 + 80 + 100 + 24);
+        gridWidth += widths[c];
+    }
+    FlowGrid->setFixedWidth(gridWidth);
 
     auto* chartCaption = new QLabel(QStringLiteral("Traffic auf Ports verteilt (>1 KB):"), this);
     chartCaption->setFont(bold);
@@ -105,6 +115,30 @@ void TFormProtokoll::SetFilterAddress(const std::string& address)
         Refresh();
 }
 
+std::optional<TIpAddress> TFormProtokoll::DeviceAddress(const std::string& text)
+{
+    if (text.find(':') == std::string::npos)
+        return std::nullopt;
+    return TIpAddress::ParseV6(text);
+}
+
+bool TFormProtokoll::IsLocal(const std::string& address) const
+{
+    if (Daten.IsLocalAddress(address))
+        return true;
+    // An IPv6 address of a device is local wherever its prefix lies: the router said so.
+    const std::optional<TIpAddress> v6 = DeviceAddress(address);
+    return v6 && Daten.IPv6User(*v6) >= 0;
+}
+
+bool TFormProtokoll::OfFilter(const std::string& address) const
+{
+    if (address == Filter)
+        return true;
+    const std::optional<TIpAddress> v6 = FilterRow >= 0 ? DeviceAddress(address) : std::nullopt;
+    return v6 && Daten.IPv6User(*v6) == FilterRow;
+}
+
 bool TFormProtokoll::AutoRefresh() const
 {
     return Timer1->Enabled();
@@ -147,6 +181,8 @@ void TFormProtokoll::closeEvent(QCloseEvent* event)
 
 void TFormProtokoll::Refresh()
 {
+    // The filter names a user by its key; the device's IPv6 addresses are its flows too.
+    FilterRow = Filter.empty() ? -1 : Daten.UserIP.IndexOf(Filter);
     const std::size_t entries = Daten.FlowLogTraffic.size();
     std::vector<TFlowLogRow> rows;
     std::fill(PortTotals.begin(), PortTotals.end(), 0);
@@ -155,7 +191,7 @@ void TFormProtokoll::Refresh()
             const std::size_t e = entries - 1 - k;
             const std::string& src = Daten.FlowLogSrcIP[e];
             const std::string& dst = Daten.FlowLogDstIP[e];
-            if (!Filter.empty() && src != Filter && dst != Filter)
+            if (!Filter.empty() && !OfFilter(src) && !OfFilter(dst))
                 continue;
             TFlowLogRow& row = rows.emplace_back();
             row.SrcIP = TUserGridModel::Text(src);
@@ -165,13 +201,13 @@ void TFormProtokoll::Refresh()
             const double octets = StrToFloat(Daten.FlowLogTraffic[e]);
             if (octets > 0)
                 row.Traffic = QString::number(octets / 1024, 'f', 2) + QStringLiteral(" kB");
-            row.SrcLocal = Daten.IsLocalAddress(src);
-            row.DstLocal = Daten.IsLocalAddress(dst);
+            row.SrcLocal = IsLocal(src);
+            row.DstLocal = IsLocal(dst);
             // Per port of the remote side: octets of local addresses (or of the one in
             // the filter), 64-bit so a large flow is charted rather than an error.
-            if (row.SrcLocal && (Filter.empty() || Filter == src))
+            if (row.SrcLocal && (Filter.empty() || OfFilter(src)))
                 PortTotals[PortSlot(Daten.FlowLogDstPort[e])] += StrToInt64(Daten.FlowLogTraffic[e]);
-            if (row.DstLocal && (Filter.empty() || Filter == dst))
+            if (row.DstLocal && (Filter.empty() || OfFilter(dst)))
                 PortTotals[PortSlot(Daten.FlowLogSrcPort[e])] += StrToInt64(Daten.FlowLogTraffic[e]);
         }
     } catch (const EVexalError& error) {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "TFlowLogModel.h"
+#include "TIpAddress.h"
 
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,13 @@ private:
     std::vector<std::int64_t> PortTotals;
 
     TFlowLogModel* Model = nullptr;
+    // The address as an IPv6 address, when it reads as one.
+    static std::optional<TIpAddress> DeviceAddress(const std::string& text);
+    // Local by the filter lists, or an IPv6 address of a device.
+    bool IsLocal(const std::string& address) const;
+    // The filter's address, or an IPv6 address of the device it names.
+    bool OfFilter(const std::string& address) const;
+    int FilterRow = -1;  // the filter's user row during a refresh
     QTableView* FlowGrid = nullptr;
     TBarChart* PortChart = nullptr;
     QLabel* FilterLabel = nullptr;

@@ -184,8 +184,9 @@ void TMainForm::BuildLayout()
     ProfGrid2 = MakeGrid(this, "ProfGrid2", UserModel, true);
     ProfGrid2->setGeometry(10, 68, 690, 370);
     ProfGrid2->setItemDelegateForColumn(TUserGridModel::ColIP, new TDecorationRightDelegate(ProfGrid2));
-    // The address column is a little wider than its text for the status mark.
-    const int userWidths[] = {108, 108, 80, 88, 80, 80, 0, 40, 0, 0, 86};
+    // The address column is a little wider than its text for the status mark and the
+    // count of the device's IPv6 addresses ("+3").
+    const int userWidths[] = {124, 108, 80, 88, 80, 80, 0, 40, 0, 0, 70};
     for (int c = 0; c < TUserGridModel::ColumnCount; ++c) {
         ProfGrid2->setColumnWidth(c, userWidths[c]);
         ProfGrid2->setColumnHidden(c, userWidths[c] == 0);
@@ -667,6 +668,10 @@ void TMainForm::ShowUsers(const TLocalTime& now)
             row.Name = d.UserName.at(i);
             row.Online = online;
             row.Band = band;
+            row.IPv6.clear();
+            for (const TUserAlias& alias : d.UserIPv6[i])
+                if (!alias.Own)
+                    row.IPv6.push_back(alias.Address);
             ++shown;
         }
         UserModel->Commit(shown, true);

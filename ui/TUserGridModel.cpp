@@ -56,6 +56,20 @@ quint64 AddressKey(const std::string& ip)
 }
 }
 
+QString TUserGridModel::IPv6ToolTip(const std::vector<TIpAddress>& addresses)
+{
+    // Sorted, so the list reads the same on every tick whatever order they were learned in.
+    std::vector<std::string> texts;
+    texts.reserve(addresses.size());
+    for (const TIpAddress& address : addresses)
+        texts.push_back(address.Text());
+    std::sort(texts.begin(), texts.end());
+    QString tip = QStringLiteral("IPv6:");
+    for (const std::string& text : texts)
+        tip += QLatin1Char('\n') + QString::fromLatin1(text);
+    return tip;
+}
+
 TUserGridModel::TUserGridModel(QObject* parent)
     : QAbstractTableModel(parent), Online(StatusIcon(true)), Offline(StatusIcon(false))
 {
@@ -95,7 +109,10 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         switch (column) {
-        case ColIP: return Text(row.IP);
+        case ColIP:
+            if (row.IPv6.empty())
+                return Text(row.IP);
+            return Text(row.IP) + QStringLiteral(" +") + QString::number(row.IPv6.size());
         case ColMAC: return Text(row.MAC);
         case ColUL: return QString::fromStdString(FormatMegabytes(row.UL) + " MB");
         case ColDL: return QString::fromStdString(FormatMegabytes(row.DL) + " MB");
@@ -108,6 +125,12 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
         }
     case SortRole:
         return SortValue(row, column);
+    case KeyRole:
+        return column == ColIP ? QVariant(Text(row.IP)) : QVariant();
+    case Qt::ToolTipRole:
+        if (column == ColIP && !row.IPv6.empty())
+            return IPv6ToolTip(row.IPv6);
+        return {};
     case Qt::DecorationRole:
         if (column == ColIP)
             return row.Online ? Online : Offline;

@@ -4,6 +4,8 @@
 #include <QColor>
 #include <QIcon>
 
+#include "TIpAddress.h"
+
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@ struct TUserGridRow {
     bool CULIsZero = false, CDLIsZero = false;  // the counter's text is exactly "0"
     bool Online = false;
     int Band = 0;  // colour band by flow age, 0 the freshest
+    // The device's learned IPv6 addresses (not its key), formatted only for the tooltip.
+    std::vector<TIpAddress> IPv6;
 };
 
 // The user grid. The display tick hands it a fresh set of rows every 750 ms; it keeps
@@ -22,13 +26,18 @@ struct TUserGridRow {
 // A row belongs to its user (the address), not to its position: when users come, go
 // or change places, the view's selection and current row follow them, as the
 // actions on the selected users rely on. Texts are formatted only when the view
-// asks, so only rows on screen cost anything.
+// asks, so only rows on screen cost anything. A device with IPv6 addresses shows their
+// count after its address ("192.168.1.7 +3") and lists them in the cell's tooltip.
 class TUserGridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum { ColIP, ColMAC, ColUL, ColDL, ColCUL, ColCDL, ColCPort, ColNIC, Col8, Col9, ColName, ColumnCount };
     // The raw value a column sorts by (a number for the byte columns).
     static constexpr int SortRole = Qt::UserRole;
+    // The user's key as the store holds it (the address column shows more: the count of
+    // the device's IPv6 addresses). Rows are mapped back to users by this, never by the
+    // text shown.
+    static constexpr int KeyRole = Qt::UserRole + 1;
 
     explicit TUserGridModel(QObject* parent = nullptr);
 
@@ -51,6 +60,8 @@ public:
     static QColor BandBackground(int band);
     static QColor BandText(int band);
     static QString Text(const std::string& bytes);
+    // "IPv6:" and the addresses in canonical text, one a line.
+    static QString IPv6ToolTip(const std::vector<TIpAddress>& addresses);
 
 private:
     // The order the chosen column gives, as indexes into the current rows.

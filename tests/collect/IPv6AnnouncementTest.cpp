@@ -210,10 +210,10 @@ TEST_F(IPv6Announcements, FloodsStayWithinBounds)
         Announce(address("2001:db8:3::", i), mac(i));
     EXPECT_EQ(d.UserIPv6.PendingCount(), TIPv6Aliases::MaxPending);
     // Inside a local network: rows of their own, up to the bound of addresses.
-    const int flood = static_cast<int>(TIPv6Aliases::MaxAliases) + 1000;
+    const int flood = static_cast<int>(TIPv6Aliases::MaxOwnRows) + 1000;
     for (int i = 0; i < flood; ++i)
         Announce(address("2001:db8:1::", i), mac(i + 20'000));
-    EXPECT_LE(d.UserIPv6.Count(), TIPv6Aliases::MaxAliases);
-    EXPECT_LE(d.UserCount(), TIPv6Aliases::MaxAliases + 1);
+    EXPECT_LE(d.UserIPv6.Count() - d.UserIPv6.LearnedCount(), TIPv6Aliases::MaxOwnRows);
+    EXPECT_LE(d.UserCount(), TIPv6Aliases::MaxOwnRows + 1);
     EXPECT_EQ(d.UserIPv6.PendingCount(), TIPv6Aliases::MaxPending);
 }

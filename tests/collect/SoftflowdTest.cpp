@@ -2,6 +2,7 @@
 // as NetFlow v5, v9 and IPFIX over UDP to a loopback socket; every version must give
 // exactly the same per-client totals, and exactly the octets the capture holds.
 #include "FlowAccounting.h"
+#include "MacAnnouncement.h"
 #include "TDaten.h"
 
 #include <gtest/gtest.h>
@@ -28,11 +29,16 @@
 namespace {
 const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
 
+using TMac = std::array<std::uint8_t, 6>;
+const TMac Gateway = {0x02, 0, 0, 0, 0, 0x01};
+
 struct TPacket {
-    std::array<std::uint8_t, 4> Src, Dst;
+    std::vector<std::uint8_t> Src, Dst;  // 4 bytes IPv4, 16 bytes IPv6
     std::uint16_t SrcPort, DstPort;
     std::uint8_t Protocol;  // 6 TCP, 17 UDP
-    std::uint16_t IpLength;  // what an exporter counts as the packet's octets
+    std::uint16_t IpLength;  // what an exporter counts as the packet's octets (IPv6: header included)
+    TMac SrcMac = {0x02, 0, 0, 0, 0, 0x02};
+    TMac DstMac = Gateway;
 };
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v)
@@ -67,24 +73,38 @@ std::uint16_t Checksum(const std::uint8_t* data, std::size_t size)
     return static_cast<std::uint16_t>(~sum);
 }
 
-// Ethernet + IPv4 + TCP/UDP, padded with zeros to the IP length.
+// Ethernet + IPv4 or IPv6 + TCP/UDP, padded with zeros to the IP length.
 std::vector<std::uint8_t> Frame(const TPacket& p)
 {
-    std::vector<std::uint8_t> f = {0x02, 0, 0, 0, 0, 0x01, 0x02, 0, 0, 0, 0, 0x02, 0x08, 0x00};
+    const bool v6 = p.Src.size() == 16;
+    std::vector<std::uint8_t> f(p.DstMac.begin(), p.DstMac.end());
+    f.insert(f.end(), p.SrcMac.begin(), p.SrcMac.end());
+    f.push_back(v6 ? 0x86 : 0x08);
+    f.push_back(v6 ? 0xdd : 0x00);
     const std::size_t ip = f.size();
-    f.push_back(0x45);
-    f.push_back(0);
-    Put16(f, p.IpLength);
-    Put16(f, 1);       // identification
-    Put16(f, 0x4000);  // don't fragment
-    f.push_back(64);
-    f.push_back(p.Protocol);
-    Put16(f, 0);
-    f.insert(f.end(), p.Src.begin(), p.Src.end());
-    f.insert(f.end(), p.Dst.begin(), p.Dst.end());
-    const std::uint16_t sum = Checksum(f.data() + ip, 20);
-    f[ip + 10] = static_cast<std::uint8_t>(sum >> 8);
-    f[ip + 11] = static_cast<std::uint8_t>(sum);
+    if (v6) {
+        Put32(f, 0x60000000);
+        Put16(f, p.IpLength - 40u);  // payload length
+        f.push_back(p.Protocol);
+        f.push_back(64);
+        f.insert(f.end(), p.Src.begin(), p.Src.end());
+        f.insert(f.end(), p.Dst.begin(), p.Dst.end());
+    } else {
+        f.push_back(0x45);
+        f.push_back(0);
+        Put16(f, p.IpLength);
+        Put16(f, 1);       // identification
+        Put16(f, 0x4000);  // don't fragment
+        f.push_back(64);
+        f.push_back(p.Protocol);
+        Put16(f, 0);
+        f.insert(f.end(), p.Src.begin(), p.Src.end());
+        f.insert(f.end(), p.Dst.begin(), p.Dst.end());
+        const std::uint16_t sum = Checksum(f.data() + ip, 20);
+        f[ip + 10] = static_cast<std::uint8_t>(sum >> 8);
+        f[ip + 11] = static_cast<std::uint8_t>(sum);
+    }
+    const std::size_t l4 = f.size();
     Put16(f, p.SrcPort);
     Put16(f, p.DstPort);
     if (p.Protocol == 6) {
@@ -96,7 +116,7 @@ std::vector<std::uint8_t> Frame(const TPacket& p)
         Put16(f, 0);
         Put16(f, 0);
     } else {
-        Put16(f, p.IpLength - 20u);
+        Put16(f, static_cast<std::uint32_t>(ip + p.IpLength - l4));
         Put16(f, 0);
     }
     f.resize(ip + p.IpLength, 0);
@@ -134,7 +154,7 @@ struct TReceived {
 // Runs softflowd on the capture in `folder` (short relative names: with long absolute
 // ones it neither exported nor exited) and collects what it sent to `socket`.
 std::vector<TReceived> Export(const std::filesystem::path& folder, int version, int socket, std::uint16_t port,
-                              std::string& problem)
+                              std::string& problem, const char* track = "full")
 {
     const pid_t child = fork();
     if (child == 0) {
@@ -148,7 +168,7 @@ std::vector<TReceived> Export(const std::filesystem::path& folder, int version, 
         const std::string target = "127.0.0.1:" + std::to_string(port);
         const std::string v = std::to_string(version);
         execlp("softflowd", "softflowd", "-r", "cap.pcap", "-n", target.c_str(), "-v", v.c_str(), "-d", "-T",
-               "full", "-p", "x.pid", "-c", "x.ctl", static_cast<char*>(nullptr));
+               track, "-p", "x.pid", "-c", "x.ctl", static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -197,7 +217,7 @@ std::ostream& operator<<(std::ostream& out, const TTotals& t)
 
 TEST(Softflowd, V9AndIpfixGiveTheSameTotalsAsV5)
 {
-    const std::array<std::uint8_t, 4> client10 = {192, 168, 1, 10}, client11 = {192, 168, 1, 11},
+    const std::vector<std::uint8_t> client10 = {192, 168, 1, 10}, client11 = {192, 168, 1, 11},
                                       web = {93, 184, 216, 34}, dns = {1, 1, 1, 1};
     const std::vector<TPacket> packets = {
         {client10, web, 40000, 443, 6, 100},  {web, client10, 443, 40000, 6, 1500},
@@ -245,6 +265,121 @@ TEST(Softflowd, V9AndIpfixGiveTheSameTotalsAsV5)
         EXPECT_EQ(totals, expected);
         EXPECT_EQ(d.RouterPLoss[0], "0");
         EXPECT_EQ(d.FlowHeldBytes, 0u) << "no data waited for a template at the end";
+    }
+    close(socket);
+    std::filesystem::remove_all(folder);
+}
+
+namespace {
+std::vector<std::uint8_t> V6(std::initializer_list<std::uint16_t> groups)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::uint16_t group : groups) {
+        bytes.push_back(static_cast<std::uint8_t>(group >> 8));
+        bytes.push_back(static_cast<std::uint8_t>(group));
+    }
+    return bytes;
+}
+
+void Announce(TDaten& d, const std::string& ip, const std::string& mac, std::int32_t& count)
+{
+    const std::string text = "f0 " + ip + " f2 f3 " + mac + " f5 br-lan\n";
+    AccountMacAnnouncement(d, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "127.0.0.1", count,
+                           Noon);
+}
+}
+
+// Two dual-stack devices: one IPv4 address each, one and two IPv6 addresses. Their rows
+// must hold exactly their IPv4 plus IPv6 octets, whether the IPv6 addresses were
+// announced (a) or are learned from the MACs softflowd exports when it tracks them (b).
+TEST(Softflowd, DualStackDevicesHoldTheirIPv4AndIPv6Octets)
+{
+    const TMac mac10 = {0x02, 0, 0, 0, 0, 0x10}, mac11 = {0x02, 0, 0, 0, 0, 0x11};
+    const std::vector<std::uint8_t> v4of10 = {192, 168, 1, 10}, v4of11 = {192, 168, 1, 11},
+                                    v6of10 = V6({0x2001, 0xdb8, 1, 0, 0, 0, 0, 0x10}),
+                                    v6of11 = V6({0x2001, 0xdb8, 1, 0, 0, 0, 0, 0x11}),
+                                    privacy11 = V6({0x2001, 0xdb8, 1, 0, 0x5a3c, 0x91e2, 0x7d04, 0x11}),
+                                    web4 = {93, 184, 216, 34}, dns4 = {1, 1, 1, 1},
+                                    web6 = V6({0x2606, 0x2800, 0x220, 1, 0x248, 0x1893, 0x25c8, 0x1946}),
+                                    dns6 = V6({0x2606, 0x4700, 0x4700, 0, 0, 0, 0, 0x1111});
+    // From a device: its MAC to the gateway; to a device: the gateway's MAC to it.
+    auto up = [&](const std::vector<std::uint8_t>& src, const TMac& mac, const std::vector<std::uint8_t>& dst,
+                  std::uint16_t srcPort, std::uint16_t dstPort, std::uint8_t protocol, std::uint16_t length) {
+        return TPacket{src, dst, srcPort, dstPort, protocol, length, mac, Gateway};
+    };
+    auto down = [&](const std::vector<std::uint8_t>& src, const std::vector<std::uint8_t>& dst, const TMac& mac,
+                    std::uint16_t srcPort, std::uint16_t dstPort, std::uint8_t protocol, std::uint16_t length) {
+        return TPacket{src, dst, srcPort, dstPort, protocol, length, Gateway, mac};
+    };
+    const std::vector<TPacket> packets = {
+        up(v4of10, mac10, web4, 40000, 443, 6, 100),
+        down(web4, v4of10, mac10, 443, 40000, 6, 1500),
+        up(v4of11, mac11, dns4, 53000, 53, 17, 60),
+        down(dns4, v4of11, mac11, 53, 53000, 17, 120),
+        up(v6of10, mac10, web6, 40001, 443, 6, 140),
+        down(web6, v6of10, mac10, 443, 40001, 6, 1440),
+        up(v6of10, mac10, web6, 40001, 443, 6, 240),
+        up(v6of11, mac11, dns6, 53001, 53, 17, 80),
+        down(dns6, v6of11, mac11, 53, 53001, 17, 200),
+        up(privacy11, mac11, web6, 40002, 443, 6, 300),
+        down(web6, privacy11, mac11, 443, 40002, 6, 1000),
+        // Between the two devices over IPv6.
+        TPacket{v6of11, v6of10, 5000, 6000, 17, 77, mac11, mac10},
+    };
+    // .10: 100 + 140 + 240 up, 1500 + 1440 + 77 down; .11: 60 + 80 + 300 + 77 up, 120 + 200 + 1000 down.
+    const TTotals expected = {"480", "3017", "517", "1320", "997", "4337"};
+
+    const std::filesystem::path folder = std::filesystem::temp_directory_path()
+        / ("vexal-softflowd-dual-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    WriteCapture(folder / "cap.pcap", packets);
+
+    const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(socket, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const std::uint16_t port = ntohs(address.sin_port);
+
+    for (int version : {9, 10}) {
+        for (const bool announced : {true, false}) {
+            SCOPED_TRACE("version " + std::to_string(version)
+                         + (announced ? ", IPv6 addresses announced" : ", learned from the exported MACs"));
+            std::string problem;
+            const std::vector<TReceived> datagrams =
+                Export(folder, version, socket, port, problem, announced ? "full" : "ether");
+            ASSERT_TRUE(problem.empty()) << problem;
+            ASSERT_FALSE(datagrams.empty()) << "softflowd sent nothing";
+            TDaten d;
+            d.LocalSubnets = {"192.168.1"};  // no IPv6 network: the devices' addresses are enough
+            std::int32_t count = 0;
+            Announce(d, "192.168.1.10", "02:00:00:00:00:10", count);
+            Announce(d, "192.168.1.11", "02:00:00:00:00:11", count);
+            if (announced) {
+                Announce(d, "2001:db8:1::10", "02:00:00:00:00:10", count);
+                Announce(d, "2001:db8:1::11", "02:00:00:00:00:11", count);
+                Announce(d, "2001:db8:1:0:5a3c:91e2:7d04:11", "02:00:00:00:00:11", count);
+            }
+            ASSERT_EQ(d.UserCount(), 2u);
+            for (const TReceived& datagram : datagrams) {
+                const TDatagramOutcome outcome =
+                    AccountFlowDatagram(d, datagram.Bytes, "127.0.0.1", Noon, datagram.Port);
+                EXPECT_FALSE(outcome.Failed()) << outcome.Error;
+                EXPECT_EQ(outcome.Notice, "");
+            }
+            ASSERT_EQ(d.RouterCount(), 1u);
+            const TTotals totals = {d.UserUL[0], d.UserDL[0], d.UserUL[1], d.UserDL[1], d.RouterUpload[0],
+                                    d.RouterDownload[0]};
+            EXPECT_EQ(totals, expected);
+            EXPECT_EQ(d.UserIPv6[0].size(), 1u);
+            EXPECT_EQ(d.UserIPv6[1].size(), 2u);
+            EXPECT_EQ(d.IPv6User(*TIpAddress::Parse("2001:db8:1:0:5a3c:91e2:7d04:11")), 1);
+            EXPECT_EQ(d.IPv6User(*TIpAddress::Parse("2606:4700:4700::1111")), -1) << "a remote address is nobody's";
+            EXPECT_EQ(d.RouterPLoss[0], "0");
+        }
     }
     close(socket);
     std::filesystem::remove_all(folder);

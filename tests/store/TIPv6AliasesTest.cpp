@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -19,7 +21,11 @@ TIpAddress V6(const std::string& text)
 // Address number i of a device: 2001:db8:<device>::<i+1>.
 TIpAddress DeviceAddress(int device, int i)
 {
-    return V6("2001:db8:" + std::to_string(device) + "::" + std::to_string(i + 1));
+    // Both numbers in hex: a group holds four hex digits, and the tests go past 9,999
+    // (16,385 devices for the bound, 10,000 addresses of one device for the waiting list).
+    char text[40];
+    std::snprintf(text, sizeof text, "2001:db8:%x::%x", static_cast<unsigned>(device), static_cast<unsigned>(i + 1));
+    return V6(text);
 }
 
 TLocalTime After(const TLocalTime& time, std::int32_t ms)

@@ -7,8 +7,12 @@
 #include "TFlowLogModel.h"
 #include "TFormProtokoll.h"
 #include "TTimer.h"
+#include "TemplateDatagramBuilder.h"
 
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
+#include <QTableView>
 #include <QPushButton>
 #include <QTest>
 
@@ -160,4 +164,52 @@ TEST_F(LogWindowTest, DamagedEntryIsReportedOnceNotEveryRefresh)
     Log.Refresh();
     Log.Refresh();
     EXPECT_FALSE(Errors.Showing()) << "the same fault is not shown again";
+}
+
+TEST_F(LogWindowTest, IPv6FlowsAreListedInFullAndCountForTheirDevice)
+{
+    // The device 192.168.1.5 has an IPv6 address outside every configured network.
+    Daten.AddUser("192.168.1.5", "02:00:00:00:00:05", "eth0", Noon);
+    const std::string device = "2001:db8:85a3:1234:5678:8a2e:370:7334";
+    const std::string remote = "2a00:1450:4001:82b:abcd:ef01:2345:6789";
+    ASSERT_TRUE(Daten.LearnIPv6(0, *TIpAddress::Parse(device), Noon));
+    TBytes records;
+    for (const std::string* address : {&device, &remote}) {
+        const TIpAddress parsed = *TIpAddress::Parse(*address);
+        for (std::uint8_t b : parsed.Bytes())
+            records.U8(b);
+    }
+    records.U16(50000).U16(443).U8(6).U32(5000);
+    const auto datagram = TTemplateDatagramBuilder(10, 0)
+                              .Template(FlowTemplateId, {{27, 16}, {28, 16}, {7, 2}, {11, 2}, {4, 1}, {1, 4}})
+                              .Data(FlowTemplateId, records.Data)
+                              .Bytes();
+    ASSERT_FALSE(AccountFlowDatagram(Daten, datagram, "10.0.0.254", Noon, 4739).Failed());
+    Flows(TFlowDatagramBuilder(Sequence++).Add(Ip(192, 168, 1, 6), 1, Ip(8, 8, 8, 8), 53, 3000));
+
+    Log.Present();
+    EXPECT_EQ(Cell(1, TFlowLogModel::ColSrcIP), QString::fromStdString(device));
+    EXPECT_EQ(Cell(1, TFlowLogModel::ColDstIP), QString::fromStdString(remote));
+    const auto index = [&](int row, int column) { return Log.Grid().index(row, column); };
+    EXPECT_EQ(index(1, TFlowLogModel::ColSrcIP).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::blue))
+        << "a device's address is local wherever its prefix lies";
+    EXPECT_EQ(index(1, TFlowLogModel::ColDstIP).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::black));
+
+    // Both address columns hold the text in full, in the bold font of local addresses.
+    auto* grid = Log.findChild<QTableView*>(QStringLiteral("FlowGrid"));
+    ASSERT_NE(grid, nullptr);
+    for (int column : {TFlowLogModel::ColSrcIP, TFlowLogModel::ColDstIP}) {
+        QFont font = grid->font();
+        font.setBold(true);
+        EXPECT_GT(grid->columnWidth(column),
+                  QFontMetrics(font).horizontalAdvance(QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff")));
+    }
+    EXPECT_GE(grid->width(), grid->horizontalHeader()->length()) << "the grid shows all its columns";
+
+    // Filtered to the device by its key: its IPv6 flows are its flows.
+    Log.SetFilterAddress("192.168.1.5");
+    Log.Present();
+    EXPECT_EQ(Cell(0, TFlowLogModel::ColSrcIP), QString::fromStdString(device));
+    EXPECT_EQ(Cell(1, TFlowLogModel::ColSrcIP), "") << "the other device's flow is not listed";
+    EXPECT_EQ(Log.Chart().Bars(), (std::vector<TBar>{{4, "443", QColor(Qt::blue)}}));
 }

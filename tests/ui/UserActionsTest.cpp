@@ -321,3 +321,35 @@ TEST_F(UserActionsTest, RouterRowChoosesThePortCharts)
     Form->TimerShowingTimer();
     EXPECT_EQ(LabelText("CoolLabel1"), "10.9.0.2");
 }
+
+TEST_F(UserActionsTest, DeviceIPv6AddressesShowAsCountAndTooltipWhileTheKeyStays)
+{
+    AddUsers({{"10.0.0.1", 500}, {"10.0.0.2", 100}, {"10.0.0.3", 900}});
+    for (const char* address : {"2001:db8::2:1", "2001:db8::2:3", "2001:db8::2:2"})
+        ASSERT_TRUE(Daten.LearnIPv6(1, *TIpAddress::Parse(address), Now));
+    Form->TimerShowingTimer();
+    // Sorted by download: .3 .1 .2.
+    ASSERT_EQ(ShownAt(2), "10.0.0.2");
+    const TUserGridModel& grid = Form->UserGrid();
+    const QModelIndex cell = grid.index(2, TUserGridModel::ColIP);
+    EXPECT_EQ(cell.data().toString(), "10.0.0.2 +3");
+    EXPECT_EQ(cell.data(TUserGridModel::KeyRole).toString(), "10.0.0.2");
+    EXPECT_EQ(cell.data(Qt::ToolTipRole).toString(), "IPv6:\n2001:db8::2:1\n2001:db8::2:2\n2001:db8::2:3");
+    EXPECT_EQ(grid.index(0, TUserGridModel::ColIP).data().toString(), "10.0.0.3") << "no mark without IPv6";
+    EXPECT_TRUE(grid.index(0, TUserGridModel::ColIP).data(Qt::ToolTipRole).isNull());
+
+    // Sorting by address goes by the address, not by the mark; the selection follows its user.
+    Select({2});
+    Grid->sortByColumn(TUserGridModel::ColIP, Qt::AscendingOrder);
+    ASSERT_EQ(ShownAt(0), "10.0.0.1");
+    ASSERT_EQ(ShownAt(1), "10.0.0.2");
+    ASSERT_EQ(ShownAt(2), "10.0.0.3");
+    EXPECT_EQ(Grid->selectionModel()->selectedRows(), QModelIndexList{grid.index(1, 0)});
+
+    // The actions on selected rows name the user by its key.
+    QString question;
+    AnswerMessageBox(QMessageBox::Yes, &question);
+    Form->DieseIPentfernen1Click();
+    EXPECT_EQ(question, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.2");
+    EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.3"}));
+}
