@@ -5,8 +5,11 @@
 #include "MacAnnouncement.h"
 #include "NameList.h"
 #include "StoreText.h"
+#include "HistorySnapshot.h"
 #include "TDatabaseExport.h"
 #include "TDaten.h"
+#include "TLocalHistory.h"
+#include "TMetricsExporter.h"
 #include "TNameImport.h"
 #include "TTimer.h"
 #include "TUdpListener.h"
@@ -49,11 +52,14 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
     TimerSave = makeTimer("TimerSave", SaveInterval, &TCollector::TimerSaveTimer);
     TimerClearPorts = makeTimer("TimerClearPorts", ClearPortsInterval, &TCollector::TimerClearPortsTimer);
     TimerMySQLExport = makeTimer("TimerMySQLExport", 1000, &TCollector::TimerMySQLExportTimer);
+    TimerHistory = makeTimer("TimerHistory", TLocalHistory::WriteIntervalMs, &TCollector::RecordHistory);
+    TimerMetrics = makeTimer("TimerMetrics", MetricsInterval, &TCollector::UpdateMetrics);
 
     Export = new TDatabaseExport(this);
     Import = new TNameImport(this);
 }
 
+// The history's worker thread ends (with what is queued written) before the store goes.
 TCollector::~TCollector() = default;
 
 void TCollector::Guard(const std::function<void()>& body)
@@ -68,6 +74,8 @@ void TCollector::Guard(const std::function<void()>& body)
 void TCollector::Start()
 {
     Daten.LoadState();
+    Extra = TExtraSettings::Load();
+    StartHistoryAndMetrics();
     TimerMySQLExport->SetInterval(ExportPeriodMs(Daten.ExportInterval));
     TimerMySQLExport->SetEnabled(true);
     TimerSave->SetEnabled(true);
@@ -80,8 +88,91 @@ void TCollector::Start()
 void TCollector::Stop()
 {
     Guard([this] { Daten.SaveState(); });
+    Guard([this] { Extra.Save(); });
     if (Daten.ExportEnabled && !InLastExport)
         Guard([this] { LastExport(); });
+    if (History && IsStarted) {
+        RecordHistory();
+        History->WaitForWrites();
+    }
+}
+
+void TCollector::StartHistoryAndMetrics()
+{
+    if (Extra.HistoryEnabled && !History) {
+        History = std::make_unique<TLocalHistory>();
+        connect(History.get(), &TLocalHistory::Message, this, &TCollector::StatusText);
+    } else if (!Extra.HistoryEnabled && History) {
+        History->WaitForWrites();
+        History.reset();
+    }
+    if (History) {
+        History->HourlyAfterDays = Extra.HourlyAfterDays;
+        History->DailyAfterDays = Extra.DailyAfterDays;
+        // The first write only now that the state is loaded: it takes the totals as
+        // they were when the program last ended.
+        RecordHistory();
+    }
+    TimerHistory->SetEnabled(History != nullptr);
+
+    const bool portChanged = Metrics && Metrics->Port() != Extra.MetricsPort;
+    if (!Extra.MetricsEnabled || portChanged)
+        Metrics.reset();
+    if (Extra.MetricsEnabled && !Metrics) {
+        std::string error;
+        Metrics = TMetricsExporter::Start("0.0.0.0:" + std::to_string(Extra.MetricsPort), error);
+        if (!Metrics)
+            emit StatusText(QStringLiteral("Metriken: Port %1 nicht verfügbar: %2")
+                                .arg(Extra.MetricsPort)
+                                .arg(QString::fromStdString(error)));
+    }
+    if (Metrics)
+        UpdateMetrics();
+    TimerMetrics->SetEnabled(Metrics != nullptr);
+}
+
+void TCollector::ApplyExtraSettings(const TExtraSettings& settings)
+{
+    Extra = settings;
+    Guard([this] { Extra.Save(); });
+    if (IsStarted)
+        StartHistoryAndMetrics();
+}
+
+void TCollector::RecordHistory()
+{
+    if (History)
+        Guard([this] { History->Record(BuildHistorySnapshot(Daten, Clock())); });
+}
+
+void TCollector::UserAction(const std::function<void()>& change)
+{
+    RecordHistory();
+    try {
+        change();
+    } catch (...) {
+        // What was changed before the failure stays changed; the history follows it.
+        RecordHistory();
+        throw;
+    }
+    RecordHistory();
+}
+
+TMetricsHealth TCollector::Health() const
+{
+    TMetricsHealth health;
+    health.FlowDatagrams = FlowDatagrams;
+    health.MacDatagrams = MacDatagrams;
+    health.Malformed = NetworkErrors;
+    health.ExportRuns = ExportRuns;
+    health.ExportFailures = ExportFailures;
+    return health;
+}
+
+void TCollector::UpdateMetrics()
+{
+    if (Metrics)
+        Metrics->Update(BuildMetricsSnapshot(Daten, Health()));
 }
 
 QString TCollector::ListenerProblems() const
@@ -145,6 +236,7 @@ void TCollector::NMUDP1DataReceived(std::span<const unsigned char> bytes, const 
 {
     if (!IsStarted)
         return;
+    ++FlowDatagrams;
     Guard([&] {
         emit FlowArrived();
         TDatagramOutcome outcome = AccountFlowDatagram(Daten, bytes, fromIP, Clock(), fromPort);
@@ -161,6 +253,7 @@ void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const 
 {
     if (!IsStarted)
         return;
+    ++MacDatagrams;
     Guard([&] {
         emit MacArrived();
         if (bytes.size() > static_cast<std::size_t>(TUdpListener::BufferSize)) {
@@ -238,6 +331,9 @@ void TCollector::TimerMySQLExportTimer()
     }
     // The rows go to the server on the export's own thread; the collector keeps counting.
     Export->Start(std::move(job), [this, finish](const TExportJob&, const TExportResult& result) {
+        ++ExportRuns;
+        if (!result.Complete)
+            ++ExportFailures;
         Guard([&] {
             // Interval counters go down by what the database holds now, as soon as the
             // traffic transaction has committed, whatever failed after it.

@@ -1,19 +1,24 @@
 #pragma once
 
 #include "LocalTime.h"
+#include "MetricsSnapshot.h"
 #include "TAtomicFile.h"
+#include "TExtraSettings.h"
 
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 class TDaten;
 class TDatabaseExport;
+class TLocalHistory;
+class TMetricsExporter;
 class TNameImport;
 class TTimer;
 class TUdpListener;
@@ -32,6 +37,7 @@ public:
     static constexpr int GetNameInterval = 38'254;
     static constexpr int SaveInterval = 57'254;
     static constexpr int ClearPortsInterval = 10'000;
+    static constexpr int MetricsInterval = 750;
 
     // The listeners bind now; until Start they discard everything.
     TCollector(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
@@ -41,9 +47,11 @@ public:
     // Local time as the collector sees it; tests set their own clock.
     std::function<TLocalTime()> Clock = &TLocalTime::Now;
 
-    // Loads the state, starts the timers and accepts datagrams from now on.
+    // Loads the state (and vexal-extra.ini), starts the timers, the local history and
+    // the metrics, and accepts datagrams from now on.
     void Start();
-    // Saves the state and, with the export on, runs one last export (bounded).
+    // Saves the state and, with the export on, runs one last export (bounded); the
+    // local history takes its last write and waits for it.
     void Stop();
     bool Started() const { return IsStarted; }
 
@@ -77,6 +85,21 @@ public:
 
     // Runs a handler body; anything unexpected comes out as Error.
     void Guard(const std::function<void()>& body);
+
+    // An action that lowers totals or removes users: the local history takes what was
+    // counted right before it and the state right after it, so it neither loses nor
+    // doubles octets across it.
+    void UserAction(const std::function<void()>& change);
+    // Queues one write of the local history (when it is on).
+    void RecordHistory();
+
+    // The history and metrics settings ("vexal-extra.ini"); applying them starts or
+    // stops the history and the endpoint as they say, and saves the file.
+    const TExtraSettings& ExtraSettings() const { return Extra; }
+    void ApplyExtraSettings(const TExtraSettings& settings);
+    TLocalHistory* LocalHistory() const { return History.get(); }
+    TMetricsExporter* MetricsExporter() const { return Metrics.get(); }
+    TMetricsHealth Health() const;
 
 signals:
     // A text for the status line (the window's Label2, the headless log).
@@ -117,6 +140,19 @@ private:
     TTimer* TimerSave = nullptr;
     TTimer* TimerClearPorts = nullptr;
     TTimer* TimerMySQLExport = nullptr;
+    TTimer* TimerHistory = nullptr;
+    TTimer* TimerMetrics = nullptr;
     TDatabaseExport* Export = nullptr;
     TNameImport* Import = nullptr;
+
+    void StartHistoryAndMetrics();
+    void UpdateMetrics();
+
+    TExtraSettings Extra;
+    std::unique_ptr<TLocalHistory> History;
+    std::unique_ptr<TMetricsExporter> Metrics;
+    std::uint64_t FlowDatagrams = 0;
+    std::uint64_t MacDatagrams = 0;
+    std::uint64_t ExportRuns = 0;
+    std::uint64_t ExportFailures = 0;
 };

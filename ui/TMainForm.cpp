@@ -576,13 +576,13 @@ void TMainForm::DieseIPentfernen1Click()
                              QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
-    Daten.RemoveUsersWithAddress(addresses);
+    Core->UserAction([&] { Daten.RemoveUsersWithAddress(addresses); });
 }
 
 void TMainForm::IPsentfernenmit100kB1Click()
 {
     try {
-        Daten.RemoveLowTrafficUsers(100 * 1024);
+        Core->UserAction([this] { Daten.RemoveLowTrafficUsers(100 * 1024); });
     } catch (const EVexalError& error) {
         // Only a damaged counter gets here; the users removed before it stay removed.
         Errors->Report(QString::fromUtf8(error.what()));
@@ -594,13 +594,13 @@ void TMainForm::IPsentfernenmit100kB1Click()
 
 void TMainForm::IPTrafficCounterauf0setzen1Click()
 {
-    Daten.ResetUserTotals();
+    Core->UserAction([this] { Daten.ResetUserTotals(); });
     QMessageBox::information(this, MessageTitle, QStringLiteral("Traffic wurde auf 0 zurückgesetzt!"));
 }
 
 void TMainForm::AlleClientsentfernen1Click()
 {
-    Daten.ClearUsers();
+    Core->UserAction([this] { Daten.ClearUsers(); });
     QMessageBox::information(this, MessageTitle, QStringLiteral("Alle Clients wurden entfernt!"));
 }
 
