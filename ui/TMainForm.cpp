@@ -105,7 +105,7 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
     DiagModel = new QStandardItemModel(60, 2, this);
     BuildLayout();
     // The other windows exist from the start and are shown on demand.
-    Einstellungen = new TFormEinstellungen(Daten, this);
+    Einstellungen = new TFormEinstellungen(Daten, this, Core);
     Protokoll = new TFormProtokoll(Daten, *Errors, this);
     Filter = new TFormFilter(Daten, this);
 

@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QMenu>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 
 #include <functional>
@@ -320,4 +322,34 @@ TEST_F(UserActionsTest, RouterRowChoosesThePortCharts)
     EXPECT_EQ(Form->SelectedRouter, 2);
     Form->TimerShowingTimer();
     EXPECT_EQ(LabelText("CoolLabel1"), "10.9.0.2");
+}
+
+// The local history sees every octet once, whatever the user actions do between two of
+// its periodic writes: a reset of the totals, a removal of everyone, a device that
+// comes back with fresh totals.
+TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossResetAndRemoval)
+{
+    AddUsers({{"192.168.1.5", 1000}});
+    AnswerMessageBox(QMessageBox::Ok);
+    Form->IPTrafficCounterauf0setzen1Click();
+    Daten.UserDL[0] = "500";
+    AnswerMessageBox(QMessageBox::Ok);
+    Form->AlleClientsentfernen1Click();
+    AddUsers({{"192.168.1.5", 200}});
+    Form->close();
+    Form.reset();
+
+    std::int64_t down = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("actions-history"));
+        db.setDatabaseName(QString::fromStdString(Dir.File("vexal-history.sqlite")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec(QStringLiteral("select sum(dloktets) from traffic where ip = '192.168.1.5'")));
+        ASSERT_TRUE(query.next());
+        down = query.value(0).toLongLong();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("actions-history"));
+    EXPECT_EQ(down, 1000 + 500 + 200);
 }
