@@ -8,6 +8,8 @@
 #include "TFormEinstellungen.h"
 #include "TFormFilter.h"
 #include "TFormProtokoll.h"
+#include "TFormVerlauf.h"
+#include "TLocalHistory.h"
 #include "TRouterGridModel.h"
 #include "TTimer.h"
 #include "TUdpListener.h"
@@ -108,6 +110,8 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
     Einstellungen = new TFormEinstellungen(Daten, this, Core);
     Protokoll = new TFormProtokoll(Daten, *Errors, this);
     Filter = new TFormFilter(Daten, this);
+    Verlauf = new TFormVerlauf(this);
+    PopupMenu1->addAction(QStringLiteral("Verlauf"), this, [this] { Guard([this] { VerlaufClick(); }); });
 
     connect(FlowArrivalTimer, &TTimer::Timeout, this, [this] { Image7->hide(); });
     connect(MacArrivalTimer, &TTimer::Timeout, this, [this] { Image9->hide(); });
@@ -622,6 +626,25 @@ void TMainForm::ProfGrid2DblClick(const QModelIndex& clicked)
     Protokoll->ClearGrid();
     Protokoll->SetFilterAddress(address);
     Protokoll->Present();
+}
+
+void TMainForm::VerlaufClick()
+{
+    const std::vector<int> selected = SelectedUserRows();
+    const auto& shown = UserModel->Rows();
+    if (selected.empty() || static_cast<std::size_t>(selected.front()) >= shown.size())
+        return;
+    const TUserGridRow& row = shown[static_cast<std::size_t>(selected.front())];
+    // What is counted up to now is in the file before the window reads it.
+    if (TLocalHistory* history = Core->LocalHistory()) {
+        Core->RecordHistory();
+        history->WaitForWrites();
+    }
+    const QString path = Core->LocalHistory() ? Core->LocalHistory()->Path()
+                                              : QString::fromUtf8(TLocalHistory::DefaultFileName);
+    Verlauf->ShowDevice(path, row.IP, row.MAC, Clock());
+    Verlauf->show();
+    Verlauf->raise();
 }
 
 void TMainForm::ShowDiagnosticsWindow()

@@ -27,6 +27,7 @@ class TErrorReport;
 class TFormEinstellungen;
 class TFormFilter;
 class TFormProtokoll;
+class TFormVerlauf;
 class TRouterGridModel;
 class TTimer;
 class TUdpListener;
@@ -70,6 +71,8 @@ public:
     void IPTrafficCounterauf0setzen1Click();
     void AlleClientsentfernen1Click();
     void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
+    // The history window for the first selected user.
+    void VerlaufClick();
 
     // The timer ticks.
     void TimerShowingTimer();
@@ -92,6 +95,7 @@ public:
     TFormProtokoll& FormProtokoll() const { return *Protokoll; }
     TFormFilter& FormFilter() const { return *Filter; }
     TFormEinstellungen& FormEinstellungen() const { return *Einstellungen; }
+    TFormVerlauf& FormVerlauf() const { return *Verlauf; }
     // Rows of the user grid that are selected, in selection order.
     std::vector<int> SelectedUserRows() const;
     // The addresses those rows show, in the same order.
@@ -159,6 +163,7 @@ private:
     TFormProtokoll* Protokoll = nullptr;
     TFormFilter* Filter = nullptr;
     TFormEinstellungen* Einstellungen = nullptr;
+    TFormVerlauf* Verlauf = nullptr;
 
     TUserGridModel* UserModel = nullptr;
     TRouterGridModel* RouterModel = nullptr;
