@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 
 // The program as a service runs it: --headless, without any display, stopped by SIGTERM.
 namespace {
@@ -203,6 +204,30 @@ TEST(Headless, ExtraSettingsLeaveTheStateFileAsItWas)
     EXPECT_EQ(ReadWholeFile(dir.File("vexal.ini")), before);
     EXPECT_FALSE(std::filesystem::exists(dir.File("vexal-history.sqlite")));
     EXPECT_EQ(TExtraSettings::Load(dir.File("vexal-extra.ini")), extra);
+}
+
+// A damaged history file does not stop the service: it is set aside, said in the log,
+// and the counting goes on into a fresh file.
+TEST(Headless, DamagedHistoryFileIsSetAsideAndSaid)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
+    {
+        std::ofstream damaged(dir.File("vexal-history.sqlite"), std::ios::binary);
+        damaged << std::string(8192, 'x');
+    }
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
+    QTest::qWait(300);
+    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 777).Bytes());
+    QTest::qWait(300);
+    ASSERT_TRUE(Terminate(program, log));
+    EXPECT_TRUE(log.contains(QStringLiteral("Verlauf"))) << log.toStdString();
+    EXPECT_EQ(HistoryRows(dir, QStringLiteral("traffic")), std::vector<std::string>{"192.168.1.7/0/777"});
 }
 
 TEST(Headless, MetricsEndpointShowsTheDevicesWhenSwitchedOn)
