@@ -1,4 +1,5 @@
 #include "AppTitle.h"
+#include "Headless.h"
 #include "TDaten.h"
 #include "TInstanceLock.h"
 #include "TMainForm.h"
@@ -8,9 +9,19 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 const char* const AlreadyRunning = "Vexal Capture läuft in diesem Ordner bereits.";
+
+const char* const Help = "Aufruf: vexal-capture [--headless]\n"
+                         "Zählt den Traffic aus NetFlow (UDP 2055) und Korvel-Meldungen (UDP 2056);\n"
+                         "Zustand und Einstellungen in vexal.ini im Arbeitsverzeichnis.\n"
+                         "\n"
+                         "  (ohne Option)  mit Fenster\n"
+                         "  --headless     ohne Fenster und ohne Bildschirm, als Dienst: Meldungen auf\n"
+                         "                 stderr, SIGTERM/SIGINT speichern und beenden\n"
+                         "  --help         diese Hilfe\n";
 
 // A person who started a second copy by mistake must see why nothing opens; on a
 // platform without a screen (offscreen, minimal) nobody could close a box, so the
@@ -26,6 +37,28 @@ void ReportAlreadyRunning()
 
 int main(int argc, char* argv[])
 {
+    // Decided before any application object exists: headless must not need a display.
+    bool headless = false;
+    const char* unknown = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(Help, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--headless") == 0)
+            headless = true;
+        else if (!unknown)
+            unknown = argv[i];
+    }
+    // The window passes its arguments to Qt (-platform, -style ...), as it always did;
+    // a service has none to pass.
+    if (headless && unknown) {
+        std::fprintf(stderr, "Unbekannte Option: %s\n\n%s", unknown, Help);
+        return 2;
+    }
+    if (headless)
+        return RunHeadless(argc, argv);
+
     QApplication app(argc, argv);
     SetApplicationTitle();
 

@@ -1,5 +1,6 @@
 #include "TFormEinstellungen.h"
 
+#include "TCollector.h"
 #include "TDaten.h"
 #include "TUserGridModel.h"
 
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <QtMath>
 
@@ -59,7 +61,18 @@ std::string S(const QLineEdit* field)
 }
 }
 
-TFormEinstellungen::TFormEinstellungen(TDaten& daten, QWidget* parent) : QDialog(parent), Daten(daten)
+namespace {
+QSpinBox* NumberField(const char* name, int low, int high)
+{
+    auto* field = new QSpinBox;
+    field->setObjectName(QString::fromLatin1(name));
+    field->setRange(low, high);
+    return field;
+}
+}
+
+TFormEinstellungen::TFormEinstellungen(TDaten& daten, QWidget* parent, TCollector* collector)
+    : QDialog(parent), Daten(daten), Collector(collector)
 {
     setObjectName(QStringLiteral("FormEinstellungen"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -173,7 +186,33 @@ TFormEinstellungen::TFormEinstellungen(TDaten& daten, QWidget* parent) : QDialog
     left->addWidget(names);
     left->addWidget(incoming);
     columns->addLayout(left);
-    columns->addWidget(database);
+    auto* right = new QVBoxLayout;
+    right->addWidget(database);
+    if (Collector) {
+        // The local history and the metrics endpoint ("vexal-extra.ini").
+        HistoryEnabled = new QCheckBox(QStringLiteral("Verlauf aufzeichnen (vexal-history.sqlite)"));
+        HistoryEnabled->setObjectName(QStringLiteral("HistoryEnabled"));
+        HourlyAfterDays = NumberField("HourlyAfterDays", 1, 100'000);
+        DailyAfterDays = NumberField("DailyAfterDays", 1, 100'000);
+        HourlyAfterDays->setSuffix(QStringLiteral(" Tagen"));
+        DailyAfterDays->setSuffix(QStringLiteral(" Tagen"));
+        auto* historyBox = new QGroupBox(QStringLiteral("Verlauf"));
+        auto* historyForm = new QFormLayout(historyBox);
+        historyForm->addRow(HistoryEnabled);
+        historyForm->addRow(QStringLiteral("stündlich zusammenfassen nach"), HourlyAfterDays);
+        historyForm->addRow(QStringLiteral("täglich zusammenfassen nach"), DailyAfterDays);
+        MetricsEnabled = new QCheckBox(QStringLiteral("Prometheus-Metriken unter /metrics anbieten"));
+        MetricsEnabled->setObjectName(QStringLiteral("MetricsEnabled"));
+        MetricsPort = NumberField("MetricsPort", 1, 65535);
+        auto* metricsBox = new QGroupBox(QStringLiteral("Metriken"));
+        auto* metricsForm = new QFormLayout(metricsBox);
+        metricsForm->addRow(MetricsEnabled);
+        metricsForm->addRow(QStringLiteral("Port:"), MetricsPort);
+        right->addWidget(historyBox);
+        right->addWidget(metricsBox);
+    }
+    right->addStretch(1);
+    columns->addLayout(right);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(close);
     buttons->addStretch(1);
@@ -222,6 +261,14 @@ void TFormEinstellungen::FormShow()
     Detailed->setChecked(Daten.ExportDetailed);
     Packed->setChecked(!Daten.ExportDetailed);
     CoolCheckRadioBox1Click();
+    if (Collector) {
+        const TExtraSettings& extra = Collector->ExtraSettings();
+        HistoryEnabled->setChecked(extra.HistoryEnabled);
+        HourlyAfterDays->setValue(extra.HourlyAfterDays);
+        DailyAfterDays->setValue(extra.DailyAfterDays);
+        MetricsEnabled->setChecked(extra.MetricsEnabled);
+        MetricsPort->setValue(extra.MetricsPort);
+    }
 }
 
 void TFormEinstellungen::CoolCheckRadioBox1Click()
@@ -250,5 +297,14 @@ void TFormEinstellungen::CoolBtn2Click()
     if (!Daten.KeepsUserPorts())
         Daten.ClearUserPorts();
     Daten.SaveState();
+    if (Collector) {
+        TExtraSettings extra = Collector->ExtraSettings();
+        extra.HistoryEnabled = HistoryEnabled->isChecked();
+        extra.HourlyAfterDays = HourlyAfterDays->value();
+        extra.DailyAfterDays = DailyAfterDays->value();
+        extra.MetricsEnabled = MetricsEnabled->isChecked();
+        extra.MetricsPort = MetricsPort->value();
+        Collector->ApplyExtraSettings(extra);
+    }
     accept();
 }

@@ -7,17 +7,19 @@
 class QCheckBox;
 class QLineEdit;
 class QRadioButton;
+class QSpinBox;
+class TCollector;
 class TDaten;
 
 // The settings dialog: the name list source, the database connection and export,
-// and the two ports (shown, not editable). "Speichern" stores every field and writes
-// the state file at once.
+// and the two ports (shown, not editable); with a collector, also its local history
+// and metrics. "Speichern" stores every field and writes the state file at once.
 class TFormEinstellungen : public QDialog {
     Q_OBJECT
 public:
     static constexpr std::int32_t FallbackExportInterval = 3600;
 
-    explicit TFormEinstellungen(TDaten& daten, QWidget* parent = nullptr);
+    explicit TFormEinstellungen(TDaten& daten, QWidget* parent = nullptr, TCollector* collector = nullptr);
 
     // The period field as a whole number (decimal, optional sign, 32-bit), or 3600.
     static std::int32_t ExportIntervalOf(const QString& text);
@@ -45,4 +47,11 @@ private:
     QRadioButton* Detailed = nullptr;
     QLineEdit* FlowPort = nullptr;
     QLineEdit* MacPort = nullptr;
+
+    TCollector* Collector = nullptr;
+    QCheckBox* HistoryEnabled = nullptr;
+    QSpinBox* HourlyAfterDays = nullptr;
+    QSpinBox* DailyAfterDays = nullptr;
+    QCheckBox* MetricsEnabled = nullptr;
+    QSpinBox* MetricsPort = nullptr;
 };

@@ -1,19 +1,15 @@
 #include "TMainForm.h"
 
-#include "FlowAccounting.h"
 #include "GridStyle.h"
-#include "MacAnnouncement.h"
 #include "StatusIcons.h"
 #include "TBarChart.h"
 #include "TDaten.h"
-#include "ExportJob.h"
-#include "NameList.h"
-#include "TDatabaseExport.h"
 #include "TErrorReport.h"
-#include "TNameImport.h"
 #include "TFormEinstellungen.h"
 #include "TFormFilter.h"
 #include "TFormProtokoll.h"
+#include "TFormVerlauf.h"
+#include "TLocalHistory.h"
 #include "TRouterGridModel.h"
 #include "TTimer.h"
 #include "TUdpListener.h"
@@ -24,7 +20,6 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -42,13 +37,10 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
-#include <optional>
 
 namespace {
 constexpr int ShowingInterval = 750;
-constexpr int GetNameInterval = 38'254;
-constexpr int SaveInterval = 57'254;
-constexpr int ClearPortsInterval = 10'000;
+constexpr int GetNameInterval = TCollector::GetNameInterval;
 constexpr int ArrivalInterval = 100;
 
 const QColor Blue(0, 0, 255);
@@ -93,13 +85,9 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
 {
     setObjectName(QStringLiteral("MainForm"));
     // The listeners bind now; until the window has been shown they discard everything.
-    NMUDP1 = new TUdpListener(
-        flowPort,
-        [this](std::span<const unsigned char> b, const std::string& f, quint16 port) { NMUDP1DataReceived(b, f, port); },
-        this);
-    NMUDP2 = new TUdpListener(
-        macPort, [this](std::span<const unsigned char> b, const std::string& f, quint16) { NMUDP2DataReceived(b, f); },
-        this);
+    Core = new TCollector(Daten, flowPort, macPort, this);
+    Core->Clock = [this] { return Clock(); };
+    TimerMySQLExport = &Core->ExportTimer();
 
     auto makeTimer = [this](const char* name, int interval, void (TMainForm::*tick)(), bool singleShot = false) {
         auto* timer = new TTimer(interval, this, singleShot);
@@ -109,25 +97,21 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
         return timer;
     };
     TimerShowing = makeTimer("TimerShowing", ShowingInterval, &TMainForm::TimerShowingTimer);
-    TimerGetName = makeTimer("TimerGetName", GetNameInterval, &TMainForm::TimerGetNameTimer);
-    TimerSave = makeTimer("TimerSave", SaveInterval, &TMainForm::TimerSaveTimer);
-    TimerClearPorts = makeTimer("TimerClearPorts", ClearPortsInterval, &TMainForm::TimerClearPortsTimer);
-    TimerMySQLExport = makeTimer("TimerMySQLExport", 1000, &TMainForm::TimerMySQLExportTimer);
     FlowArrivalTimer = makeTimer("FlowArrivalTimer", ArrivalInterval, nullptr, true);
     MacArrivalTimer = makeTimer("MacArrivalTimer", ArrivalInterval, nullptr, true);
     MemoRefresh = makeTimer("MemoRefresh", 50, nullptr, true);
 
     Errors = new TErrorReport(this);
-    Export = new TDatabaseExport(this);
-    Import = new TNameImport(this);
     UserModel = new TUserGridModel(this);
     RouterModel = new TRouterGridModel(this);
     DiagModel = new QStandardItemModel(60, 2, this);
     BuildLayout();
     // The other windows exist from the start and are shown on demand.
-    Einstellungen = new TFormEinstellungen(Daten, this);
+    Einstellungen = new TFormEinstellungen(Daten, this, Core);
     Protokoll = new TFormProtokoll(Daten, *Errors, this);
     Filter = new TFormFilter(Daten, this);
+    Verlauf = new TFormVerlauf(this);
+    PopupMenu1->addAction(QStringLiteral("Verlauf"), this, [this] { Guard([this] { VerlaufClick(); }); });
 
     connect(FlowArrivalTimer, &TTimer::Timeout, this, [this] { Image7->hide(); });
     connect(MacArrivalTimer, &TTimer::Timeout, this, [this] { Image9->hide(); });
@@ -137,11 +121,44 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
         if (MacMemoDirty)
             ShowMemo(CoolMemo2, PendingMacMemo);
         if (NetworkErrorDirty)
-            Label2->setText((NetworkErrors == 1 ? QStringLiteral("1 fehlerhaftes Datagramm")
-                                                : QStringLiteral("%1 fehlerhafte Datagramme").arg(NetworkErrors))
-                            + QStringLiteral(", zuletzt: ") + Q(LastNetworkError));
+            Label2->setText(Core->NetworkErrorText());
         FlowMemoDirty = MacMemoDirty = NetworkErrorDirty = false;
     });
+    ConnectCollector();
+}
+
+void TMainForm::ConnectCollector()
+{
+    connect(Core, &TCollector::StatusText, Label2, &QLabel::setText);
+    connect(Core, &TCollector::Error, Errors, &TErrorReport::Report);
+    connect(Core, &TCollector::FlowArrived, this, [this] {
+        FlowArrivalTimer->SetEnabled(true);
+        Image7->show();
+    });
+    connect(Core, &TCollector::MacArrived, this, [this] {
+        MacArrivalTimer->SetEnabled(true);
+        Image9->show();
+    });
+    connect(Core, &TCollector::FlowMemo, this, [this](const std::vector<std::string>& lines) {
+        PendingFlowMemo = lines;
+        FlowMemoDirty = true;
+        MemoRefresh->SetEnabled(true);
+    });
+    connect(Core, &TCollector::MacMemo, this, [this](const std::vector<std::string>& lines) {
+        PendingMacMemo = lines;
+        MacMemoDirty = true;
+        MemoRefresh->SetEnabled(true);
+    });
+    connect(Core, &TCollector::NetworkErrorSeen, this, [this] {
+        NetworkErrorDirty = true;
+        MemoRefresh->SetEnabled(true);
+    });
+    connect(Core, &TCollector::ExportPeriod, this, [this] { ProgressBar3->setValue(0); });
+    connect(Core, &TCollector::ExportRunning, MySqlFlag, &QWidget::setVisible);
+    connect(Core, &TCollector::ExportFinished, this, &TMainForm::ExportFinished);
+    connect(Core, &TCollector::NamePeriod, this, [this] { ProgressBar2->setValue(0); });
+    connect(Core, &TCollector::NameImportRunning, HttpFlag, &QWidget::setVisible);
+    connect(Core, &TCollector::NamesImported, this, &TMainForm::NamesImported);
 }
 
 TMainForm::~TMainForm() = default;
@@ -348,68 +365,16 @@ void TMainForm::showEvent(QShowEvent* event)
 void TMainForm::FormShow()
 {
     CoolLabel13->setText(Q(Daten.VersionText));
-    Daten.LoadState();
-    TimerMySQLExport->SetInterval(ExportPeriodMs(Daten.ExportInterval));
-    TimerMySQLExport->SetEnabled(true);
+    Core->Start();
     ProgressBar3->setRange(0, ExportPeriodMs(Daten.ExportInterval));
     ProgressBar3->setValue(0);
-    TimerSave->SetEnabled(true);
     TimerShowing->SetEnabled(true);
-    TimerGetName->SetEnabled(true);
-    TimerClearPorts->SetEnabled(true);
-    IsStarted = true;
-    Label2->setText(ListenerProblems());
-}
-
-QString TMainForm::ListenerProblems() const
-{
-    QStringList problems;
-    auto check = [&problems](const TUdpListener& listener, const QString& what) {
-        if (!listener.Bound())
-            problems << QStringLiteral("UDP-Port %1 ist belegt: %2 kommen nicht an.").arg(listener.RequestedPort()).arg(what);
-    };
-    check(*NMUDP1, QStringLiteral("Flows"));
-    check(*NMUDP2, QStringLiteral("Korvel-Meldungen"));
-    return problems.join(QLatin1Char(' '));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
-    Guard([this] { Daten.SaveState(); });
-    if (Daten.ExportEnabled && !InLastExport)
-        Guard([this] { LastExport(); });
+    Core->Stop();
     event->accept();
-}
-
-void TMainForm::LastExport()
-{
-    // The state file does not hold the interval octets: without one last run they
-    // would be lost. A run under way ends first, so nothing goes twice; the whole wait
-    // is bounded, the program must end.
-    InLastExport = true;
-    const QDeadlineTimer deadline(LastExportMs);
-    auto result = std::make_shared<std::optional<TExportResult>>();
-    QString failure = QStringLiteral("keine Antwort innerhalb von %1 s").arg(LastExportMs / 1000);
-    if (Export->WaitUntilIdle(deadline)) {
-        TimerMySQLExport->SetEnabled(false);
-        try {
-            Export->Start(BuildExportJob(Daten, Clock()), [this, result](const TExportJob&, const TExportResult& r) {
-                *result = r;
-                Guard([&] { TakeExportedTraffic(Daten, r.Exported); });
-            }, true);
-            Export->WaitUntilIdle(deadline);
-        } catch (const std::exception& error) {
-            failure = QString::fromUtf8(error.what());
-        }
-    }
-    InLastExport = false;
-    if (result->has_value() && (*result)->Complete)
-        return;
-    if (result->has_value())
-        failure = (*result)->Connected ? (*result)->Error : QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!");
-    const QString text = QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: %1").arg(failure);
-    Label2->setText(text);
-    qWarning("%s", qUtf8Printable(text));
 }
 
 void TMainForm::ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines)
@@ -418,130 +383,6 @@ void TMainForm::ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& l
     for (const std::string& line : lines)
         text << Q(line);
     memo->setPlainText(text.join(QLatin1Char('\n')));
-}
-
-void TMainForm::ShowNetworkError(const std::string& error)
-{
-    ++NetworkErrors;
-    LastNetworkError = error;
-    NetworkErrorDirty = true;
-    MemoRefresh->SetEnabled(true);
-}
-
-void TMainForm::NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP, quint16 fromPort)
-{
-    if (!IsStarted)
-        return;
-    Guard([&] {
-        FlowArrivalTimer->SetEnabled(true);
-        Image7->show();
-        TDatagramOutcome outcome = AccountFlowDatagram(Daten, bytes, fromIP, Clock(), fromPort);
-        if (outcome.Memo) {
-            PendingFlowMemo = std::move(*outcome.Memo);
-            FlowMemoDirty = true;
-            MemoRefresh->SetEnabled(true);
-        }
-        if (outcome.Failed())
-            ShowNetworkError(outcome.Error);
-        if (!outcome.Notice.empty())
-            ShowNetworkError(outcome.Notice);
-    });
-}
-
-void TMainForm::NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP)
-{
-    if (!IsStarted)
-        return;
-    Guard([&] {
-        MacArrivalTimer->SetEnabled(true);
-        Image9->show();
-        if (bytes.size() > static_cast<std::size_t>(TUdpListener::BufferSize)) {
-            ShowNetworkError("Korvel-Meldung von " + fromIP + " ist länger als 2048 Bytes");
-            return;
-        }
-        TDatagramOutcome outcome = AccountMacAnnouncement(Daten, bytes, fromIP, MacDatagramCount, Clock());
-        if (outcome.Memo) {
-            PendingMacMemo = std::move(*outcome.Memo);
-            MacMemoDirty = true;
-            MemoRefresh->SetEnabled(true);
-        }
-        if (outcome.Failed())
-            ShowNetworkError(outcome.Error);
-    });
-}
-
-void TMainForm::TimerClearPortsTimer()
-{
-    Daten.ClearPortTraffic();
-    // IPv6 addresses not seen for the online time-out leave their devices.
-    Daten.ForgetStaleIPv6(Clock());
-    // A port that could not be bound stays named: it explains why nothing arrives.
-    Label2->setText(ListenerProblems());
-}
-
-void TMainForm::TimerSaveTimer()
-{
-    const TSaveOutcome outcome = Daten.SaveState();
-    // Once when saving starts to go wrong, not again every period while it stays so.
-    if (outcome != LastSaveOutcome && outcome == TSaveOutcome::Failed)
-        Label2->setText(QStringLiteral("vexal.ini konnte nicht gespeichert werden"));
-    if (outcome != LastSaveOutcome && outcome == TSaveOutcome::RewrittenInPlace)
-        Label2->setText(QStringLiteral("vexal.ini nicht sicher gespeichert: direkt überschrieben"));
-    LastSaveOutcome = outcome;
-}
-
-void TMainForm::TimerGetNameTimer()
-{
-    ProgressBar2->setValue(0);
-    if (Daten.HttpUrl.empty() || Import->Busy())
-        return;
-    HttpFlag->show();
-    Import->Start(Daten.HttpUrl, Daten.HttpUser, Daten.HttpPassword, [this](const TNameImport::TResult& result) {
-        // The names are matched when the whole list is there, against the users of now.
-        Guard([&] {
-            if (result.Ok && !ApplyNameList(Daten, std::string_view(result.Body.constData(), result.Body.size())))
-                Label2->setText(QStringLiteral("Zugriff verweigert!"));
-        });
-        HttpFlag->hide();
-        emit NamesImported();
-    });
-}
-
-void TMainForm::TimerMySQLExportTimer()
-{
-    // The period runs on as a repeating timer's does, so the runs do not drift later by
-    // their own length; a run still busy when the period comes round skips that turn.
-    ProgressBar3->setValue(0);
-    if (Export->Busy())
-        return;
-    MySqlFlag->show();
-    auto finish = [this] {
-        MySqlFlag->hide();
-        emit ExportFinished();
-    };
-    if (!Daten.ExportEnabled) {
-        finish();
-        return;
-    }
-    TExportJob job;
-    try {
-        job = BuildExportJob(Daten, Clock());
-    } catch (const std::exception& error) {
-        Label2->setText(QStringLiteral("mySQL Export: %1").arg(QString::fromUtf8(error.what())));
-        finish();
-        return;
-    }
-    // The rows go to the server on the export's own thread; the window keeps counting.
-    Export->Start(std::move(job), [this, finish](const TExportJob&, const TExportResult& result) {
-        Guard([&] {
-            // Interval counters go down by what the database holds now, as soon as the
-            // traffic transaction has committed, whatever failed after it.
-            TakeExportedTraffic(Daten, result.Exported);
-            if (const QString text = result.StatusText(); !text.isEmpty())
-                Label2->setText(text);
-        });
-        finish();
-    });
 }
 
 void TMainForm::TimerShowingTimer()
@@ -744,13 +585,13 @@ void TMainForm::DieseIPentfernen1Click()
                              QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
-    Daten.RemoveUsersWithAddress(addresses);
+    Core->UserAction([&] { Daten.RemoveUsersWithAddress(addresses); });
 }
 
 void TMainForm::IPsentfernenmit100kB1Click()
 {
     try {
-        Daten.RemoveLowTrafficUsers(100 * 1024);
+        Core->UserAction([this] { Daten.RemoveLowTrafficUsers(100 * 1024); });
     } catch (const EVexalError& error) {
         // Only a damaged counter gets here; the users removed before it stay removed.
         Errors->Report(QString::fromUtf8(error.what()));
@@ -762,13 +603,13 @@ void TMainForm::IPsentfernenmit100kB1Click()
 
 void TMainForm::IPTrafficCounterauf0setzen1Click()
 {
-    Daten.ResetUserTotals();
+    Core->UserAction([this] { Daten.ResetUserTotals(); });
     QMessageBox::information(this, MessageTitle, QStringLiteral("Traffic wurde auf 0 zurückgesetzt!"));
 }
 
 void TMainForm::AlleClientsentfernen1Click()
 {
-    Daten.ClearUsers();
+    Core->UserAction([this] { Daten.ClearUsers(); });
     QMessageBox::information(this, MessageTitle, QStringLiteral("Alle Clients wurden entfernt!"));
 }
 
@@ -790,6 +631,25 @@ void TMainForm::ProfGrid2DblClick(const QModelIndex& clicked)
     Protokoll->ClearGrid();
     Protokoll->SetFilterAddress(address);
     Protokoll->Present();
+}
+
+void TMainForm::VerlaufClick()
+{
+    const std::vector<int> selected = SelectedUserRows();
+    const auto& shown = UserModel->Rows();
+    if (selected.empty() || static_cast<std::size_t>(selected.front()) >= shown.size())
+        return;
+    const TUserGridRow& row = shown[static_cast<std::size_t>(selected.front())];
+    // What is counted up to now is in the file before the window reads it.
+    if (TLocalHistory* history = Core->LocalHistory()) {
+        Core->RecordHistory();
+        history->WaitForWrites();
+    }
+    const QString path = Core->LocalHistory() ? Core->LocalHistory()->Path()
+                                              : QString::fromUtf8(TLocalHistory::DefaultFileName);
+    Verlauf->ShowDevice(path, row.IP, row.MAC, Clock());
+    Verlauf->show();
+    Verlauf->raise();
 }
 
 void TMainForm::ShowDiagnosticsWindow()

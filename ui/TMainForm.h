@@ -1,8 +1,7 @@
 #pragma once
 
 #include "LocalTime.h"
-#include "TAtomicFile.h"
-#include "TDatagramOutcome.h"
+#include "TCollector.h"
 
 #include <QModelIndex>
 #include <QWidget>
@@ -28,20 +27,21 @@ class TErrorReport;
 class TFormEinstellungen;
 class TFormFilter;
 class TFormProtokoll;
+class TFormVerlauf;
 class TRouterGridModel;
 class TTimer;
 class TUdpListener;
 class TUserGridModel;
 
-// The main window: owns the two UDP listeners and the seven timers, loads the state
-// when first shown, accepts datagrams only from then on, redraws everything from the
-// store every 750 ms and saves the state periodically and when it closes.
+// The main window: drives a collector (listeners, saving, export and name import),
+// starts it when first shown, redraws everything from the store every 750 ms and
+// stops it (saving, last export) when it closes.
 class TMainForm : public QWidget {
     Q_OBJECT
 public:
-    static constexpr quint16 DefaultFlowPort = 2055;
-    static constexpr quint16 DefaultMacPort = 2056;
-    static constexpr int LastExportMs = 5000;
+    static constexpr quint16 DefaultFlowPort = TCollector::DefaultFlowPort;
+    static constexpr quint16 DefaultMacPort = TCollector::DefaultMacPort;
+    static constexpr int LastExportMs = TCollector::LastExportMs;
 
     explicit TMainForm(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
                        QWidget* parent = nullptr);
@@ -50,15 +50,20 @@ public:
     // Local time as the window sees it; tests set their own clock.
     std::function<TLocalTime()> Clock = &TLocalTime::Now;
 
-    bool Started() const { return IsStarted; }
+    bool Started() const { return Core->Started(); }
     int SelectedRouter = 0;
-    std::int32_t MacDatagramCount = 0;
-    // Malformed or oversized datagrams seen so far (shown in the status line).
-    quint64 NetworkErrors = 0;
+    // The collector behind the window (listeners, timers, export, name import).
+    TCollector& Collector() const { return *Core; }
 
     // The datagram handlers, as the listeners call them.
-    void NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP, quint16 fromPort = 0);
-    void NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP);
+    void NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP, quint16 fromPort = 0)
+    {
+        Core->NMUDP1DataReceived(bytes, fromIP, fromPort);
+    }
+    void NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP)
+    {
+        Core->NMUDP2DataReceived(bytes, fromIP);
+    }
 
     // The actions on the user list.
     void DieseIPentfernen1Click();
@@ -66,28 +71,31 @@ public:
     void IPTrafficCounterauf0setzen1Click();
     void AlleClientsentfernen1Click();
     void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
+    // The history window for the first selected user.
+    void VerlaufClick();
 
     // The timer ticks.
     void TimerShowingTimer();
-    void TimerClearPortsTimer();
-    void TimerSaveTimer();
-    void TimerGetNameTimer();
-    void TimerMySQLExportTimer();
+    void TimerClearPortsTimer() { Core->TimerClearPortsTimer(); }
+    void TimerSaveTimer() { Core->TimerSaveTimer(); }
+    void TimerGetNameTimer() { Core->TimerGetNameTimer(); }
+    void TimerMySQLExportTimer() { Core->TimerMySQLExportTimer(); }
 
     TTimer& Timer(const QString& name) const;
-    TUdpListener& FlowListener() const { return *NMUDP1; }
-    TUdpListener& MacListener() const { return *NMUDP2; }
+    TUdpListener& FlowListener() const { return Core->FlowListener(); }
+    TUdpListener& MacListener() const { return Core->MacListener(); }
     // Which listener ports could not be bound, as the status line says it; empty when both are.
-    QString ListenerProblems() const;
+    QString ListenerProblems() const { return Core->ListenerProblems(); }
     TUserGridModel& UserGrid() const { return *UserModel; }
     TRouterGridModel& RouterGrid() const { return *RouterModel; }
     QStandardItemModel& DiagGrid() const { return *DiagModel; }
     TErrorReport& ErrorReport() const { return *Errors; }
-    TDatabaseExport& DatabaseExport() const { return *Export; }
-    TNameImport& NameImport() const { return *Import; }
+    TDatabaseExport& DatabaseExport() const { return Core->DatabaseExport(); }
+    TNameImport& NameImport() const { return Core->NameImport(); }
     TFormProtokoll& FormProtokoll() const { return *Protokoll; }
     TFormFilter& FormFilter() const { return *Filter; }
     TFormEinstellungen& FormEinstellungen() const { return *Einstellungen; }
+    TFormVerlauf& FormVerlauf() const { return *Verlauf; }
     // Rows of the user grid that are selected, in selection order.
     std::vector<int> SelectedUserRows() const;
     // The addresses those rows show, in the same order.
@@ -106,10 +114,9 @@ protected:
 
 private:
     void FormShow();
-    // One last database export on the way out, at most LastExportMs.
-    void LastExport();
+    // Connects the collector's signals to the widgets that show them.
+    void ConnectCollector();
     void BuildLayout();
-    void ShowNetworkError(const std::string& error);
     void ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines);
     // Runs a handler body; anything unexpected goes to the error report.
     void Guard(const std::function<void()>& body);
@@ -122,19 +129,11 @@ private:
     void ShowDiagnosticsWindow();
 
     TDaten& Daten;
-    // How the last periodic save went; a failed or unsafe save is reported once.
-    TSaveOutcome LastSaveOutcome = TSaveOutcome::Replaced;
-    bool IsStarted = false;
+    TCollector* Core = nullptr;
     bool ShownOnce = false;
-    bool InLastExport = false;
-
-    TUdpListener* NMUDP1 = nullptr;
-    TUdpListener* NMUDP2 = nullptr;
 
     TTimer* TimerShowing = nullptr;
-    TTimer* TimerGetName = nullptr;
-    TTimer* TimerSave = nullptr;
-    TTimer* TimerClearPorts = nullptr;
+    // The collector's export timer; its period is the progress bar's range.
     TTimer* TimerMySQLExport = nullptr;
     TTimer* FlowArrivalTimer = nullptr;
     TTimer* MacArrivalTimer = nullptr;
@@ -164,13 +163,12 @@ private:
     TFormProtokoll* Protokoll = nullptr;
     TFormFilter* Filter = nullptr;
     TFormEinstellungen* Einstellungen = nullptr;
+    TFormVerlauf* Verlauf = nullptr;
 
     TUserGridModel* UserModel = nullptr;
     TRouterGridModel* RouterModel = nullptr;
     QStandardItemModel* DiagModel = nullptr;
     TErrorReport* Errors = nullptr;
-    TDatabaseExport* Export = nullptr;
-    TNameImport* Import = nullptr;
 
     // The memos show the last datagram; under load they are redrawn at most every
     // 50 ms, as nobody reads faster and a text layout per datagram would cost more
@@ -180,6 +178,5 @@ private:
     std::vector<std::string> PendingMacMemo;
     bool FlowMemoDirty = false;
     bool MacMemoDirty = false;
-    std::string LastNetworkError;
     bool NetworkErrorDirty = false;
 };

@@ -1,12 +1,16 @@
 #include "MainFormFixture.h"
 #include "TFormEinstellungen.h"
 #include "TFormFilter.h"
+#include "TExtraSettings.h"
+#include "TMetricsExporter.h"
 #include "TStateFile.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QSpinBox>
+#include <QTcpServer>
 
 #include <sys/stat.h>
 
@@ -187,4 +191,46 @@ TEST_F(DialogsTest, SettingsEnablingRuleAndDiscarding)
         EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("MySqlHost"))->text(), "");
         ButtonOf(dialog, "Beenden")->click();
     });
+}
+
+// The "Verlauf" and "Metriken" boxes show the collector's settings; "Speichern" applies
+// them at once (the endpoint opens, the history stops) and keeps them in
+// vexal-extra.ini, never in vexal.ini.
+TEST_F(DialogsTest, HistoryAndMetricsBoxesApplyAndStoreTheirSettings)
+{
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
+        port = probe.serverPort();
+    }
+    ASSERT_NE(Form->Collector().LocalHistory(), nullptr) << "the history is on by default";
+    EXPECT_EQ(Form->Collector().MetricsExporter(), nullptr) << "the metrics are off by default";
+    InDialog("Einstellungen", [port](QWidget* dialog) {
+        auto* history = dialog->findChild<QCheckBox*>(QStringLiteral("HistoryEnabled"));
+        auto* metrics = dialog->findChild<QCheckBox*>(QStringLiteral("MetricsEnabled"));
+        auto* hourly = dialog->findChild<QSpinBox*>(QStringLiteral("HourlyAfterDays"));
+        auto* daily = dialog->findChild<QSpinBox*>(QStringLiteral("DailyAfterDays"));
+        auto* metricsPort = dialog->findChild<QSpinBox*>(QStringLiteral("MetricsPort"));
+        ASSERT_TRUE(history && metrics && hourly && daily && metricsPort);
+        EXPECT_TRUE(history->isChecked());
+        EXPECT_FALSE(metrics->isChecked());
+        EXPECT_EQ(hourly->value(), 90);
+        EXPECT_EQ(daily->value(), 365);
+        EXPECT_EQ(metricsPort->value(), 9155);
+        history->setChecked(false);
+        hourly->setValue(30);
+        metrics->setChecked(true);
+        metricsPort->setValue(port);
+        ButtonOf(dialog, "Speichern")->click();
+    });
+    EXPECT_EQ(Form->Collector().LocalHistory(), nullptr);
+    ASSERT_NE(Form->Collector().MetricsExporter(), nullptr);
+    EXPECT_EQ(Form->Collector().MetricsExporter()->Port(), port);
+    const TExtraSettings saved = TExtraSettings::Load();
+    EXPECT_FALSE(saved.HistoryEnabled);
+    EXPECT_EQ(saved.HourlyAfterDays, 30);
+    EXPECT_TRUE(saved.MetricsEnabled);
+    EXPECT_EQ(saved.MetricsPort, port);
+    EXPECT_EQ(ReadWholeFile("vexal.ini"), TStateFile::Format(Daten)) << "vexal.ini keeps its own layout";
 }

@@ -37,7 +37,7 @@ TEST_F(MainFormTest, LiveDatagramsOverLoopbackReachTheGrids)
     QTest::qWait(100);
     EXPECT_EQ(Daten.UserCount(), 0u);
     EXPECT_EQ(Daten.RouterCount(), 0u);
-    EXPECT_EQ(Form->MacDatagramCount, 0);
+    EXPECT_EQ(Form->Collector().MacDatagramCount, 0);
 
     Show();
     EXPECT_EQ(Daten.LocalSubnets, std::vector<std::string>{"192.168.1"}) << "state loaded when shown";
@@ -110,11 +110,11 @@ TEST_F(MainFormTest, NetworkFaultsAreCountedInTheStatusLineNeverAsBoxes)
     huge.resize(3000);
     SendFlow(huge);
     SendMac(std::string(2049, 'x'));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->NetworkErrors == 4; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Collector().NetworkErrors == 4; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return LabelText("Label2").startsWith("4 fehlerhafte Datagramme"); }, 1000));
     EXPECT_FALSE(Form->ErrorReport().Showing());
     EXPECT_EQ(MemoText("CoolMemo2"), "IP:127.0.0.1 (15)") << "only the first line for a malformed announcement";
-    EXPECT_EQ(Form->MacDatagramCount, 1) << "the oversized one is rejected before it is handled";
+    EXPECT_EQ(Form->Collector().MacDatagramCount, 1) << "the oversized one is rejected before it is handled";
 
     // A good datagram afterwards is handled normally; the clearing tick empties the line.
     SendFlow(TFlowDatagramBuilder(9).Add(Ip(192, 168, 1, 5), 1, Ip(8, 8, 8, 8), 53, 10).Bytes());

@@ -2,12 +2,17 @@
 #include "TErrorReport.h"
 #include "TFlowLogModel.h"
 #include "TFormProtokoll.h"
+#include "TFormVerlauf.h"
+#include "TBarChart.h"
 #include "TUserGridModel.h"
 
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QMenu>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
+#include <QTableWidget>
 
 #include <functional>
 
@@ -150,8 +155,9 @@ TEST_F(UserActionsTest, ContextMenuAndExtraMenuCarryTheirItems)
 {
     auto* popup1 = Form->findChild<QMenu*>(QStringLiteral("PopupMenu1"));
     ASSERT_NE(popup1, nullptr);
-    ASSERT_EQ(popup1->actions().size(), 1);
+    ASSERT_EQ(popup1->actions().size(), 2);
     EXPECT_EQ(popup1->actions()[0]->text(), "Diese IP entfernen");
+    EXPECT_EQ(popup1->actions()[1]->text(), "Verlauf");
     auto* popup2 = Form->findChild<QMenu*>(QStringLiteral("PopupMenu2"));
     ASSERT_NE(popup2, nullptr);
     QStringList items;
@@ -352,4 +358,63 @@ TEST_F(UserActionsTest, DeviceIPv6AddressesShowAsCountAndTooltipWhileTheKeyStays
     Form->DieseIPentfernen1Click();
     EXPECT_EQ(question, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.2");
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.3"}));
+}
+
+// The local history sees every octet once, whatever the user actions do between two of
+// its periodic writes: a reset of the totals, a removal of everyone, a device that
+// comes back with fresh totals.
+TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossResetAndRemoval)
+{
+    AddUsers({{"192.168.1.5", 1000}});
+    AnswerMessageBox(QMessageBox::Ok);
+    Form->IPTrafficCounterauf0setzen1Click();
+    Daten.UserDL[0] = "500";
+    AnswerMessageBox(QMessageBox::Ok);
+    Form->AlleClientsentfernen1Click();
+    AddUsers({{"192.168.1.5", 200}});
+    Form->close();
+    Form.reset();
+
+    std::int64_t down = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("actions-history"));
+        db.setDatabaseName(QString::fromStdString(Dir.File("vexal-history.sqlite")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec(QStringLiteral("select sum(dloktets) from traffic where ip = '192.168.1.5'")));
+        ASSERT_TRUE(query.next());
+        down = query.value(0).toLongLong();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("actions-history"));
+    EXPECT_EQ(down, 1000 + 500 + 200);
+}
+
+// "Verlauf" on a user shows that device's traffic from the history file, what was
+// counted up to the click included: today's bar and the totals of every period.
+TEST_F(UserActionsTest, VerlaufShowsTheSelectedDevicesTraffic)
+{
+    AddUsers({{"192.168.1.5", 3 * 1024 * 1024}, {"192.168.1.6", 1024 * 1024}});
+    Daten.UserUL[0] = std::to_string(1024 * 1024);
+    Form->TimerShowingTimer();
+    const int row = Form->UserGrid().Rows()[0].IP == "192.168.1.5" ? 0 : 1;
+    Select({row});
+    Form->VerlaufClick();
+    TFormVerlauf& verlauf = Form->FormVerlauf();
+    EXPECT_TRUE(verlauf.isVisible());
+    EXPECT_TRUE(verlauf.Caption().contains("192.168.1.5")) << verlauf.Caption().toStdString();
+    for (int p = 0; p < TFormVerlauf::PeriodCount; ++p) {
+        SCOPED_TRACE(p);
+        QTableWidget& table = verlauf.Table(static_cast<TFormVerlauf::TPeriod>(p));
+        const int last = table.rowCount() - 1;
+        ASSERT_GE(last, 1);
+        EXPECT_EQ(table.item(last, 0)->text(), "Summe");
+        EXPECT_EQ(table.item(last, 1)->text(), "1,00");
+        EXPECT_EQ(table.item(last, 2)->text(), "3,00");
+    }
+    EXPECT_EQ(verlauf.Table(TFormVerlauf::Hours).rowCount(), 48 + 1);
+    EXPECT_EQ(verlauf.Table(TFormVerlauf::Days).rowCount(), 60 + 1);
+    const std::vector<TBar>& bars = verlauf.Chart(TFormVerlauf::Hours).Bars();
+    ASSERT_FALSE(bars.empty());
+    EXPECT_DOUBLE_EQ(bars.back().Value, 3.0) << "the current hour's download, last";
 }

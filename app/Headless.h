@@ -1,0 +1,6 @@
+#pragma once
+
+// The program without any window: QCoreApplication, the collector on the standard ports
+// in the working directory, its status texts on stderr (the journal, under systemd),
+// SIGTERM and SIGINT save and end. Returns the exit code.
+int RunHeadless(int& argc, char** argv);

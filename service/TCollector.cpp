@@ -1,0 +1,346 @@
+#include "TCollector.h"
+
+#include "ExportJob.h"
+#include "FlowAccounting.h"
+#include "MacAnnouncement.h"
+#include "NameList.h"
+#include "StoreText.h"
+#include "HistorySnapshot.h"
+#include "TDatabaseExport.h"
+#include "TDaten.h"
+#include "TLocalHistory.h"
+#include "TMetricsExporter.h"
+#include "TNameImport.h"
+#include "TTimer.h"
+#include "TUdpListener.h"
+
+#include <QDeadlineTimer>
+#include <QStringList>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <optional>
+
+namespace {
+// The export period in milliseconds, kept within what a timer holds.
+int ExportPeriodMs(std::int32_t seconds)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, 0, INT_MAX));
+}
+}
+
+TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject* parent)
+    : QObject(parent), Daten(daten)
+{
+    setObjectName(QStringLiteral("Collector"));
+    NMUDP1 = new TUdpListener(
+        flowPort,
+        [this](std::span<const unsigned char> b, const std::string& f, quint16 port) { NMUDP1DataReceived(b, f, port); },
+        this);
+    NMUDP2 = new TUdpListener(
+        macPort, [this](std::span<const unsigned char> b, const std::string& f, quint16) { NMUDP2DataReceived(b, f); },
+        this);
+
+    auto makeTimer = [this](const char* name, int interval, void (TCollector::*tick)()) {
+        auto* timer = new TTimer(interval, this);
+        timer->setObjectName(QString::fromLatin1(name));
+        connect(timer, &TTimer::Timeout, this, [this, tick] { Guard([this, tick] { (this->*tick)(); }); });
+        return timer;
+    };
+    TimerGetName = makeTimer("TimerGetName", GetNameInterval, &TCollector::TimerGetNameTimer);
+    TimerSave = makeTimer("TimerSave", SaveInterval, &TCollector::TimerSaveTimer);
+    TimerClearPorts = makeTimer("TimerClearPorts", ClearPortsInterval, &TCollector::TimerClearPortsTimer);
+    TimerMySQLExport = makeTimer("TimerMySQLExport", 1000, &TCollector::TimerMySQLExportTimer);
+    TimerHistory = makeTimer("TimerHistory", TLocalHistory::WriteIntervalMs, &TCollector::RecordHistory);
+    TimerMetrics = makeTimer("TimerMetrics", MetricsInterval, &TCollector::UpdateMetrics);
+
+    Export = new TDatabaseExport(this);
+    Import = new TNameImport(this);
+}
+
+// The history's worker thread ends (with what is queued written) before the store goes.
+TCollector::~TCollector() = default;
+
+void TCollector::Guard(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const std::exception& error) {
+        emit Error(QString::fromUtf8(error.what()));
+    }
+}
+
+void TCollector::Start()
+{
+    Daten.LoadState();
+    Extra = TExtraSettings::Load();
+    StartHistoryAndMetrics();
+    TimerMySQLExport->SetInterval(ExportPeriodMs(Daten.ExportInterval));
+    TimerMySQLExport->SetEnabled(true);
+    TimerSave->SetEnabled(true);
+    TimerGetName->SetEnabled(true);
+    TimerClearPorts->SetEnabled(true);
+    IsStarted = true;
+    emit StatusText(ListenerProblems());
+}
+
+void TCollector::Stop()
+{
+    Guard([this] { Daten.SaveState(); });
+    Guard([this] { Extra.Save(); });
+    if (Daten.ExportEnabled && !InLastExport)
+        Guard([this] { LastExport(); });
+    if (History && IsStarted) {
+        RecordHistory();
+        History->WaitForWrites();
+    }
+}
+
+void TCollector::StartHistoryAndMetrics()
+{
+    if (Extra.HistoryEnabled && !History) {
+        History = std::make_unique<TLocalHistory>();
+        connect(History.get(), &TLocalHistory::Message, this, &TCollector::StatusText);
+    } else if (!Extra.HistoryEnabled && History) {
+        History->WaitForWrites();
+        History.reset();
+    }
+    if (History) {
+        History->HourlyAfterDays = Extra.HourlyAfterDays;
+        History->DailyAfterDays = Extra.DailyAfterDays;
+        // The first write only now that the state is loaded: it takes the totals as
+        // they were when the program last ended.
+        RecordHistory();
+    }
+    TimerHistory->SetEnabled(History != nullptr);
+
+    const bool portChanged = Metrics && Metrics->Port() != Extra.MetricsPort;
+    if (!Extra.MetricsEnabled || portChanged)
+        Metrics.reset();
+    if (Extra.MetricsEnabled && !Metrics) {
+        std::string error;
+        Metrics = TMetricsExporter::Start("0.0.0.0:" + std::to_string(Extra.MetricsPort), error);
+        if (!Metrics)
+            emit StatusText(QStringLiteral("Metriken: Port %1 nicht verfügbar: %2")
+                                .arg(Extra.MetricsPort)
+                                .arg(QString::fromStdString(error)));
+    }
+    if (Metrics)
+        UpdateMetrics();
+    TimerMetrics->SetEnabled(Metrics != nullptr);
+}
+
+void TCollector::ApplyExtraSettings(const TExtraSettings& settings)
+{
+    Extra = settings;
+    Guard([this] { Extra.Save(); });
+    if (IsStarted)
+        StartHistoryAndMetrics();
+}
+
+void TCollector::RecordHistory()
+{
+    if (History)
+        Guard([this] { History->Record(BuildHistorySnapshot(Daten, Clock())); });
+}
+
+void TCollector::UserAction(const std::function<void()>& change)
+{
+    RecordHistory();
+    try {
+        change();
+    } catch (...) {
+        // What was changed before the failure stays changed; the history follows it.
+        RecordHistory();
+        throw;
+    }
+    RecordHistory();
+}
+
+TMetricsHealth TCollector::Health() const
+{
+    TMetricsHealth health;
+    health.FlowDatagrams = FlowDatagrams;
+    health.MacDatagrams = MacDatagrams;
+    health.Malformed = NetworkErrors;
+    health.ExportRuns = ExportRuns;
+    health.ExportFailures = ExportFailures;
+    return health;
+}
+
+void TCollector::UpdateMetrics()
+{
+    if (Metrics)
+        Metrics->Update(BuildMetricsSnapshot(Daten, Health()));
+}
+
+QString TCollector::ListenerProblems() const
+{
+    QStringList problems;
+    auto check = [&problems](const TUdpListener& listener, const QString& what) {
+        if (!listener.Bound())
+            problems << QStringLiteral("UDP-Port %1 ist belegt: %2 kommen nicht an.").arg(listener.RequestedPort()).arg(what);
+    };
+    check(*NMUDP1, QStringLiteral("Flows"));
+    check(*NMUDP2, QStringLiteral("Korvel-Meldungen"));
+    return problems.join(QLatin1Char(' '));
+}
+
+void TCollector::LastExport()
+{
+    // The state file does not hold the interval octets: without one last run they
+    // would be lost. A run under way ends first, so nothing goes twice; the whole wait
+    // is bounded, the program must end.
+    InLastExport = true;
+    const QDeadlineTimer deadline(LastExportMs);
+    auto result = std::make_shared<std::optional<TExportResult>>();
+    QString failure = QStringLiteral("keine Antwort innerhalb von %1 s").arg(LastExportMs / 1000);
+    if (Export->WaitUntilIdle(deadline)) {
+        TimerMySQLExport->SetEnabled(false);
+        try {
+            Export->Start(BuildExportJob(Daten, Clock()), [this, result](const TExportJob&, const TExportResult& r) {
+                *result = r;
+                Guard([&] { TakeExportedTraffic(Daten, r.Exported); });
+            }, true);
+            Export->WaitUntilIdle(deadline);
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+    }
+    InLastExport = false;
+    if (result->has_value() && (*result)->Complete)
+        return;
+    if (result->has_value())
+        failure = (*result)->Connected ? (*result)->Error : QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!");
+    const QString text = QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: %1").arg(failure);
+    emit StatusText(text);
+    qWarning("%s", qUtf8Printable(text));
+}
+
+QString TCollector::NetworkErrorText() const
+{
+    return (NetworkErrors == 1 ? QStringLiteral("1 fehlerhaftes Datagramm")
+                               : QStringLiteral("%1 fehlerhafte Datagramme").arg(NetworkErrors))
+           + QStringLiteral(", zuletzt: ") + FromStoreText(LastNetworkError);
+}
+
+void TCollector::ShowNetworkError(const std::string& error)
+{
+    ++NetworkErrors;
+    LastNetworkError = error;
+    emit NetworkErrorSeen();
+}
+
+void TCollector::NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP, quint16 fromPort)
+{
+    if (!IsStarted)
+        return;
+    ++FlowDatagrams;
+    Guard([&] {
+        emit FlowArrived();
+        TDatagramOutcome outcome = AccountFlowDatagram(Daten, bytes, fromIP, Clock(), fromPort);
+        if (outcome.Memo)
+            emit FlowMemo(*outcome.Memo);
+        if (outcome.Failed())
+            ShowNetworkError(outcome.Error);
+        if (!outcome.Notice.empty())
+            ShowNetworkError(outcome.Notice);
+    });
+}
+
+void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP)
+{
+    if (!IsStarted)
+        return;
+    ++MacDatagrams;
+    Guard([&] {
+        emit MacArrived();
+        if (bytes.size() > static_cast<std::size_t>(TUdpListener::BufferSize)) {
+            ShowNetworkError("Korvel-Meldung von " + fromIP + " ist länger als 2048 Bytes");
+            return;
+        }
+        TDatagramOutcome outcome = AccountMacAnnouncement(Daten, bytes, fromIP, MacDatagramCount, Clock());
+        if (outcome.Memo)
+            emit MacMemo(*outcome.Memo);
+        if (outcome.Failed())
+            ShowNetworkError(outcome.Error);
+    });
+}
+
+void TCollector::TimerClearPortsTimer()
+{
+    Daten.ClearPortTraffic();
+    // IPv6 addresses not seen for the online time-out leave their devices.
+    Daten.ForgetStaleIPv6(Clock());
+    // A port that could not be bound stays named: it explains why nothing arrives.
+    emit StatusText(ListenerProblems());
+}
+
+void TCollector::TimerSaveTimer()
+{
+    const TSaveOutcome outcome = Daten.SaveState();
+    // Once when saving starts to go wrong, not again every period while it stays so.
+    if (outcome != LastSaveOutcome && outcome == TSaveOutcome::Failed)
+        emit StatusText(QStringLiteral("vexal.ini konnte nicht gespeichert werden"));
+    if (outcome != LastSaveOutcome && outcome == TSaveOutcome::RewrittenInPlace)
+        emit StatusText(QStringLiteral("vexal.ini nicht sicher gespeichert: direkt überschrieben"));
+    LastSaveOutcome = outcome;
+}
+
+void TCollector::TimerGetNameTimer()
+{
+    emit NamePeriod();
+    if (Daten.HttpUrl.empty() || Import->Busy())
+        return;
+    emit NameImportRunning(true);
+    Import->Start(Daten.HttpUrl, Daten.HttpUser, Daten.HttpPassword, [this](const TNameImport::TResult& result) {
+        // The names are matched when the whole list is there, against the users of now.
+        Guard([&] {
+            if (result.Ok && !ApplyNameList(Daten, std::string_view(result.Body.constData(), result.Body.size())))
+                emit StatusText(QStringLiteral("Zugriff verweigert!"));
+        });
+        emit NameImportRunning(false);
+        emit NamesImported();
+    });
+}
+
+void TCollector::TimerMySQLExportTimer()
+{
+    // The period runs on as a repeating timer's does, so the runs do not drift later by
+    // their own length; a run still busy when the period comes round skips that turn.
+    emit ExportPeriod();
+    if (Export->Busy())
+        return;
+    emit ExportRunning(true);
+    auto finish = [this] {
+        emit ExportRunning(false);
+        emit ExportFinished();
+    };
+    if (!Daten.ExportEnabled) {
+        finish();
+        return;
+    }
+    TExportJob job;
+    try {
+        job = BuildExportJob(Daten, Clock());
+    } catch (const std::exception& error) {
+        emit StatusText(QStringLiteral("mySQL Export: %1").arg(QString::fromUtf8(error.what())));
+        finish();
+        return;
+    }
+    // The rows go to the server on the export's own thread; the collector keeps counting.
+    Export->Start(std::move(job), [this, finish](const TExportJob&, const TExportResult& result) {
+        ++ExportRuns;
+        if (!result.Complete)
+            ++ExportFailures;
+        Guard([&] {
+            // Interval counters go down by what the database holds now, as soon as the
+            // traffic transaction has committed, whatever failed after it.
+            TakeExportedTraffic(Daten, result.Exported);
+            if (const QString text = result.StatusText(); !text.isEmpty())
+                emit StatusText(text);
+        });
+        finish();
+    });
+}

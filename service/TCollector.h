@@ -1,0 +1,158 @@
+#pragma once
+
+#include "LocalTime.h"
+#include "MetricsSnapshot.h"
+#include "TAtomicFile.h"
+#include "TExtraSettings.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+class TDaten;
+class TDatabaseExport;
+class TLocalHistory;
+class TMetricsExporter;
+class TNameImport;
+class TTimer;
+class TUdpListener;
+
+// The collector itself, without any window: the two UDP listeners, the timers that
+// save, import names, export and clear the port tables, the state loaded at the start
+// and saved at the end, and the last export on the way out. The window and the headless
+// program both drive one; what the window shows in its status line comes out as
+// StatusText, and a headless program writes the same texts to its log.
+class TCollector : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 DefaultFlowPort = 2055;
+    static constexpr quint16 DefaultMacPort = 2056;
+    static constexpr int LastExportMs = 5000;
+    static constexpr int GetNameInterval = 38'254;
+    static constexpr int SaveInterval = 57'254;
+    static constexpr int ClearPortsInterval = 10'000;
+    static constexpr int MetricsInterval = 750;
+
+    // The listeners bind now; until Start they discard everything.
+    TCollector(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
+               QObject* parent = nullptr);
+    ~TCollector() override;
+
+    // Local time as the collector sees it; tests set their own clock.
+    std::function<TLocalTime()> Clock = &TLocalTime::Now;
+
+    // Loads the state (and vexal-extra.ini), starts the timers, the local history and
+    // the metrics, and accepts datagrams from now on.
+    void Start();
+    // Saves the state and, with the export on, runs one last export (bounded); the
+    // local history takes its last write and waits for it.
+    void Stop();
+    bool Started() const { return IsStarted; }
+
+    std::int32_t MacDatagramCount = 0;
+    // Malformed or oversized datagrams seen so far, and the last one's reason.
+    quint64 NetworkErrors = 0;
+    std::string LastNetworkError;
+    // "3 fehlerhafte Datagramme, zuletzt: ..." as the status line shows it.
+    QString NetworkErrorText() const;
+
+    // The datagram handlers, as the listeners call them.
+    void NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP, quint16 fromPort = 0);
+    void NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP);
+
+    // The timer ticks.
+    void TimerClearPortsTimer();
+    void TimerSaveTimer();
+    void TimerGetNameTimer();
+    void TimerMySQLExportTimer();
+
+    TTimer& SaveTimer() const { return *TimerSave; }
+    TTimer& GetNameTimer() const { return *TimerGetName; }
+    TTimer& ClearPortsTimer() const { return *TimerClearPorts; }
+    TTimer& ExportTimer() const { return *TimerMySQLExport; }
+    TUdpListener& FlowListener() const { return *NMUDP1; }
+    TUdpListener& MacListener() const { return *NMUDP2; }
+    // Which listener ports could not be bound, as the status line says it; empty when both are.
+    QString ListenerProblems() const;
+    TDatabaseExport& DatabaseExport() const { return *Export; }
+    TNameImport& NameImport() const { return *Import; }
+
+    // Runs a handler body; anything unexpected comes out as Error.
+    void Guard(const std::function<void()>& body);
+
+    // An action that lowers totals or removes users: the local history takes what was
+    // counted right before it and the state right after it, so it neither loses nor
+    // doubles octets across it.
+    void UserAction(const std::function<void()>& change);
+    // Queues one write of the local history (when it is on).
+    void RecordHistory();
+
+    // The history and metrics settings ("vexal-extra.ini"); applying them starts or
+    // stops the history and the endpoint as they say, and saves the file.
+    const TExtraSettings& ExtraSettings() const { return Extra; }
+    void ApplyExtraSettings(const TExtraSettings& settings);
+    TLocalHistory* LocalHistory() const { return History.get(); }
+    TMetricsExporter* MetricsExporter() const { return Metrics.get(); }
+    TMetricsHealth Health() const;
+
+signals:
+    // A text for the status line (the window's Label2, the headless log).
+    void StatusText(const QString& text);
+    // An unexpected error in a handler (the window shows its error report).
+    void Error(const QString& text);
+    // A datagram arrived on the flow or announcement port (the window's arrival lights).
+    void FlowArrived();
+    void MacArrived();
+    // The memo lines of the last datagram that had any.
+    void FlowMemo(const std::vector<std::string>& lines);
+    void MacMemo(const std::vector<std::string>& lines);
+    // A datagram was malformed or too long; NetworkErrors and LastNetworkError tell more.
+    void NetworkErrorSeen();
+    // The export period came round; a run started (or was skipped) and ended.
+    void ExportPeriod();
+    void ExportRunning(bool running);
+    void ExportFinished();
+    // The name import period came round; an import started and ended.
+    void NamePeriod();
+    void NameImportRunning(bool running);
+    void NamesImported();
+
+private:
+    // One last database export on the way out, at most LastExportMs.
+    void LastExport();
+    void ShowNetworkError(const std::string& error);
+
+    TDaten& Daten;
+    // How the last periodic save went; a failed or unsafe save is reported once.
+    TSaveOutcome LastSaveOutcome = TSaveOutcome::Replaced;
+    bool IsStarted = false;
+    bool InLastExport = false;
+
+    TUdpListener* NMUDP1 = nullptr;
+    TUdpListener* NMUDP2 = nullptr;
+    TTimer* TimerGetName = nullptr;
+    TTimer* TimerSave = nullptr;
+    TTimer* TimerClearPorts = nullptr;
+    TTimer* TimerMySQLExport = nullptr;
+    TTimer* TimerHistory = nullptr;
+    TTimer* TimerMetrics = nullptr;
+    TDatabaseExport* Export = nullptr;
+    TNameImport* Import = nullptr;
+
+    void StartHistoryAndMetrics();
+    void UpdateMetrics();
+
+    TExtraSettings Extra;
+    std::unique_ptr<TLocalHistory> History;
+    std::unique_ptr<TMetricsExporter> Metrics;
+    std::uint64_t FlowDatagrams = 0;
+    std::uint64_t MacDatagrams = 0;
+    std::uint64_t ExportRuns = 0;
+    std::uint64_t ExportFailures = 0;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+// The settings that came after vexal.ini's layout was fixed: the local history and the
+// metrics endpoint. They live in "vexal-extra.ini" beside it, as key=value lines, so
+// that vexal.ini keeps its layout byte for byte and an older program reading it is not
+// confused. Unknown keys and broken values are ignored (the default stays).
+struct TExtraSettings {
+    static constexpr const char* FileName = "vexal-extra.ini";
+
+    bool HistoryEnabled = true;
+    int HourlyAfterDays = 90;
+    int DailyAfterDays = 365;
+    bool MetricsEnabled = false;
+    int MetricsPort = 9155;
+
+    std::string Format() const;
+    static TExtraSettings Parse(const std::string& text);
+    // A missing or unreadable file gives the defaults.
+    static TExtraSettings Load(const std::string& path = FileName);
+    bool Save(const std::string& path = FileName) const;
+
+    bool operator==(const TExtraSettings&) const = default;
+};

@@ -1,0 +1,335 @@
+#include "FlowDatagramBuilder.h"
+#include "NetworkNamespace.h"
+#include "TDaten.h"
+#include "TExtraSettings.h"
+#include "TStateFile.h"
+#include "TempDir.h"
+#include "TestDatabase.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+
+// The program as a service runs it: --headless, without any display, stopped by SIGTERM.
+namespace {
+// No display of any kind: a headless program that still needed one would fail here.
+void StartHeadless(QProcess& program, const TTempDir& dir, QStringList arguments = {QStringLiteral("--headless")})
+{
+    program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), arguments);
+}
+
+// Waits until the program says it runs (its state is loaded and the ports are open).
+::testing::AssertionResult WaitUntilRunning(QProcess& program, QString& log)
+{
+    const bool running = QTest::qWaitFor(
+        [&] {
+            program.waitForReadyRead(50);
+            log += QString::fromUtf8(program.readAllStandardError());
+            return log.contains(QStringLiteral("läuft ohne Fenster")) || program.state() != QProcess::Running;
+        },
+        10000);
+    if (!running || program.state() != QProcess::Running)
+        return ::testing::AssertionFailure() << "not running: " << log.toStdString();
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Terminate(QProcess& program, QString& log)
+{
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    if (!program.waitForFinished(15000))
+        return ::testing::AssertionFailure() << "still running after SIGTERM";
+    log += QString::fromUtf8(program.readAllStandardError());
+    if (program.exitStatus() != QProcess::NormalExit || program.exitCode() != 0)
+        return ::testing::AssertionFailure() << "exit code " << program.exitCode() << ": " << log.toStdString();
+    return ::testing::AssertionSuccess();
+}
+
+void SendTo(quint16 port, const std::vector<std::uint8_t>& bytes)
+{
+    QUdpSocket sender;
+    sender.writeDatagram(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()),
+                         QHostAddress::LocalHost, port);
+}
+
+void Announce(const std::string& text)
+{
+    SendTo(2056, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+TDaten Site()
+{
+    TDaten d;
+    d.LocalSubnets = {"192.168.1"};
+    return d;
+}
+
+// "ip/ul/dl" of every row of a table in the history file beside the state.
+std::vector<std::string> HistoryRows(const TTempDir& dir, const QString& table)
+{
+    std::vector<std::string> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("headless-check"));
+        db.setDatabaseName(QString::fromStdString(dir.File("vexal-history.sqlite")));
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.exec(QStringLiteral("select ip || '/' || uloktets || '/' || dloktets from %1 order by id").arg(table));
+            while (query.next())
+                rows.push_back(query.value(0).toString().toStdString());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("headless-check"));
+    return rows;
+}
+
+std::string Fetch(quint16 port, const QByteArray& path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write("GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray reply;
+    while (socket.waitForReadyRead(5000) || socket.bytesAvailable() > 0)
+        reply += socket.readAll();
+    return reply.toStdString();
+}
+}
+
+TEST(Headless, HelpSaysWhatTheOptionsAre)
+{
+    TTempDir dir;
+    QProcess program;
+    StartHeadless(program, dir, {QStringLiteral("--help")});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 0);
+    const QString help = QString::fromUtf8(program.readAllStandardOutput());
+    EXPECT_TRUE(help.contains(QStringLiteral("--headless"))) << help.toStdString();
+    EXPECT_TRUE(help.contains(QStringLiteral("--help"))) << help.toStdString();
+    EXPECT_FALSE(std::filesystem::exists(dir.File("vexal.ini"))) << "--help starts nothing";
+
+    QProcess wrong;
+    StartHeadless(wrong, dir, {QStringLiteral("--headless"), QStringLiteral("--daemon")});
+    ASSERT_TRUE(wrong.waitForFinished(10000));
+    EXPECT_NE(wrong.exitCode(), 0);
+    EXPECT_TRUE(QString::fromUtf8(wrong.readAllStandardError()).contains(QStringLiteral("--daemon")));
+}
+
+// Real datagrams on the fixed ports are counted; SIGTERM saves the state, and the local
+// history holds what was counted, once. A second start in the same folder ends at once
+// with the message and leaves the first one running.
+TEST(Headless, CountsDatagramsSavesOnSigtermAndKeepsTheHistory)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    const TDaten d = Site();
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+
+    QProcess second;
+    StartHeadless(second, dir);
+    ASSERT_TRUE(second.waitForFinished(10000)) << "the second instance must end by itself";
+    EXPECT_NE(second.exitCode(), 0);
+    const QString message = QString::fromUtf8(second.readAllStandardError());
+    EXPECT_TRUE(message.contains(QStringLiteral("Vexal Capture läuft in diesem Ordner bereits."))) << message.toStdString();
+    EXPECT_EQ(program.state(), QProcess::Running);
+
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
+    QTest::qWait(300);
+    SendTo(2055, TFlowDatagramBuilder(100)
+                     .Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 223'000'000)
+                     .Add(Ip(192, 168, 1, 7), 50000, Ip(8, 8, 8, 8), 443, 1'000)
+                     .Bytes());
+    SendTo(2055, {1, 2, 3});
+    QTest::qWait(1500);
+    ASSERT_TRUE(Terminate(program, log));
+    EXPECT_TRUE(log.contains(QStringLiteral("1 fehlerhaftes Datagramm"))) << "status texts go to the log: " << log.toStdString();
+
+    TDaten saved;
+    ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
+    ASSERT_EQ(saved.UserCount(), 1u);
+    EXPECT_EQ(saved.UserDL[0], "223000000");
+    EXPECT_EQ(saved.UserUL[0], "1000");
+    const std::vector<std::string> rows = HistoryRows(dir, QStringLiteral("traffic"));
+    EXPECT_EQ(rows, std::vector<std::string>{"192.168.1.7/1000/223000000"}) << "every octet exactly once";
+    EXPECT_EQ(TExtraSettings::Load(dir.File("vexal-extra.ini")), TExtraSettings{}) << "saved with the defaults";
+
+    // Started again, the loaded totals are not counted a second time.
+    QProcess again;
+    QString log2;
+    StartHeadless(again, dir);
+    ASSERT_TRUE(WaitUntilRunning(again, log2));
+    ASSERT_TRUE(Terminate(again, log2));
+    EXPECT_EQ(HistoryRows(dir, QStringLiteral("traffic")), rows);
+}
+
+// With the history switched off in vexal-extra.ini no history file appears, and an old
+// vexal.ini comes out of a run byte for byte.
+TEST(Headless, ExtraSettingsLeaveTheStateFileAsItWas)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    const TDaten d = Site();
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+    const std::string before = ReadWholeFile(dir.File("vexal.ini"));
+    TExtraSettings extra;
+    extra.HistoryEnabled = false;
+    extra.HourlyAfterDays = 30;
+    ASSERT_TRUE(extra.Save(dir.File("vexal-extra.ini")));
+
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    ASSERT_TRUE(Terminate(program, log));
+    EXPECT_EQ(ReadWholeFile(dir.File("vexal.ini")), before);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("vexal-history.sqlite")));
+    EXPECT_EQ(TExtraSettings::Load(dir.File("vexal-extra.ini")), extra);
+}
+
+// A damaged history file does not stop the service: it is set aside, said in the log,
+// and the counting goes on into a fresh file.
+TEST(Headless, DamagedHistoryFileIsSetAsideAndSaid)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
+    {
+        std::ofstream damaged(dir.File("vexal-history.sqlite"), std::ios::binary);
+        damaged << std::string(8192, 'x');
+    }
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
+    QTest::qWait(300);
+    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 777).Bytes());
+    QTest::qWait(300);
+    ASSERT_TRUE(Terminate(program, log));
+    EXPECT_TRUE(log.contains(QStringLiteral("Verlauf"))) << log.toStdString();
+    EXPECT_EQ(HistoryRows(dir, QStringLiteral("traffic")), std::vector<std::string>{"192.168.1.7/0/777"});
+}
+
+TEST(Headless, MetricsEndpointShowsTheDevicesWhenSwitchedOn)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
+    TExtraSettings extra;
+    extra.MetricsEnabled = true;
+    extra.MetricsPort = 9155;
+    ASSERT_TRUE(extra.Save(dir.File("vexal-extra.ini")));
+
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
+    QTest::qWait(300);
+    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 4'321).Bytes());
+    std::string metrics;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            metrics = Fetch(9155, "/metrics");
+            return metrics.find("192.168.1.7") != std::string::npos;
+        },
+        5000))
+        << metrics;
+    EXPECT_NE(metrics.find("200 OK"), std::string::npos);
+    const auto line = metrics.find("vexal_device_download_octets_total{");
+    ASSERT_NE(line, std::string::npos) << metrics;
+    const std::string first = metrics.substr(line, metrics.find('\n', line) - line);
+    EXPECT_NE(first.find("ip=\"192.168.1.7\""), std::string::npos) << first;
+    EXPECT_EQ(first.substr(first.rfind(' ') + 1), "4321") << first;
+    EXPECT_NE(metrics.find("vexal_datagrams_received_total"), std::string::npos);
+    ASSERT_TRUE(Terminate(program, log));
+}
+
+// As the window does: SIGTERM sends the octets counted since the last run to the
+// database. The database listens in the root namespace, so this test stays there.
+TEST(Headless, SigtermExportsTheTrafficNotYetExported)
+{
+    const auto server = TestDatabaseConnection();
+    ASSERT_FALSE(server.empty()) << "VEXAL_TEST_MYSQL names no connection file; run the tests through ctest";
+    QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("headless-export-check"));
+    check.setHostName(QStringLiteral("127.0.0.1"));
+    check.setPort(std::stoi(server.at("port")));
+    check.setUserName(QString::fromStdString(server.at("user")));
+    check.setPassword(QString::fromStdString(server.at("password")));
+    check.setDatabaseName(QString::fromStdString(server.at("database")));
+    ASSERT_TRUE(check.open()) << check.lastError().text().toStdString();
+    QSqlQuery(check).exec(QStringLiteral("delete from traffic"));
+
+    TTempDir dir;
+    TDaten d = Site();
+    d.ExportEnabled = true;
+    d.ExportInterval = 3600;  // no run of the period during the test
+    d.MySqlHost = "127.0.0.1";
+    d.MySqlPort = server.at("port");
+    d.MySqlUser = server.at("user");
+    d.MySqlPassword = server.at("password");
+    d.MySqlDatabase = server.at("database");
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    Announce("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
+    QTest::qWait(300);
+    SendTo(2055, TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 23), 5000, Ip(8, 8, 8, 8), 443, 123456).Bytes());
+    QTest::qWait(300);
+    ASSERT_TRUE(Terminate(program, log));
+
+    QSqlQuery query(check);
+    ASSERT_TRUE(query.exec(QStringLiteral("select concat(ip,'/',uloktets,'/',dloktets) from traffic")));
+    ASSERT_TRUE(query.next()) << "no row: " << log.toStdString();
+    EXPECT_EQ(query.value(0).toString().toStdString(), "192.168.1.23/123456/0");
+    EXPECT_FALSE(query.next());
+    check.close();
+}
+
+TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)
+{
+    TExtraSettings changed;
+    changed.HistoryEnabled = false;
+    changed.HourlyAfterDays = 7;
+    changed.DailyAfterDays = 30;
+    changed.MetricsEnabled = true;
+    changed.MetricsPort = 19155;
+    EXPECT_EQ(TExtraSettings::Parse(changed.Format()), changed);
+
+    const struct {
+        const char* Text;
+        TExtraSettings Expected;
+    } cases[] = {
+        {"", {}},
+        {"MetricsPort=70000\nMetricsEnabled=yes\nHistoryHourlyAfterDays=-1\n", {}},
+        {"Unknown=1\r\nMetricsPort=8080\r\n", {.MetricsPort = 8080}},
+        {"HistoryEnabled=0\nno equals sign\nHistoryDailyAfterDays=400x\n", {.HistoryEnabled = false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text);
+        EXPECT_EQ(TExtraSettings::Parse(c.Text), c.Expected);
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "LocalTime.h"
+
+#include <QDialog>
+
+#include <string>
+
+class QLabel;
+class QTableWidget;
+class QTabWidget;
+class TBarChart;
+
+// One device's traffic over time from the local history: per hour (last 48 hours), per
+// day (last 60 days) and per month, each as a bar chart (upload blue, download green)
+// and a table with a total.
+class TFormVerlauf : public QDialog {
+    Q_OBJECT
+public:
+    enum TPeriod { Hours, Days, Months, PeriodCount };
+
+    explicit TFormVerlauf(QWidget* parent = nullptr);
+
+    // Reads the device's series from the history file and shows them.
+    void ShowDevice(const QString& historyPath, const std::string& ip, const std::string& mac, const TLocalTime& now);
+
+    TBarChart& Chart(TPeriod period) const { return *Charts[period]; }
+    QTableWidget& Table(TPeriod period) const { return *Tables[period]; }
+    QString Caption() const;
+
+private:
+    QLabel* Title = nullptr;
+    QTabWidget* Tabs = nullptr;
+    TBarChart* Charts[PeriodCount] = {};
+    QTableWidget* Tables[PeriodCount] = {};
+};
