@@ -1,15 +1,50 @@
 #pragma once
 
 #include <QFont>
+#include <QStyledItemDelegate>
+
+#include <vector>
 
 class QAbstractItemModel;
 class QTableView;
 class QWidget;
 
-// The compact font of the main window's grids: thousands of rows and eight columns of
-// numbers must fit the fixed window.
+// The compact font of the main window's grids: eight columns of numbers beside the
+// charts must show whole in the window's opening size.
 QFont GridFont(bool bold = false, bool italic = false);
 
 // A read-only grid over a model that selects whole rows, as every grid of the program.
 // With `compact`, it uses GridFont.
 QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* model, bool compact);
+
+// Sizes each of `columns` to the widest text it shows in the rows now on screen and
+// its header, so that no value is cut; the grid's last section takes what is left.
+// Costs a few dozen text measurements, not one per row, so the tick can call it.
+void FitColumnsToText(QTableView* grid, const std::vector<int>& columns);
+
+// What a grid cell needs besides its text's advance: the delegate's margins on both
+// sides and the grid line.
+int CellPadding(const QTableView* grid);
+
+// The cell delegate of the main window's grids: a cell whose text is cut shows it
+// whole in its tooltip (unless the model gives a tooltip of its own); with
+// `decorationRight`, the cell's picture stands at its right edge.
+class TWholeTextDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    explicit TWholeTextDelegate(QObject* parent, bool decorationRight = false)
+        : QStyledItemDelegate(parent), DecorationRight(decorationRight)
+    {
+    }
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+    // The text a tooltip shows for a cell `width` pixels wide: empty when it fits.
+    QString CutText(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+private:
+    bool DecorationRight;
+};

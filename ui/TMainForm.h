@@ -5,6 +5,7 @@
 #include "TDatagramOutcome.h"
 
 #include <QModelIndex>
+#include <QSize>
 #include <QWidget>
 
 #include <functional>
@@ -42,6 +43,10 @@ public:
     static constexpr quint16 DefaultFlowPort = 2055;
     static constexpr quint16 DefaultMacPort = 2056;
     static constexpr int LastExportMs = 5000;
+    // The size the window opens at; it can be resized and maximised from there.
+    static constexpr QSize OpeningSize{1038, 713};
+    // The right-hand column (status, memos, port charts) keeps this width at any size.
+    static constexpr int RightColumnWidth = 316;
 
     explicit TMainForm(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
                        QWidget* parent = nullptr);
@@ -103,12 +108,15 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void FormShow();
     // One last database export on the way out, at most LastExportMs.
     void LastExport();
     void BuildLayout();
+    // Numeric and address columns as wide as the widest text on screen.
+    void FitGrids();
     void ShowNetworkError(const std::string& error);
     void ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines);
     // Runs a handler body; anything unexpected goes to the error report.
