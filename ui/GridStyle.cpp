@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTableView>
@@ -19,6 +20,20 @@ QFont GridFont(bool bold, bool italic)
     return font;
 }
 
+namespace {
+// The compact grids keep one pixel, not three, between a cell's text and its edges:
+// eight columns of numbers must show whole beside the charts.
+class TCompactGridStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_FocusFrameHMargin)
+            return 0;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+}
+
 QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* model, bool compact)
 {
     auto* grid = new QTableView(parent);
@@ -30,7 +45,14 @@ QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* mode
     grid->verticalHeader()->hide();
     grid->verticalHeader()->setDefaultSectionSize(18);
     grid->horizontalHeader()->setHighlightSections(false);
+    // Fitted columns decide their own widths; the stretched last one may become narrow
+    // and shows what it cuts in a tooltip.
+    grid->horizontalHeader()->setMinimumSectionSize(24);
+    grid->horizontalHeader()->setDefaultSectionSize(40);
     if (compact) {
+        auto* style = new TCompactGridStyle;
+        style->setParent(grid);
+        grid->setStyle(style);
         grid->setFont(GridFont());
         grid->horizontalHeader()->setFont(GridFont());
     }
@@ -58,7 +80,8 @@ int HeaderWidth(const QHeaderView* header, int column)
     const QStyle* style = header->style();
     const int margin = style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     int width = QFontMetrics(font).horizontalAdvance(text) + 2 * margin + 2;
-    if (header->isSortIndicatorShown())
+    // Only the sorted column shows the mark.
+    if (header->isSortIndicatorShown() && header->sortIndicatorSection() == column)
         width += style->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + margin;
     return width;
 }
@@ -75,20 +98,23 @@ void FitColumnsToText(QTableView* grid, const std::vector<int>& columns)
         first = 0;
     if (last < 0)
         last = rows - 1;
-    QStyleOptionViewItem option;
-    option.initFrom(grid->viewport());
-    option.font = grid->font();
-    option.features |= QStyleOptionViewItem::HasDisplay;
+    const int padding = CellPadding(grid);
+    const QFontMetrics plain(grid->font());
+    const int iconRoom = grid->iconSize().isValid() ? grid->iconSize().width()
+                                                    : grid->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, grid);
     for (int column : columns) {
         if (grid->isColumnHidden(column))
             continue;
         int widest = HeaderWidth(header, column);
-        QAbstractItemDelegate* delegate = grid->itemDelegateForColumn(column);
-        if (!delegate)
-            delegate = grid->itemDelegate();
         for (int row = first; row <= last && row < rows; ++row) {
             const QModelIndex index = model->index(row, column);
-            widest = std::max(widest, delegate->sizeHint(option, index).width() + (grid->showGrid() ? 1 : 0));
+            const QString text = index.data(Qt::DisplayRole).toString();
+            const QVariant font = index.data(Qt::FontRole);
+            int width = (font.isValid() ? QFontMetrics(font.value<QFont>()) : plain).horizontalAdvance(text) + padding;
+            // A picture beside the text takes its own width and the delegate's margin.
+            if (index.data(Qt::DecorationRole).isValid())
+                width += iconRoom + padding;
+            widest = std::max(widest, width);
         }
         if (header->sectionSize(column) != widest)
             header->resizeSection(column, widest);

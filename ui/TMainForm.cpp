@@ -181,6 +181,9 @@ void TMainForm::BuildLayout()
     ProfGrid2->horizontalHeader()->setStretchLastSection(true);
     ProfGrid2->setSortingEnabled(true);
     ProfGrid2->horizontalHeader()->setSortIndicator(TUserGridModel::ColDL, Qt::DescendingOrder);
+    // The sort mark takes room in its header only.
+    connect(ProfGrid2->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, [this] { FitGrids(); });
+    ProfGrid2->setIconSize(QSize(12, 12));
 
     // Routers and totals, bottom left.
     auto* totalsCaption = new QLabel(QStringLiteral("Gesamt Router:"), this);
