@@ -3,13 +3,14 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
-#include <QProxyStyle>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTableView>
 #include <QToolTip>
 
 #include <algorithm>
+#include <cmath>
 
 QFont GridFont(bool bold, bool italic)
 {
@@ -18,20 +19,6 @@ QFont GridFont(bool bold, bool italic)
     font.setBold(bold);
     font.setItalic(italic);
     return font;
-}
-
-namespace {
-// The compact grids keep one pixel, not three, between a cell's text and its edges:
-// eight columns of numbers must show whole beside the charts.
-class TCompactGridStyle : public QProxyStyle {
-public:
-    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
-    {
-        if (metric == PM_FocusFrameHMargin)
-            return 0;
-        return QProxyStyle::pixelMetric(metric, option, widget);
-    }
-};
 }
 
 QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* model, bool compact)
@@ -50,22 +37,28 @@ QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* mode
     grid->horizontalHeader()->setMinimumSectionSize(24);
     grid->horizontalHeader()->setDefaultSectionSize(40);
     if (compact) {
-        auto* style = new TCompactGridStyle;
-        style->setParent(grid);
-        grid->setStyle(style);
         grid->setFont(GridFont());
         grid->horizontalHeader()->setFont(GridFont());
     }
     return grid;
 }
 
+int TextWidth(const QFont& font, const QString& text, const QPaintDevice* device)
+{
+    // Whole pixels rounded up: text is laid out, and cut, by its fractional width.
+    return static_cast<int>(std::ceil(QFontMetricsF(font, device).horizontalAdvance(text)));
+}
+
 int CellPadding(const QTableView* grid)
 {
-    // QStyledItemDelegate keeps the focus frame's margin plus one pixel free on either
-    // side of the text.
-    const QStyle* style = grid->style();
-    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
-    return 2 * margin + (grid->showGrid() ? 1 : 0);
+    return 2 * CellTextMargin + (grid->showGrid() ? 1 : 0);
+}
+
+int DecorationRoom(const QTableView* grid)
+{
+    const int icon = grid->iconSize().isValid() ? grid->iconSize().width()
+                                                : grid->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, grid);
+    return icon + 2 * CellTextMargin;
 }
 
 namespace {
@@ -79,7 +72,7 @@ int HeaderWidth(const QHeaderView* header, int column)
     const QString text = model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
     const QStyle* style = header->style();
     const int margin = style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
-    int width = QFontMetrics(font).horizontalAdvance(text) + 2 * margin + 2;
+    int width = TextWidth(font, text, header) + 2 * margin + 2;
     // Only the sorted column shows the mark.
     if (header->isSortIndicatorShown() && header->sortIndicatorSection() == column)
         width += style->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + margin;
@@ -99,9 +92,7 @@ void FitColumnsToText(QTableView* grid, const std::vector<int>& columns)
     if (last < 0)
         last = rows - 1;
     const int padding = CellPadding(grid);
-    const QFontMetrics plain(grid->font());
-    const int iconRoom = grid->iconSize().isValid() ? grid->iconSize().width()
-                                                    : grid->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, grid);
+    const int decoration = DecorationRoom(grid);
     for (int column : columns) {
         if (grid->isColumnHidden(column))
             continue;
@@ -110,10 +101,12 @@ void FitColumnsToText(QTableView* grid, const std::vector<int>& columns)
             const QModelIndex index = model->index(row, column);
             const QString text = index.data(Qt::DisplayRole).toString();
             const QVariant font = index.data(Qt::FontRole);
-            int width = (font.isValid() ? QFontMetrics(font.value<QFont>()) : plain).horizontalAdvance(text) + padding;
-            // A picture beside the text takes its own width and the delegate's margin.
+            // Measured for the grid's own screen: its resolution may differ from the default.
+            int width = TextWidth(font.isValid() ? font.value<QFont>().resolve(grid->font()) : grid->font(), text,
+                                  grid->viewport());
+            width += padding;
             if (index.data(Qt::DecorationRole).isValid())
-                width += iconRoom + padding;
+                width += decoration;
             widest = std::max(widest, width);
         }
         if (header->sectionSize(column) != widest)
@@ -128,18 +121,66 @@ void TWholeTextDelegate::initStyleOption(QStyleOptionViewItem* option, const QMo
         option->decorationPosition = QStyleOptionViewItem::Right;
 }
 
+void TWholeTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    // The style paints the cell's background and selection; the text gets all of the
+    // cell but CellTextMargin on either side, and the picture, if any, stands at the
+    // text's right or left with the same margins.
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const QString text = cell.text;
+    const QIcon icon = cell.icon;
+    const QSize iconSize = cell.decorationSize;
+    const bool decorated = cell.features & QStyleOptionViewItem::HasDecoration;
+    cell.text.clear();
+    cell.icon = QIcon();
+    cell.features &= ~(QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration);
+    const QWidget* widget = cell.widget;
+    const QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+
+    QRect room = cell.rect.adjusted(CellTextMargin, 0, -CellTextMargin, 0);
+    const QIcon::Mode mode = !(cell.state & QStyle::State_Enabled) ? QIcon::Disabled
+                             : (cell.state & QStyle::State_Selected) ? QIcon::Selected
+                                                                     : QIcon::Normal;
+    if (decorated && !icon.isNull()) {
+        const int top = room.top() + (room.height() - iconSize.height()) / 2;
+        QRect iconRect;
+        if (DecorationRight) {
+            iconRect = QRect(room.right() - iconSize.width() + 1, top, iconSize.width(), iconSize.height());
+            room.setRight(iconRect.left() - 1 - 2 * CellTextMargin);
+        } else {
+            iconRect = QRect(room.left(), top, iconSize.width(), iconSize.height());
+            room.setLeft(iconRect.right() + 1 + 2 * CellTextMargin);
+        }
+        icon.paint(painter, iconRect, Qt::AlignCenter, mode);
+    }
+    if (text.isEmpty())
+        return;
+    const QPalette::ColorGroup group = !(cell.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (cell.state & QStyle::State_Active) ? QPalette::Normal
+                                                                             : QPalette::Inactive;
+    painter->save();
+    painter->setFont(cell.font);
+    painter->setPen(cell.palette.color(group, (cell.state & QStyle::State_Selected) ? QPalette::HighlightedText
+                                                                                    : QPalette::Text));
+    const QFontMetrics metrics(cell.font, painter->device());
+    painter->drawText(room, static_cast<int>(cell.displayAlignment) | Qt::TextSingleLine,
+                      metrics.elidedText(text, cell.textElideMode, room.width()));
+    painter->restore();
+}
+
 QString TWholeTextDelegate::CutText(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     QStyleOptionViewItem cell = option;
     initStyleOption(&cell, index);
     if (cell.text.isEmpty())
         return {};
-    const QWidget* widget = cell.widget;
-    const QStyle* style = widget ? widget->style() : QApplication::style();
-    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, widget);
-    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-    const int room = textRect.width() - 2 * margin;
-    if (QFontMetrics(cell.font).horizontalAdvance(cell.text) <= room)
+    int room = cell.rect.width() - 2 * CellTextMargin;
+    if (cell.features & QStyleOptionViewItem::HasDecoration)
+        room -= cell.decorationSize.width() + 2 * CellTextMargin;
+    const QPaintDevice* device = cell.widget;
+    if (TextWidth(cell.font, cell.text, device) <= room)
         return {};
     return cell.text;
 }

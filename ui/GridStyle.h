@@ -6,6 +6,7 @@
 #include <vector>
 
 class QAbstractItemModel;
+class QPaintDevice;
 class QTableView;
 class QWidget;
 
@@ -22,9 +23,17 @@ QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* mode
 // Costs a few dozen text measurements, not one per row, so the tick can call it.
 void FitColumnsToText(QTableView* grid, const std::vector<int>& columns);
 
-// What a grid cell needs besides its text's advance: the delegate's margins on both
-// sides and the grid line.
+// The pixels a grid cell keeps free on either side of its text and its picture: one,
+// not the style's three, so that eight columns of numbers show whole beside the charts.
+constexpr int CellTextMargin = 1;
+
+// The width a text takes when laid out in `font` on `device`, in whole pixels.
+int TextWidth(const QFont& font, const QString& text, const QPaintDevice* device);
+
+// What a grid cell needs besides its text's width: the margins on both sides and the
+// grid line; and, for a cell with a picture, the picture with its margins.
 int CellPadding(const QTableView* grid);
+int DecorationRoom(const QTableView* grid);
 
 // The cell delegate of the main window's grids: a cell whose text is cut shows it
 // whole in its tooltip (unless the model gives a tooltip of its own); with
@@ -37,6 +46,7 @@ public:
     {
     }
 
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
     // The text a tooltip shows for a cell `width` pixels wide: empty when it fits.

@@ -93,7 +93,7 @@ int TBarChart::WidestLabel() const
     // Measured when the labels change, not on every paint: under live traffic only
     // the values move.
     if (WidestCache < 0) {
-        const QFontMetrics metrics(LabelFont());
+        const QFontMetrics metrics(LabelFont(), this);
         WidestCache = 0;
         for (const TBar& bar : Shown)
             WidestCache = std::max(WidestCache, metrics.horizontalAdvance(bar.Label));
@@ -111,7 +111,7 @@ int TBarChart::LabelStepFor(int widest, double slot, int gap)
 TBarChart::TGeometry TBarChart::Layout() const
 {
     TGeometry g;
-    const QFontMetrics metrics(LabelFont());
+    const QFontMetrics metrics(LabelFont(), this);
     QRectF area = QRectF(rect()).adjusted(Margin, Margin, -Margin, -Margin);
     if (!Title.isEmpty())
         area.setTop(area.top() + metrics.height() + 2);
@@ -188,7 +188,7 @@ void TBarChart::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     const QFont labelFont = LabelFont();
-    const QFontMetrics metrics(labelFont);
+    const QFontMetrics metrics(labelFont, this);
     if (!Title.isEmpty()) {
         QFont bold = labelFont;
         bold.setBold(true);

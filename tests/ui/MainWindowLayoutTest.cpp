@@ -60,8 +60,6 @@ protected:
     {
         const QAbstractItemModel* model = grid->model();
         const int padding = CellPadding(grid);
-        const int icon = grid->iconSize().isValid() ? grid->iconSize().width()
-                                                    : grid->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, grid);
         const int first = std::max(0, grid->rowAt(0));
         int last = grid->rowAt(grid->viewport()->height() - 1);
         if (last < 0)
@@ -76,12 +74,23 @@ protected:
             for (int row = first; row <= last; ++row) {
                 const QModelIndex index = model->index(row, column);
                 const QVariant font = index.data(Qt::FontRole);
-                const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : grid->font());
+                const QFontMetricsF metrics(font.isValid() ? font.value<QFont>().resolve(grid->font()) : grid->font(),
+                                            grid->viewport());
                 const QString text = index.data().toString();
-                int needed = metrics.horizontalAdvance(text) + padding;
+                const double width = metrics.horizontalAdvance(text);
+                double needed = width + padding;
                 if (index.data(Qt::DecorationRole).isValid())
-                    needed += icon + padding;
+                    needed += DecorationRoom(grid);
                 EXPECT_LE(needed, grid->columnWidth(column)) << text.toStdString();
+                // And as the delegate lays the cell out for painting.
+                auto* delegate = qobject_cast<TWholeTextDelegate*>(grid->itemDelegateForIndex(index));
+                ASSERT_NE(delegate, nullptr);
+                QStyleOptionViewItem option;
+                option.initFrom(grid->viewport());
+                option.widget = grid;
+                option.font = grid->font();
+                option.rect = grid->visualRect(index);
+                EXPECT_EQ(delegate->CutText(option, index), QString()) << text.toStdString();
             }
         }
     }
@@ -182,7 +191,7 @@ TEST(BarChart, PortLabelsStayLevelAndThinOutWhenCrowded)
         const int step = chart.LabelStep();
         EXPECT_EQ(step > 1, c.Thinned) << step;
         // The shown labels keep apart, and no more are left out than needed.
-        const int widest = QFontMetrics([&] { QFont f = chart.font(); f.setPointSizeF(7); return f; }()).horizontalAdvance("50000");
+        const int widest = QFontMetrics([&] { QFont f = chart.font(); f.setPointSizeF(7); return f; }(), &chart).horizontalAdvance("50000");
         const double slot = (c.Width - 6.0) / c.Ports;
         EXPECT_GE(step * slot, widest);
         if (step > 1)
