@@ -80,7 +80,7 @@ int HeaderWidth(const QHeaderView* header, int column)
 }
 }
 
-void FitColumnsToText(QTableView* grid, const std::vector<int>& columns)
+void FitColumnsToText(QTableView* grid, const std::vector<int>& columns, int stretched)
 {
     const QAbstractItemModel* model = grid->model();
     QHeaderView* header = grid->horizontalHeader();
@@ -93,9 +93,7 @@ void FitColumnsToText(QTableView* grid, const std::vector<int>& columns)
         last = rows - 1;
     const int padding = CellPadding(grid);
     const int decoration = DecorationRoom(grid);
-    for (int column : columns) {
-        if (grid->isColumnHidden(column))
-            continue;
+    auto widestOf = [&](int column) {
         int widest = HeaderWidth(header, column);
         for (int row = first; row <= last && row < rows; ++row) {
             const QModelIndex index = model->index(row, column);
@@ -109,9 +107,25 @@ void FitColumnsToText(QTableView* grid, const std::vector<int>& columns)
                 width += decoration;
             widest = std::max(widest, width);
         }
-        if (header->sectionSize(column) != widest)
-            header->resizeSection(column, widest);
+        return widest;
+    };
+    std::vector<std::pair<int, int>> widths;
+    int total = 0;
+    for (int column : columns) {
+        if (grid->isColumnHidden(column))
+            continue;
+        widths.emplace_back(column, widestOf(column));
+        total += widths.back().second;
     }
+    if (widths.empty())
+        return;
+    // Room the stretched column does not need goes, a few pixels each, to the fitted
+    // ones, so that right-aligned numbers do not run into their neighbours' units.
+    const int spare = grid->viewport()->width() - total - (stretched >= 0 ? widestOf(stretched) : 0);
+    const int extra = std::clamp(spare / static_cast<int>(widths.size()), 0, SpareMargin);
+    for (const auto& [column, width] : widths)
+        if (header->sectionSize(column) != width + extra)
+            header->resizeSection(column, width + extra);
 }
 
 void TWholeTextDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const

@@ -19,9 +19,12 @@ QFont GridFont(bool bold = false, bool italic = false);
 QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* model, bool compact);
 
 // Sizes each of `columns` to the widest text it shows in the rows now on screen and
-// its header, so that no value is cut; the grid's last section takes what is left.
-// Costs a few dozen text measurements, not one per row, so the tick can call it.
-void FitColumnsToText(QTableView* grid, const std::vector<int>& columns);
+// its header, so that no value is cut; the grid's last section, `stretched`, takes
+// what is left. When that leaves room, each fitted column gets up to SpareMargin
+// pixels more. Costs a few dozen text measurements, not one per row, so the tick can
+// call it.
+constexpr int SpareMargin = 8;
+void FitColumnsToText(QTableView* grid, const std::vector<int>& columns, int stretched = -1);
 
 // The pixels a grid cell keeps free on either side of its text and its picture: one,
 // not the style's three, so that eight columns of numbers show whole beside the charts.

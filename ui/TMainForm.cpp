@@ -421,10 +421,12 @@ void TMainForm::FitGrids()
 {
     FitColumnsToText(ProfGrid2, {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL,
                                  TUserGridModel::ColDL, TUserGridModel::ColCUL, TUserGridModel::ColCDL,
-                                 TUserGridModel::ColNIC});
+                                 TUserGridModel::ColNIC},
+                     TUserGridModel::ColName);
     FitColumnsToText(ProfGrid1, {TRouterGridModel::ColIP, TRouterGridModel::ColSequenz, TRouterGridModel::ColTime,
                                  TRouterGridModel::ColRecordCount, TRouterGridModel::ColUp,
-                                 TRouterGridModel::ColDown});
+                                 TRouterGridModel::ColDown},
+                     TRouterGridModel::ColPLoss);
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event)
