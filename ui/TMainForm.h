@@ -122,6 +122,9 @@ private:
     // Runs a handler body; anything unexpected goes to the error report.
     void Guard(const std::function<void()>& body);
 
+    // The tick's stages. The rows come from widget-free builders that take the store
+    // and the time (UserRows.h, RouterRows.h, DiagnosticRows.h); these only commit
+    // them to the grids, charts and labels.
     void ShowProgress();
     void ShowDiagnostics();
     void ShowRouters();
