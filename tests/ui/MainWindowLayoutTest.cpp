@@ -194,8 +194,9 @@ TEST(BarChart, PortLabelsStayLevelAndThinOutWhenCrowded)
         const int widest = QFontMetrics([&] { QFont f = chart.font(); f.setPointSizeF(7); return f; }(), &chart).horizontalAdvance("50000");
         const double slot = (c.Width - 6.0) / c.Ports;
         EXPECT_GE(step * slot, widest);
-        if (step > 1)
+        if (step > 1) {
             EXPECT_LT((step - 1) * slot, widest + 6.0);
+        }
         // Every bar names its port and value.
         EXPECT_EQ(chart.ToolTipOf(1), QStringLiteral("50001: 2000"));
     }
