@@ -2,13 +2,10 @@
 
 #include <QColor>
 #include <QString>
-#include <QtCharts/QChartView>
+#include <QWidget>
 
+#include <functional>
 #include <vector>
-
-class QBarCategoryAxis;
-class QValueAxis;
-class QAbstractBarSeries;
 
 struct TBar {
     double Value = 0;
@@ -19,25 +16,66 @@ struct TBar {
 };
 
 // A bar chart of single bars, each with its own value, label and colour, standing in
-// the order given. The only place that knows the chart library: bars of one colour
-// form one stacked set, so every category shows exactly one bar of its colour.
-// Redraws only when the bars changed; shows at most MaxBars of the largest bars.
-class TBarChart : public QChartView {
+// the order given; drawn by itself, so that every label is either whole or left out,
+// never cut to "…". Labels stand level under their bars (beside them when the chart
+// lies on its side); when they do not fit, every second, third ... label is drawn,
+// or, for charts whose every label matters (the routers), they are turned on their
+// side. Each bar names its label and value in a tooltip. Shows at most MaxBars of
+// the largest bars.
+class TBarChart : public QWidget {
     Q_OBJECT
 public:
     static constexpr std::size_t MaxBars = 120;
+    // How labels that do not fit level give way.
+    enum class TCrowded { Thin, Turn };
 
     explicit TBarChart(Qt::Orientation orientation, const QString& title = QString(), QWidget* parent = nullptr);
 
     void SetBars(std::vector<TBar> bars);
     void Clear() { SetBars({}); }
     void SetValueTitle(const QString& title);
+    void SetCrowded(TCrowded crowded) { Crowded = crowded; update(); }
+    // The tooltip text of bar `index` (all bars given, for charts whose bars pair up).
+    void SetToolTipText(std::function<QString(const std::vector<TBar>&, std::size_t)> text);
     const std::vector<TBar>& Bars() const { return Shown; }
 
+    // What the chart draws at its present size: every LabelStep()-th label from the
+    // first, level or turned.
+    int LabelStep() const;
+    bool LabelsTurned() const;
+    // The bar under a point of the widget, or -1.
+    int BarAt(const QPoint& at) const;
+    QString ToolTipOf(std::size_t index) const;
+
+    // The smallest step k such that labels as wide as `widest`, one in every k-th slot
+    // of `slot` pixels, keep `gap` pixels between them.
+    static int LabelStepFor(int widest, double slot, int gap);
+
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
+
 private:
+    struct TGeometry {
+        QRectF Plot;        // where the bars stand
+        QRectF LabelArea;   // where their labels stand
+        double Slot = 0;    // room of one bar along the category direction
+        int Step = 1;
+        bool Turned = false;
+    };
+    TGeometry Layout() const;
+    QFont LabelFont() const;
+    int WidestLabel() const;
+
     Qt::Orientation Orientation;
-    QAbstractBarSeries* Series = nullptr;
-    QBarCategoryAxis* Categories = nullptr;
-    QValueAxis* Values = nullptr;
+    QString Title;
+    QString ValueTitle;
+    TCrowded Crowded = TCrowded::Thin;
+    std::function<QString(const std::vector<TBar>&, std::size_t)> ToolTipText;
     std::vector<TBar> Shown;
+    double Maximum = 0;
+    mutable int WidestCache = -1;
 };

@@ -16,11 +16,15 @@
 #include "TUserGridModel.h"
 #include "Errors.h"
 #include "TextForms.h"
-#include "UserAges.h"
+#include "DiagnosticRows.h"
+#include "RouterRows.h"
+#include "UserRows.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -29,10 +33,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStandardItemModel>
-#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <climits>
@@ -42,9 +47,6 @@ namespace {
 constexpr int ShowingInterval = 750;
 constexpr int GetNameInterval = TCollector::GetNameInterval;
 constexpr int ArrivalInterval = 100;
-
-const QColor Blue(0, 0, 255);
-const QColor Green(0, 128, 0);
 
 QString Q(const std::string& text)
 {
@@ -57,25 +59,10 @@ int ExportPeriodMs(std::int32_t seconds)
     return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, 0, INT_MAX));
 }
 
-// The status picture of the user grid sits at the right edge of the address cell.
-class TDecorationRightDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        option->decorationPosition = QStyleOptionViewItem::Right;
-    }
-};
-
-QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& geometry, const char* name = nullptr)
+QLabel* MakeLabel(QWidget* parent, const QString& text, const char* name)
 {
     auto* label = new QLabel(text, parent);
-    label->setGeometry(geometry);
-    if (name)
-        label->setObjectName(QString::fromLatin1(name));
+    label->setObjectName(QString::fromLatin1(name));
     return label;
 }
 }
@@ -166,61 +153,65 @@ TMainForm::~TMainForm() = default;
 void TMainForm::BuildLayout()
 {
     setWindowTitle(QStringLiteral("Vexal V5 & Korvel Capture"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
-    setFixedSize(1038, 713);
+    setWindowFlags(Qt::Window);
     setAutoFillBackground(true);
     QPalette background = palette();
     background.setColor(QPalette::Window, QColor(222, 230, 240));
     setPalette(background);
 
     // Title strip.
-    auto* heading = MakeLabel(this, QStringLiteral("Vexal Collector / Export"), QRect(10, 6, 300, 30));
+    auto* heading = new QLabel(QStringLiteral("Vexal Collector / Export"), this);
     QFont headingFont = heading->font();
     headingFont.setPointSize(15);
     headingFont.setBold(true);
     heading->setFont(headingFont);
-    Label2 = MakeLabel(this, QString(), QRect(320, 6, 470, 30), "Label2");
+    Label2 = MakeLabel(this, QString(), "Label2");
     Label2->setWordWrap(true);
     QFont bold = Label2->font();
     bold.setBold(true);
     Label2->setFont(bold);
     Label2->setStyleSheet(QStringLiteral("color: rgb(139, 0, 0);"));
-    MakeLabel(this, QStringLiteral("NetFlow v5 & Korvel"), QRect(800, 2, 228, 18))->setAlignment(Qt::AlignRight);
-    CoolLabel13 = MakeLabel(this, QString(), QRect(800, 20, 228, 18), "CoolLabel13");
+    auto* credit = new QLabel(QStringLiteral("NetFlow v5 & Korvel"), this);
+    credit->setAlignment(Qt::AlignRight);
+    CoolLabel13 = MakeLabel(this, QString(), "CoolLabel13");
     CoolLabel13->setAlignment(Qt::AlignRight);
 
     // Users, left.
     CoolCheckRadioBox1 = new QCheckBox(QStringLiteral("nur Online User"), this);
     CoolCheckRadioBox1->setObjectName(QStringLiteral("CoolCheckRadioBox1"));
-    CoolCheckRadioBox1->setGeometry(10, 44, 200, 22);
     CoolCheckRadioBox1->setChecked(true);
     CoolCheckRadioBox1->setIcon(StatusIcon(true));
-    CoolLabel7 = MakeLabel(this, QString(), QRect(500, 44, 200, 22), "CoolLabel7");
+    CoolLabel7 = MakeLabel(this, QString(), "CoolLabel7");
     CoolLabel7->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     ProfGrid2 = MakeGrid(this, "ProfGrid2", UserModel, true);
-    ProfGrid2->setGeometry(10, 68, 690, 370);
-    ProfGrid2->setItemDelegateForColumn(TUserGridModel::ColIP, new TDecorationRightDelegate(ProfGrid2));
-    // The address column is a little wider than its text for the status mark and the
-    // count of the device's IPv6 addresses ("+3").
-    const int userWidths[] = {124, 108, 80, 88, 80, 80, 0, 40, 0, 0, 70};
-    for (int c = 0; c < TUserGridModel::ColumnCount; ++c) {
-        ProfGrid2->setColumnWidth(c, userWidths[c]);
-        ProfGrid2->setColumnHidden(c, userWidths[c] == 0);
-    }
+    ProfGrid2->setItemDelegate(new TWholeTextDelegate(ProfGrid2));
+    ProfGrid2->setItemDelegateForColumn(TUserGridModel::ColIP, new TWholeTextDelegate(ProfGrid2, true));
+    for (int c = 0; c < TUserGridModel::ColumnCount; ++c)
+        ProfGrid2->setColumnHidden(c, c == TUserGridModel::ColCPort || c == TUserGridModel::Col8
+                                          || c == TUserGridModel::Col9);
+    // The part below the last row has the colour of a row of long-idle users, the
+    // grid's own colour.
+    QPalette userPalette = ProfGrid2->palette();
+    userPalette.setColor(QPalette::Base, TUserGridModel::BandBackground(4));
+    ProfGrid2->setPalette(userPalette);
+    // "Name" takes what the fitted columns leave.
+    ProfGrid2->horizontalHeader()->setStretchLastSection(true);
     ProfGrid2->setSortingEnabled(true);
     ProfGrid2->horizontalHeader()->setSortIndicator(TUserGridModel::ColDL, Qt::DescendingOrder);
+    // The sort mark takes room in its header only.
+    connect(ProfGrid2->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, [this] { FitGrids(); });
+    ProfGrid2->setIconSize(QSize(12, 12));
 
     // Routers and totals, bottom left.
-    auto* totalsCaption = MakeLabel(this, QStringLiteral("Gesamt Router:"), QRect(10, 442, 108, 20));
+    auto* totalsCaption = new QLabel(QStringLiteral("Gesamt Router:"), this);
     totalsCaption->setFont(bold);
-    CoolLabel2 = MakeLabel(this, QString(), QRect(120, 442, 580, 20), "CoolLabel2");
+    CoolLabel2 = MakeLabel(this, QString(), "CoolLabel2");
     ProfGrid1 = MakeGrid(this, "ProfGrid1", RouterModel, true);
-    ProfGrid1->setGeometry(10, 464, 690, 96);
-    const int routerWidths[] = {100, 60, 70, 55, 80, 80, 75};
-    for (int c = 0; c < TRouterGridModel::ColumnCount; ++c)
-        ProfGrid1->setColumnWidth(c, routerWidths[c]);
+    ProfGrid1->setItemDelegate(new TWholeTextDelegate(ProfGrid1));
+    ProfGrid1->horizontalHeader()->setStretchLastSection(true);
     ProfGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    // A header and four routers without scrolling.
+    ProfGrid1->setMinimumHeight(5 * 18 + 2 * ProfGrid1->frameWidth() + 2);
     connect(ProfGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (current.isValid())
@@ -228,80 +219,123 @@ void TMainForm::BuildLayout()
             });
     Chart1 = new TBarChart(Qt::Vertical, QString(), this);
     Chart1->setObjectName(QStringLiteral("Chart1"));
-    Chart1->setGeometry(10, 562, 690, 108);
+    // Every router's address matters: turned on their side rather than left out.
+    Chart1->SetCrowded(TBarChart::TCrowded::Turn);
+    Chart1->SetToolTipText([](const std::vector<TBar>& bars, std::size_t i) {
+        const std::size_t up = i - i % 2;
+        const QString mb = QString::fromStdString(FormatMegabytes(bars[i].Value));
+        return QStringLiteral("%1 %2: %3 MB").arg(bars[up].Label, i % 2 ? QStringLiteral("Download") : QStringLiteral("Upload"), mb);
+    });
+    Chart1->setMinimumHeight(90);
+    // The grids fit their columns again when other rows come on screen.
+    for (QTableView* grid : {ProfGrid1, ProfGrid2})
+        connect(grid->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { FitGrids(); });
 
     // Status panel, right top.
-    auto* httpCaption = MakeLabel(this, QStringLiteral("HTTP Username Import"), QRect(712, 44, 200, 18));
+    auto* httpCaption = new QLabel(QStringLiteral("HTTP Username Import"), this);
     httpCaption->setFont(bold);
     ProgressBar2 = new QProgressBar(this);
     ProgressBar2->setObjectName(QStringLiteral("ProgressBar2"));
-    ProgressBar2->setGeometry(712, 62, 250, 12);
+    ProgressBar2->setFixedHeight(12);
     ProgressBar2->setToolTip(QStringLiteral("HTTP Usernames Import"));
     ProgressBar2->setTextVisible(false);
     ProgressBar2->setRange(0, GetNameInterval);
     ProgressBar2->setValue(0);
-    HttpFlag = MakeLabel(this, QStringLiteral("HTTP"), QRect(970, 58, 58, 20), "HttpFlag");
+    HttpFlag = MakeLabel(this, QStringLiteral("HTTP"), "HttpFlag");
     HttpFlag->setFont(bold);
-    HttpFlag->hide();
-    auto* sqlCaption = MakeLabel(this, QStringLiteral("mySQL Traffic Export"), QRect(712, 78, 200, 18));
+    HttpFlag->setFixedWidth(58);
+    auto* sqlCaption = new QLabel(QStringLiteral("mySQL Traffic Export"), this);
     sqlCaption->setFont(bold);
     ProgressBar3 = new QProgressBar(this);
     ProgressBar3->setObjectName(QStringLiteral("ProgressBar3"));
-    ProgressBar3->setGeometry(712, 96, 250, 12);
+    ProgressBar3->setFixedHeight(12);
     ProgressBar3->setToolTip(QStringLiteral("MySQL Export Aufruf"));
     ProgressBar3->setTextVisible(false);
     ProgressBar3->setRange(0, TimerMySQLExport->Interval());
     ProgressBar3->setValue(0);
-    MySqlFlag = MakeLabel(this, QStringLiteral("mySQL"), QRect(970, 92, 58, 20), "MySqlFlag");
+    MySqlFlag = MakeLabel(this, QStringLiteral("mySQL"), "MySqlFlag");
     MySqlFlag->setFont(bold);
-    MySqlFlag->hide();
+    MySqlFlag->setFixedWidth(58);
+    // The flags keep their room while hidden, so the bars do not jump when they show.
+    for (QLabel* flag : {HttpFlag, MySqlFlag}) {
+        QSizePolicy keep = flag->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        flag->setSizePolicy(keep);
+        flag->hide();
+    }
+    auto* status = new QGridLayout;
+    status->setVerticalSpacing(2);
+    status->addWidget(httpCaption, 0, 0);
+    status->addWidget(ProgressBar2, 1, 0);
+    status->addWidget(HttpFlag, 1, 1);
+    status->addWidget(sqlCaption, 2, 0);
+    status->addWidget(ProgressBar3, 3, 0);
+    status->addWidget(MySqlFlag, 3, 1);
 
     // The two incoming memos with their arrival lights.
-    auto makeMemo = [this, &bold](const QString& caption, int y, const char* name, const char* lit) {
-        MakeLabel(this, caption, QRect(712, y, 90, 18))->setFont(bold);
-        auto* rest = MakeLabel(this, QString(), QRect(716, y + 22, 14, 14));
+    auto makeMemo = [this, &bold](QVBoxLayout* column, const QString& caption, const char* name, const char* lit) {
+        auto* label = new QLabel(caption, this);
+        label->setFont(bold);
+        // The lit picture lies over the one at rest.
+        auto* lights = new QWidget(this);
+        lights->setFixedSize(14, 14);
+        auto* rest = new QLabel(lights);
         rest->setPixmap(RoundMark(QColor(110, 110, 110)));
-        auto* light = MakeLabel(this, QString(), QRect(716, y + 22, 14, 14), lit);
+        auto* light = MakeLabel(lights, QString(), lit);
         light->setPixmap(RoundMark(QColor(60, 230, 60)));
         light->hide();
         auto* memo = new QPlainTextEdit(this);
         memo->setObjectName(QString::fromLatin1(name));
-        memo->setGeometry(800, y, 228, 54);
+        memo->setFixedSize(228, 54);
         memo->setReadOnly(true);
         memo->setLineWrapMode(QPlainTextEdit::NoWrap);
         memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        auto* captionColumn = new QVBoxLayout;
+        captionColumn->addWidget(label);
+        captionColumn->addSpacing(2);
+        captionColumn->addWidget(lights);
+        captionColumn->addStretch(1);
+        auto* row = new QHBoxLayout;
+        row->addLayout(captionColumn, 1);
+        row->addWidget(memo);
+        column->addLayout(row);
         return std::pair{memo, light};
     };
-    std::tie(CoolMemo1, Image7) = makeMemo(QStringLiteral("Vexal In"), 116, "CoolMemo1", "Image7");
-    std::tie(CoolMemo2, Image9) = makeMemo(QStringLiteral("Korvel In"), 174, "CoolMemo2", "Image9");
 
     // Port charts of the selected router, right.
-    CoolLabel1 = MakeLabel(this, QString(), QRect(712, 232, 316, 18), "CoolLabel1");
+    CoolLabel1 = MakeLabel(this, QString(), "CoolLabel1");
     CoolLabel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     CoolLabel1->setFont(bold);
+    auto portToolTip = [](const std::vector<TBar>& bars, std::size_t i) {
+        return QStringLiteral("Port %1: %2 Bytes (%3 MB)")
+            .arg(bars[i].Label, QString::number(bars[i].Value, 'f', 0),
+                 QString::fromStdString(FormatMegabytes(bars[i].Value)));
+    };
     Chart3 = new TBarChart(Qt::Vertical, QStringLiteral("Download je Port"), this);
     Chart3->setObjectName(QStringLiteral("Chart3"));
-    Chart3->setGeometry(712, 252, 316, 198);
+    Chart3->SetToolTipText(portToolTip);
     Chart2 = new TBarChart(Qt::Vertical, QStringLiteral("Upload je Port"), this);
     Chart2->setObjectName(QStringLiteral("Chart2"));
-    Chart2->setGeometry(712, 452, 316, 198);
-    auto* flowsCaption = MakeLabel(this, QStringLiteral("empfangene Router Flows"), QRect(712, 652, 316, 18));
+    Chart2->SetToolTipText(portToolTip);
+    auto* flowsCaption = new QLabel(QStringLiteral("empfangene Router Flows"), this);
     flowsCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // Buttons.
-    auto makeButton = [this](const QString& text, int x) {
+    auto makeButton = [this](const QString& text) {
         auto* button = new QPushButton(text, this);
-        button->setGeometry(x, 676, 150, 28);
+        button->setFixedSize(150, 28);
         return button;
     };
-    connect(makeButton(QStringLiteral("Netzwerk Konf."), 10), &QPushButton::clicked, this, [this] { Filter->exec(); });
-    connect(makeButton(QStringLiteral("Einstellungen"), 170), &QPushButton::clicked, this,
-            [this] { Einstellungen->exec(); });
-    connect(makeButton(QStringLiteral("Protokoll"), 330), &QPushButton::clicked, this, [this] {
+    auto* filterButton = makeButton(QStringLiteral("Netzwerk Konf."));
+    connect(filterButton, &QPushButton::clicked, this, [this] { Filter->exec(); });
+    auto* settingsButton = makeButton(QStringLiteral("Einstellungen"));
+    connect(settingsButton, &QPushButton::clicked, this, [this] { Einstellungen->exec(); });
+    auto* logButton = makeButton(QStringLiteral("Protokoll"));
+    connect(logButton, &QPushButton::clicked, this, [this] {
         Protokoll->SetFilterAddress(std::string());
         Protokoll->Present();
     });
-    auto* extra = makeButton(QStringLiteral("extra Funktionen"), 490);
+    auto* extra = makeButton(QStringLiteral("extra Funktionen"));
     extra->setObjectName(QStringLiteral("CoolPopupButton1"));
     PopupMenu2 = new QMenu(extra);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
@@ -318,7 +352,70 @@ void TMainForm::BuildLayout()
             [this](const QPoint& at) { PopupMenu1->popup(ProfGrid2->viewport()->mapToGlobal(at)); });
     connect(ProfGrid2, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& clicked) { Guard([&] { ProfGrid2DblClick(clicked); }); });
-    connect(makeButton(QStringLiteral("Beenden"), 878), &QPushButton::clicked, this, &QWidget::close);
+    auto* quitButton = makeButton(QStringLiteral("Beenden"));
+    connect(quitButton, &QPushButton::clicked, this, &QWidget::close);
+
+    // The window as it reads: title strip, users and routers on the left, status,
+    // memos and port charts in a column of fixed width on the right, buttons below.
+    // The grids and charts take whatever room the window has beyond its opening size.
+    auto* titleRight = new QVBoxLayout;
+    titleRight->setSpacing(0);
+    titleRight->addWidget(credit);
+    titleRight->addWidget(CoolLabel13);
+    auto* title = new QHBoxLayout;
+    title->addWidget(heading);
+    title->addSpacing(10);
+    title->addWidget(Label2, 1);
+    title->addLayout(titleRight);
+
+    auto* usersHead = new QHBoxLayout;
+    usersHead->addWidget(CoolCheckRadioBox1);
+    usersHead->addStretch(1);
+    usersHead->addWidget(CoolLabel7);
+    auto* totals = new QHBoxLayout;
+    totals->addWidget(totalsCaption);
+    totals->addWidget(CoolLabel2, 1);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(2);
+    left->addLayout(usersHead);
+    left->addWidget(ProfGrid2, 6);
+    left->addSpacing(2);
+    left->addLayout(totals);
+    left->addWidget(ProfGrid1, 1);
+    left->addWidget(Chart1, 1);
+
+    auto* rightPanel = new QWidget(this);
+    rightPanel->setFixedWidth(RightColumnWidth);
+    auto* right = new QVBoxLayout(rightPanel);
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(4);
+    right->addLayout(status);
+    std::tie(CoolMemo1, Image7) = makeMemo(right, QStringLiteral("Vexal In"), "CoolMemo1", "Image7");
+    std::tie(CoolMemo2, Image9) = makeMemo(right, QStringLiteral("Korvel In"), "CoolMemo2", "Image9");
+    right->addWidget(CoolLabel1);
+    right->addWidget(Chart3, 1);
+    right->addWidget(Chart2, 1);
+    right->addWidget(flowsCaption);
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(12);
+    body->addLayout(left, 1);
+    body->addWidget(rightPanel);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(10);
+    for (QPushButton* button : {filterButton, settingsButton, logButton, extra})
+        buttons->addWidget(button);
+    buttons->addStretch(1);
+    buttons->addWidget(quitButton);
+
+    auto* window = new QVBoxLayout(this);
+    window->setContentsMargins(10, 6, 10, 8);
+    window->setSpacing(6);
+    window->addLayout(title);
+    window->addLayout(body, 1);
+    window->addLayout(buttons);
+    resize(OpeningSize);
 
     // The diagnostic grid is for developers only: Ctrl+Shift+D shows it in a window.
     ProfGrid4 = MakeGrid(nullptr, "ProfGrid4", DiagModel, false);
@@ -335,6 +432,25 @@ void TMainForm::BuildLayout()
     CoolLabel1->clear();
     CoolLabel2->clear();
     CoolLabel7->clear();
+}
+
+void TMainForm::FitGrids()
+{
+    FitColumnsToText(ProfGrid2, {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL,
+                                 TUserGridModel::ColDL, TUserGridModel::ColCUL, TUserGridModel::ColCDL,
+                                 TUserGridModel::ColNIC},
+                     TUserGridModel::ColName);
+    FitColumnsToText(ProfGrid1, {TRouterGridModel::ColIP, TRouterGridModel::ColSequenz, TRouterGridModel::ColTime,
+                                 TRouterGridModel::ColRecordCount, TRouterGridModel::ColUp,
+                                 TRouterGridModel::ColDown},
+                     TRouterGridModel::ColPLoss);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // More or fewer rows on screen: their widest texts decide.
+    FitGrids();
 }
 
 TTimer& TMainForm::Timer(const QString& name) const
@@ -393,6 +509,7 @@ void TMainForm::TimerShowingTimer()
     ShowRouters();
     ShowUsers(now);
     ShowPorts();
+    FitGrids();
     emit Refreshed();
 }
 
@@ -407,142 +524,51 @@ void TMainForm::ShowProgress()
 
 void TMainForm::ShowDiagnostics()
 {
-    auto set = [this](int row, const QString& name, const QString& value) {
-        DiagModel->setData(DiagModel->index(row, 0), name);
-        DiagModel->setData(DiagModel->index(row, 1), value);
-    };
-    auto count = [](std::size_t n) { return QString::number(n); };
-    const TDaten& d = Daten;
-    set(6, QString(), QString());
-    const std::pair<const char*, std::size_t> users[] = {
-        {"UserCDL", d.UserCDL.size()}, {"UserCPort", d.UserCPort.size()}, {"UserCUL", d.UserCUL.size()},
-        {"UserDL", d.UserDL.size()}, {"UserIP", d.UserIP.size()}, {"UserLastTime", d.UserLastTime.size()},
-        {"UserMAC", d.UserMAC.size()}, {"UserName", d.UserName.size()}, {"UserStatus", d.UserStatus.size()},
-        {"UserUL", d.UserUL.size()}};
-    int row = 7;
-    for (const auto& [name, n] : users)
-        set(row++, QString::fromLatin1(name), count(n));
-    set(17, QString(), QString());
-    const std::pair<const char*, std::size_t> routers[] = {
-        {"RouterDownload", d.RouterDownload.size()}, {"RouterRecordCount", d.RouterRecordCount.size()},
-        {"RouterSequenz", d.RouterSequenz.size()}, {"RouterIP", d.RouterIP.size()},
-        {"RouterPLoss", d.RouterPLoss.size()}, {"RouterPortTrafficDL", d.RouterPortTrafficDL.size()},
-        {"RouterPortTrafficUL", d.RouterPortTrafficUL.size()}, {"RouterRefresh", d.RouterRefresh.size()},
-        {"RouterTime", d.RouterTime.size()}, {"RouterUpload", d.RouterUpload.size()}};
-    row = 18;
-    for (const auto& [name, n] : routers)
-        set(row++, QString::fromLatin1(name), count(n));
-    set(28, QString(), QString());
-    set(31, QString(), QString());
-    if (!d.RouterDownload.empty())
-        set(32, QStringLiteral("RouterDownload"), Q(d.RouterDownload.front()));
-    if (!d.RouterUpload.empty())
-        set(33, QStringLiteral("RouterUpload"), Q(d.RouterUpload.front()));
+    for (const TDiagnosticRow& row : BuildDiagnosticRows(Daten)) {
+        DiagModel->setData(DiagModel->index(row.Row, 0), Q(row.Name));
+        DiagModel->setData(DiagModel->index(row.Row, 1), Q(row.Value));
+    }
 }
 
 void TMainForm::ShowRouters()
 {
-    std::vector<TBar> bars;
-    try {
-        std::int64_t totalUp = 0;
-        std::int64_t totalDown = 0;
-        const std::size_t n = Daten.RouterIP.size();
-        RouterModel->SetRowCount(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::int64_t up = StrToInt64(Daten.RouterUpload.at(i));
-            const std::int64_t down = StrToInt64(Daten.RouterDownload.at(i));
-            TRouterGridRow& row = RouterModel->Row(i);
-            row.IP = Daten.RouterIP[i];
-            row.Sequenz = Daten.RouterSequenz.at(i);
-            row.Time = Daten.RouterTime.at(i);
-            row.RecordCount = Daten.RouterRecordCount.at(i);
-            row.Upload = up;
-            row.Download = down;
-            row.PLoss = Daten.RouterPLoss.at(i);
-            bars.push_back({static_cast<double>(up), Q(Daten.RouterIP[i]), Blue});
-            bars.push_back({static_cast<double>(down), QString::number(down / 1024 / 1024) + QStringLiteral(".00"), Green});
-            if (__builtin_add_overflow(totalUp, up, &totalUp) || __builtin_add_overflow(totalDown, down, &totalDown))
-                throw std::overflow_error("Summe der Router zu groß");
-        }
-        RouterModel->RowsWritten();
+    TRouterRows routers = BuildRouterRows(Daten);
+    RouterModel->SetRowCount(routers.Count);
+    for (std::size_t i = 0; i < routers.Rows.size(); ++i)
+        RouterModel->Row(i) = std::move(routers.Rows[i]);
+    RouterModel->RowsWritten();
+    if (routers.Complete)
         CoolLabel2->setText(QStringLiteral("Upload = %1 MB Download = %2 MB")
-                                .arg(QString::fromStdString(FormatMegabytes(static_cast<double>(totalUp))),
-                                     QString::fromStdString(FormatMegabytes(static_cast<double>(totalDown)))));
-    } catch (const std::exception&) {
-        RouterModel->RowsWritten();
+                                .arg(QString::fromStdString(FormatMegabytes(static_cast<double>(routers.TotalUpload))),
+                                     QString::fromStdString(FormatMegabytes(static_cast<double>(routers.TotalDownload)))));
+    else
         Label2->setText(QStringLiteral("Fehler Tabelle Router"));
-    }
-    Chart1->SetBars(std::move(bars));
+    Chart1->SetBars(std::move(routers.Bars));
 }
 
 void TMainForm::ShowUsers(const TLocalTime& now)
 {
-    TDaten& d = Daten;
-    const bool onlineOnly = CoolCheckRadioBox1->isChecked();
-    std::vector<TUserGridRow>& rows = UserModel->Scratch();
-    std::size_t shown = 0;
-    try {
-        const std::size_t n = d.UserMAC.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            const int band = FlowAgeBand(StampAge(d.UserLastTime.at(i), now));
-            const std::string& ip = d.UserIP[i];
-            bool visible = !d.IsHiddenAddress(ip);
-            const bool online = OnlineByAge(StampAge(d.UserMACTime.at(i), now));
-            d.UserStatus.at(i) = online ? "1" : "0";
-            if (onlineOnly && visible)
-                visible = online;
-            if (!visible)
-                continue;
-            if (rows.size() <= shown)
-                rows.resize(shown + 1);
-            TUserGridRow& row = rows[shown];
-            row.UL = StrToFloat(d.UserUL.at(i));
-            row.DL = StrToFloat(d.UserDL.at(i));
-            row.CUL = StrToFloat(d.UserCUL.at(i));
-            row.CDL = StrToFloat(d.UserCDL.at(i));
-            row.CULIsZero = d.UserCUL[i] == "0";
-            row.CDLIsZero = d.UserCDL[i] == "0";
-            row.IP = ip;
-            row.MAC = d.UserMAC[i];
-            row.CPort = d.UserCPort.at(i).ToText();
-            row.Device = d.UserDevice.at(i);
-            row.Name = d.UserName.at(i);
-            row.Online = online;
-            row.Band = band;
-            row.IPv6.clear();
-            for (const TUserAlias& alias : d.UserIPv6[i])
-                if (!alias.Own)
-                    row.IPv6.push_back(alias.Address);
-            ++shown;
-        }
-        UserModel->Commit(shown, true);
-        CoolLabel7->setText(QStringLiteral("%1/%2 User").arg(shown).arg(d.UserIP.size()));
-    } catch (const std::exception&) {
-        UserModel->Commit(shown, false);
+    const TUserRowsOutcome outcome = BuildUserRows(Daten, now, CoolCheckRadioBox1->isChecked(), UserModel->Scratch());
+    UserModel->Commit(outcome.Shown, outcome.Complete);
+    if (outcome.Complete)
+        CoolLabel7->setText(QStringLiteral("%1/%2 User").arg(outcome.Shown).arg(Daten.UserIP.size()));
+    else
         Label2->setText(QStringLiteral("Fehler2"));
-    }
 }
 
 void TMainForm::ShowPorts()
 {
     try {
         CoolLabel1->clear();
-        if (SelectedRouter < 0 || static_cast<std::size_t>(SelectedRouter) >= Daten.RouterIP.size()) {
+        const std::optional<TPortBars> ports = BuildPortBars(Daten, SelectedRouter);
+        if (!ports) {
             // No router chosen: the upload chart empties, the download chart keeps its bars.
             Chart2->Clear();
             return;
         }
-        const auto router = static_cast<std::size_t>(SelectedRouter);
-        CoolLabel1->setText(Q(Daten.RouterIP[router]));
-        auto barsOf = [](const TPortList& list, const QColor& colour) {
-            std::vector<TBar> bars;
-            bars.reserve(list.Count());
-            for (const TPortEntry& entry : list.Entries())
-                bars.push_back({static_cast<double>(entry.Octets), QString::number(entry.Port), colour});
-            return bars;
-        };
-        Chart2->SetBars(barsOf(Daten.RouterPortTrafficUL.at(router), Blue));
-        Chart3->SetBars(barsOf(Daten.RouterPortTrafficDL.at(router), Green));
+        CoolLabel1->setText(Q(ports->Router));
+        Chart2->SetBars(ports->Upload);
+        Chart3->SetBars(ports->Download);
     } catch (const std::exception&) {
         Chart2->Clear();
         Label2->setText(QStringLiteral("Fehler"));

@@ -4,6 +4,7 @@
 #include "TCollector.h"
 
 #include <QModelIndex>
+#include <QSize>
 #include <QWidget>
 
 #include <functional>
@@ -42,6 +43,10 @@ public:
     static constexpr quint16 DefaultFlowPort = TCollector::DefaultFlowPort;
     static constexpr quint16 DefaultMacPort = TCollector::DefaultMacPort;
     static constexpr int LastExportMs = TCollector::LastExportMs;
+    // The size the window opens at; it can be resized and maximised from there.
+    static constexpr QSize OpeningSize{1038, 713};
+    // The right-hand column (status, memos, port charts) keeps this width at any size.
+    static constexpr int RightColumnWidth = 316;
 
     explicit TMainForm(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
                        QWidget* parent = nullptr);
@@ -111,16 +116,22 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void FormShow();
     // Connects the collector's signals to the widgets that show them.
     void ConnectCollector();
     void BuildLayout();
+    // Numeric and address columns as wide as the widest text on screen.
+    void FitGrids();
     void ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines);
     // Runs a handler body; anything unexpected goes to the error report.
     void Guard(const std::function<void()>& body);
 
+    // The tick's stages. The rows come from widget-free builders that take the store
+    // and the time (UserRows.h, RouterRows.h, DiagnosticRows.h); these only commit
+    // them to the grids, charts and labels.
     void ShowProgress();
     void ShowDiagnostics();
     void ShowRouters();
