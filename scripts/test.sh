@@ -17,6 +17,7 @@ echo "== Tests unter AddressSanitizer und UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DCMAKE_CXX_COMPILER=clang++ -DVEXAL_SANITIZE=ON -DVEXAL_FUZZ=ON \
     -DVEXAL_BENCH=OFF -DVEXAL_APP=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions="$root/scripts/lsan-suppressions.txt" \
     ctest --test-dir build-asan --output-on-failure -j 2
 
 echo "== Fuzzing, je ${fuzz_seconds} s"
