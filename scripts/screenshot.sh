@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes screenshots of the running program with live demo traffic, under Xvfb: the
 # main window at its opening size (1038 x 713) and maximised on a 1600 x 1000 screen,
-# the log window opened by "Protokoll", the filter dialog and the settings dialog.
+# the log window opened by "Protokoll", the history window of one user ("Verlauf" in
+# the user grid's context menu), the filter dialog and the settings dialog.
 # The site: 20 users with totals up to 99,999 MB, four routers, 14 ports.
 # scripts/screenshot.sh [folder] (default docs/). Needs a build (scripts/build.sh)
 # and the packages of scripts/setup.sh (xvfb, imagemagick, xdotool).
@@ -58,6 +59,13 @@ sleep 2
 shoot '^Vexal V5 & Korvel Capture$' main-window-maximised.png
 xdotool windowsize "$main" 1038 713 windowmove "$main" "$left" "$top"
 sleep 1
+# "Verlauf" of the first user: a right click on its row, the menu's second entry.
+xdotool mousemove $((left + 150)) $((top + 89)) click 1; sleep 0.5
+xdotool click 3; sleep 0.7
+xdotool key Down Down Return; sleep 1.5
+shoot '^Verlauf' history-window.png
+xdotool key --window "$(xdotool search --name '^Verlauf' | tail -n 1)" Escape || true
+xdotool windowunmap "$(xdotool search --name '^Verlauf' | tail -n 1)" || true
 click 405 690                      # "Protokoll": the last 150 flows
 shoot '^Protokoll$' log-window.png
 xdotool key --window "$(xdotool search --name '^Protokoll$' | tail -n 1)" Escape || true
