@@ -3,7 +3,14 @@
 add_library(vexal_options INTERFACE)
 target_compile_features(vexal_options INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
-target_compile_options(vexal_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
+target_compile_options(vexal_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+    -Wold-style-cast -Woverloaded-virtual -Wnon-virtual-dtor -Wcast-qual)
+# CI builds with warnings as errors; a local build only shows them. Qt, GoogleTest and
+# the other packages come in through imported targets, as system headers, so their own
+# warnings never stop the build.
+if(VEXAL_WERROR)
+    target_compile_options(vexal_options INTERFACE -Werror)
+endif()
 target_compile_definitions(vexal_options INTERFACE
     QT_NO_CAST_FROM_ASCII QT_NO_NARROWING_CONVERSIONS_IN_CONNECT QT_NO_URL_CAST_FROM_STRING)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

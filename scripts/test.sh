@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the regular build, then the
+# Installs what is missing, builds (warnings as errors) and runs every test: the regular build, then the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer (built with clang),
 # then each fuzzer for FUZZ_SECONDS seconds (default 60).
 set -euo pipefail
@@ -10,11 +10,11 @@ fuzz_seconds=${FUZZ_SECONDS:-60}
 scripts/setup.sh
 
 echo "== Build und Tests"
-scripts/build.sh build
+scripts/build.sh build -DVEXAL_WERROR=ON
 ctest --test-dir build --output-on-failure -j 2
 
 echo "== Tests unter AddressSanitizer und UndefinedBehaviorSanitizer"
-scripts/build.sh build-asan -DCMAKE_CXX_COMPILER=clang++ -DVEXAL_SANITIZE=ON -DVEXAL_FUZZ=ON \
+scripts/build.sh build-asan -DCMAKE_CXX_COMPILER=clang++ -DVEXAL_WERROR=ON -DVEXAL_SANITIZE=ON -DVEXAL_FUZZ=ON \
     -DVEXAL_BENCH=OFF -DVEXAL_APP=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions="$root/scripts/lsan-suppressions.txt" \

@@ -114,6 +114,17 @@ std::string StampText(const TLocalTime& time)
     return std::string(buffer, result.ptr);
 }
 
+std::optional<std::int32_t> ParseWholeNumber(std::string_view text)
+{
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
 double StrToFloat(std::string_view text)
 {
     double value = 0;

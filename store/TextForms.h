@@ -3,6 +3,7 @@
 #include "LocalTime.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,9 @@
 // Anything else raises EConvertError naming the text.
 std::int64_t StrToInt64(std::string_view text);
 std::string IntToStr(std::int64_t value);
+// A whole number that fits 32 bits, with an optional "+" or "-"; nullopt for anything
+// else (empty, other characters, out of range). For settings a user typed or edited.
+std::optional<std::int32_t> ParseWholeNumber(std::string_view text);
 // Writes the decimal text of value into out, reusing its storage.
 void AssignInt(std::string& out, std::int64_t value);
 

@@ -2,7 +2,8 @@
 
 #include "TCollector.h"
 #include "TDaten.h"
-#include "TUserGridModel.h"
+#include "StoreText.h"
+#include "TextForms.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -19,7 +20,6 @@
 #include <QtMath>
 
 #include <algorithm>
-#include <charconv>
 
 namespace {
 QLineEdit* Field(const char* name)
@@ -48,11 +48,6 @@ QLabel* Hint(const QString& text)
     font.setItalic(true);
     label->setFont(font);
     return label;
-}
-
-QString Q(const std::string& text)
-{
-    return TUserGridModel::Text(text);
 }
 
 std::string S(const QLineEdit* field)
@@ -226,14 +221,7 @@ TFormEinstellungen::TFormEinstellungen(TDaten& daten, QWidget* parent, TCollecto
 
 std::int32_t TFormEinstellungen::ExportIntervalOf(const QString& text)
 {
-    std::string digits = text.toStdString();
-    if (!digits.empty() && digits.front() == '+')
-        digits.erase(0, 1);
-    std::int32_t value = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
-        return FallbackExportInterval;
-    return value;
+    return ParseWholeNumber(text.toStdString()).value_or(FallbackExportInterval);
 }
 
 void TFormEinstellungen::showEvent(QShowEvent* event)
@@ -246,16 +234,16 @@ void TFormEinstellungen::showEvent(QShowEvent* event)
 
 void TFormEinstellungen::FormShow()
 {
-    HttpUrl->setText(Q(Daten.HttpUrl));
-    HttpUser->setText(Q(Daten.HttpUser));
-    HttpPassword->setText(Q(Daten.HttpPassword));
-    MySqlHost->setText(Q(Daten.MySqlHost));
-    MySqlUser->setText(Q(Daten.MySqlUser));
-    MySqlPassword->setText(Q(Daten.MySqlPassword));
-    MySqlDatabase->setText(Q(Daten.MySqlDatabase));
-    MySqlPort->setText(Q(Daten.MySqlPort));
-    FlowPort->setText(Q(Daten.FlowPort));
-    MacPort->setText(Q(Daten.MacPort));
+    HttpUrl->setText(FromStoreText(Daten.HttpUrl));
+    HttpUser->setText(FromStoreText(Daten.HttpUser));
+    HttpPassword->setText(FromStoreText(Daten.HttpPassword));
+    MySqlHost->setText(FromStoreText(Daten.MySqlHost));
+    MySqlUser->setText(FromStoreText(Daten.MySqlUser));
+    MySqlPassword->setText(FromStoreText(Daten.MySqlPassword));
+    MySqlDatabase->setText(FromStoreText(Daten.MySqlDatabase));
+    MySqlPort->setText(FromStoreText(Daten.MySqlPort));
+    FlowPort->setText(FromStoreText(Daten.FlowPort));
+    MacPort->setText(FromStoreText(Daten.MacPort));
     ExportInterval->setText(QString::number(Daten.ExportInterval));
     ExportEnabled->setChecked(Daten.ExportEnabled);
     Detailed->setChecked(Daten.ExportDetailed);

@@ -1,7 +1,7 @@
 #include "TFormFilter.h"
 
 #include "TDaten.h"
-#include "TUserGridModel.h"
+#include "StoreText.h"
 #include "TextForms.h"
 
 #include <QGridLayout>
@@ -60,7 +60,7 @@ QString BoxText(const std::vector<std::string>& list)
 {
     QString text;
     for (const std::string& entry : list)
-        text += TUserGridModel::Text(entry) + QStringLiteral("\r\n");
+        text += FromStoreText(entry) + QStringLiteral("\r\n");
     return text;
 }
 

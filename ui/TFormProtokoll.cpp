@@ -6,7 +6,7 @@
 #include "GridStyle.h"
 #include "TErrorReport.h"
 #include "TTimer.h"
-#include "TUserGridModel.h"
+#include "StoreText.h"
 #include "TextForms.h"
 
 #include <QCloseEvent>
@@ -107,7 +107,7 @@ TFormProtokoll::TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* par
 void TFormProtokoll::SetFilterAddress(const std::string& address)
 {
     Filter = address;
-    FilterLabel->setText(TUserGridModel::Text(address));
+    FilterLabel->setText(FromStoreText(address));
     // An open window lists what its filter label says at once, not at a later refresh
     // (which never comes while automatic refresh is off); a hidden one refreshes when
     // it is shown.
@@ -194,10 +194,10 @@ void TFormProtokoll::Refresh()
             if (!Filter.empty() && !OfFilter(src) && !OfFilter(dst))
                 continue;
             TFlowLogRow& row = rows.emplace_back();
-            row.SrcIP = TUserGridModel::Text(src);
-            row.SrcPort = TUserGridModel::Text(Daten.FlowLogSrcPort[e]);
-            row.DstIP = TUserGridModel::Text(dst);
-            row.DstPort = TUserGridModel::Text(Daten.FlowLogDstPort[e]);
+            row.SrcIP = FromStoreText(src);
+            row.SrcPort = FromStoreText(Daten.FlowLogSrcPort[e]);
+            row.DstIP = FromStoreText(dst);
+            row.DstPort = FromStoreText(Daten.FlowLogDstPort[e]);
             const double octets = StrToFloat(Daten.FlowLogTraffic[e]);
             if (octets > 0)
                 row.Traffic = QString::number(octets / 1024, 'f', 2) + QStringLiteral(" kB");

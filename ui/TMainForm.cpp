@@ -10,6 +10,7 @@
 #include "TFormProtokoll.h"
 #include "TFormVerlauf.h"
 #include "TLocalHistory.h"
+#include "StoreText.h"
 #include "TRouterGridModel.h"
 #include "TTimer.h"
 #include "TUdpListener.h"
@@ -47,11 +48,6 @@ namespace {
 constexpr int ShowingInterval = 750;
 constexpr int GetNameInterval = TCollector::GetNameInterval;
 constexpr int ArrivalInterval = 100;
-
-QString Q(const std::string& text)
-{
-    return TUserGridModel::Text(text);
-}
 
 // The export period in milliseconds, kept within what a timer and a progress bar hold.
 int ExportPeriodMs(std::int32_t seconds)
@@ -480,7 +476,7 @@ void TMainForm::showEvent(QShowEvent* event)
 
 void TMainForm::FormShow()
 {
-    CoolLabel13->setText(Q(Daten.VersionText));
+    CoolLabel13->setText(FromStoreText(Daten.VersionText));
     Core->Start();
     ProgressBar3->setRange(0, ExportPeriodMs(Daten.ExportInterval));
     ProgressBar3->setValue(0);
@@ -497,7 +493,7 @@ void TMainForm::ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& l
 {
     QStringList text;
     for (const std::string& line : lines)
-        text << Q(line);
+        text << FromStoreText(line);
     memo->setPlainText(text.join(QLatin1Char('\n')));
 }
 
@@ -525,8 +521,8 @@ void TMainForm::ShowProgress()
 void TMainForm::ShowDiagnostics()
 {
     for (const TDiagnosticRow& row : BuildDiagnosticRows(Daten)) {
-        DiagModel->setData(DiagModel->index(row.Row, 0), Q(row.Name));
-        DiagModel->setData(DiagModel->index(row.Row, 1), Q(row.Value));
+        DiagModel->setData(DiagModel->index(row.Row, 0), FromStoreText(row.Name));
+        DiagModel->setData(DiagModel->index(row.Row, 1), FromStoreText(row.Value));
     }
 }
 
@@ -566,7 +562,7 @@ void TMainForm::ShowPorts()
             Chart2->Clear();
             return;
         }
-        CoolLabel1->setText(Q(ports->Router));
+        CoolLabel1->setText(FromStoreText(ports->Router));
         Chart2->SetBars(ports->Upload);
         Chart3->SetBars(ports->Download);
     } catch (const std::exception&) {
@@ -607,7 +603,7 @@ void TMainForm::DieseIPentfernen1Click()
     if (addresses.empty())
         return;
     if (QMessageBox::warning(this, MessageTitle,
-                             QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + Q(addresses.front()),
+                             QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + FromStoreText(addresses.front()),
                              QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;

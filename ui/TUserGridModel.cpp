@@ -85,11 +85,6 @@ QColor TUserGridModel::BandText(int band)
     return Bands[static_cast<std::size_t>(std::clamp(band, 0, 4))].Text;
 }
 
-QString TUserGridModel::Text(const std::string& bytes)
-{
-    return FromStoreText(bytes);
-}
-
 int TUserGridModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(Current.size());

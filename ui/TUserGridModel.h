@@ -59,7 +59,6 @@ public:
 
     static QColor BandBackground(int band);
     static QColor BandText(int band);
-    static QString Text(const std::string& bytes);
     // "IPv6:" and the addresses in canonical text, one a line.
     static QString IPv6ToolTip(const std::vector<TIpAddress>& addresses);
 
