@@ -106,22 +106,22 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
         switch (column) {
         case ColIP:
             if (row.IPv6.empty())
-                return Text(row.IP);
-            return Text(row.IP) + QStringLiteral(" +") + QString::number(row.IPv6.size());
-        case ColMAC: return Text(row.MAC);
+                return FromStoreText(row.IP);
+            return FromStoreText(row.IP) + QStringLiteral(" +") + QString::number(row.IPv6.size());
+        case ColMAC: return FromStoreText(row.MAC);
         case ColUL: return QString::fromStdString(FormatMegabytes(row.UL) + " MB");
         case ColDL: return QString::fromStdString(FormatMegabytes(row.DL) + " MB");
         case ColCUL: return row.CULIsZero ? QString() : QString::fromStdString(FormatKilobytes(row.CUL) + " kB");
         case ColCDL: return row.CDLIsZero ? QString() : QString::fromStdString(FormatKilobytes(row.CDL) + " kB");
-        case ColCPort: return Text(row.CPort);
-        case ColNIC: return Text(row.Device);
-        case ColName: return Text(row.Name);
+        case ColCPort: return FromStoreText(row.CPort);
+        case ColNIC: return FromStoreText(row.Device);
+        case ColName: return FromStoreText(row.Name);
         default: return QString();
         }
     case SortRole:
         return SortValue(row, column);
     case KeyRole:
-        return column == ColIP ? QVariant(Text(row.IP)) : QVariant();
+        return column == ColIP ? QVariant(FromStoreText(row.IP)) : QVariant();
     case Qt::ToolTipRole:
         if (column == ColIP && !row.IPv6.empty())
             return IPv6ToolTip(row.IPv6);
@@ -171,10 +171,10 @@ QVariant TUserGridModel::SortValue(const TUserGridRow& row, int column) const
     case ColDL: return row.DL;
     case ColCUL: return row.CUL;
     case ColCDL: return row.CDL;
-    case ColMAC: return Text(row.MAC);
-    case ColCPort: return Text(row.CPort);
-    case ColNIC: return Text(row.Device);
-    case ColName: return Text(row.Name);
+    case ColMAC: return FromStoreText(row.MAC);
+    case ColCPort: return FromStoreText(row.CPort);
+    case ColNIC: return FromStoreText(row.Device);
+    case ColName: return FromStoreText(row.Name);
     default: return QString();
     }
 }
