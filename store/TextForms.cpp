@@ -59,39 +59,6 @@ void AssignDottedQuad(std::string& out, const unsigned char* bytes)
     out.assign(buffer, p);
 }
 
-void AssignIPv6Text(std::string& out, const unsigned char* bytes)
-{
-    unsigned groups[8];
-    for (int i = 0; i < 8; ++i)
-        groups[i] = static_cast<unsigned>(bytes[2 * i]) << 8 | bytes[2 * i + 1];
-    int bestStart = -1, bestLength = 1;  // a single zero group is not shortened
-    for (int i = 0; i < 8;) {
-        int j = i;
-        while (j < 8 && groups[j] == 0)
-            ++j;
-        if (j - i > bestLength) {
-            bestStart = i;
-            bestLength = j - i;
-        }
-        i = j == i ? i + 1 : j;
-    }
-    char buffer[40];
-    char* p = buffer;
-    for (int i = 0; i < 8; ++i) {
-        if (i == bestStart) {
-            *p++ = ':';
-            if (i == 0)
-                *p++ = ':';
-            i += bestLength - 1;
-            continue;
-        }
-        p = std::to_chars(p, buffer + sizeof buffer, groups[i], 16).ptr;
-        if (i < 7)
-            *p++ = ':';
-    }
-    out.assign(buffer, p);
-}
-
 std::string DottedQuad(const unsigned char* bytes)
 {
     std::string text;

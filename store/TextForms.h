@@ -29,9 +29,6 @@ void AddToCounter(std::string& counter, std::int64_t amount);
 // Four address bytes in wire order as a dotted quad without leading zeros.
 void AssignDottedQuad(std::string& out, const unsigned char* bytes);
 std::string DottedQuad(const unsigned char* bytes);
-// Sixteen address bytes in the recommended IPv6 text form: lower-case hex groups
-// without leading zeros, the longest run of two or more zero groups as "::".
-void AssignIPv6Text(std::string& out, const unsigned char* bytes);
 
 // "HH:MM:SS", 24-hour clock; for display and export only.
 std::string TimeText(const TLocalTime& time);

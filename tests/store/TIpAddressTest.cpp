@@ -12,6 +12,7 @@ TEST(TIpAddress, CanonicalTextOfIPv6)
         {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},               // first of two equal runs
         {"2001:0:0:1:0:0:0:1", "2001:0:0:1::1"},                     // longest run wins
         {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"},            // one zero group stays "0"
+        {"2001:db8:0:1:0:1:0:1", "2001:db8:0:1:0:1:0:1"},            // several single zero groups
         {"0:0:0:0:0:0:0:0", "::"},
         {"0:0:0:0:0:0:0:1", "::1"},
         {"1:0:0:0:0:0:0:0", "1::"},                                  // trailing run

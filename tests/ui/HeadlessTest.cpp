@@ -4,7 +4,7 @@
 #include "TExtraSettings.h"
 #include "TStateFile.h"
 #include "TempDir.h"
-#include "TestDatabase.h"
+#include "TestDatabaseCheck.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -271,24 +271,13 @@ TEST(Headless, SigtermExportsTheTrafficNotYetExported)
 {
     const auto server = TestDatabaseConnection();
     ASSERT_FALSE(server.empty()) << "VEXAL_TEST_MYSQL names no connection file; run the tests through ctest";
-    QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("headless-export-check"));
-    check.setHostName(QStringLiteral("127.0.0.1"));
-    check.setPort(std::stoi(server.at("port")));
-    check.setUserName(QString::fromStdString(server.at("user")));
-    check.setPassword(QString::fromStdString(server.at("password")));
-    check.setDatabaseName(QString::fromStdString(server.at("database")));
+    QSqlDatabase check = TestDatabaseCheck(server, QStringLiteral("headless-export-check"));
     ASSERT_TRUE(check.open()) << check.lastError().text().toStdString();
     QSqlQuery(check).exec(QStringLiteral("delete from traffic"));
 
     TTempDir dir;
     TDaten d = Site();
-    d.ExportEnabled = true;
-    d.ExportInterval = 3600;  // no run of the period during the test
-    d.MySqlHost = "127.0.0.1";
-    d.MySqlPort = server.at("port");
-    d.MySqlUser = server.at("user");
-    d.MySqlPassword = server.at("password");
-    d.MySqlDatabase = server.at("database");
+    ExportToTestDatabase(d, server);
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
     QProcess program;

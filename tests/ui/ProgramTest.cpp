@@ -8,7 +8,7 @@
 #include "FlowDatagramBuilder.h"
 #include "NetworkNamespace.h"
 #include "TempDir.h"
-#include "TestDatabase.h"
+#include "TestDatabaseCheck.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -25,41 +25,8 @@
 #include <csignal>
 #include <sys/stat.h>
 
-// The real program, started as a user would: it must come up headless, and a SIGTERM
-// from the system must close it the normal way, saving its state.
-TEST(Program, StopsOnSigtermAndSavesItsState)
-{
-    TTempDir dir;
-    TDaten d;
-    d.LocalSubnets = {"192.168.1"};
-    d.AddUser("192.168.1.7", "02:00:00:00:00:07", "eth0", TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0));
-    d.UserDL[0] = "123456";
-    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
-
-    QProcess program;
-    program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), {});
-    ASSERT_TRUE(program.waitForStarted(5000));
-    // Give it time to show its window and load the state.
-    ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
-    std::filesystem::remove(dir.File("vexal.ini"));
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(10000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-
-    TDaten saved;
-    ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini"))) << "saved on the way out";
-    ASSERT_EQ(saved.UserCount(), 1u);
-    EXPECT_EQ(saved.UserDL[0], "123456");
-    EXPECT_EQ(saved.LocalSubnets, std::vector<std::string>{"192.168.1"});
-}
-
 namespace {
-// The real program in `dir`, headless, on the fixed ports.
+// The real program in `dir` (the window, on the offscreen platform), on the fixed ports.
 void StartProgram(QProcess& program, const TTempDir& dir)
 {
     program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
@@ -76,6 +43,36 @@ void SendTo(quint16 port, const std::vector<std::uint8_t>& bytes)
                          QHostAddress::LocalHost, port);
 }
 }
+
+// The real program, started as a user would: it must come up headless, and a SIGTERM
+// from the system must close it the normal way, saving its state.
+TEST(Program, StopsOnSigtermAndSavesItsState)
+{
+    TTempDir dir;
+    TDaten d;
+    d.LocalSubnets = {"192.168.1"};
+    d.AddUser("192.168.1.7", "02:00:00:00:00:07", "eth0", TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0));
+    d.UserDL[0] = "123456";
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+
+    QProcess program;
+    StartProgram(program, dir);
+    ASSERT_TRUE(program.waitForStarted(5000));
+    // Give it time to show its window and load the state.
+    ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
+    std::filesystem::remove(dir.File("vexal.ini"));
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+
+    TDaten saved;
+    ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini"))) << "saved on the way out";
+    ASSERT_EQ(saved.UserCount(), 1u);
+    EXPECT_EQ(saved.UserDL[0], "123456");
+    EXPECT_EQ(saved.LocalSubnets, std::vector<std::string>{"192.168.1"});
+}
+
 
 // A second start in the same folder must neither bind the ports nor touch the state
 // file: it says so and ends. The first instance keeps counting and saves its own state
@@ -185,33 +182,18 @@ TEST(Program, SigtermExportsTheTrafficNotYetExported)
 {
     const auto server = TestDatabaseConnection();
     ASSERT_FALSE(server.empty()) << "VEXAL_TEST_MYSQL names no connection file; run the tests through ctest";
-    QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("program-check"));
-    check.setHostName(QStringLiteral("127.0.0.1"));
-    check.setPort(std::stoi(server.at("port")));
-    check.setUserName(QString::fromStdString(server.at("user")));
-    check.setPassword(QString::fromStdString(server.at("password")));
-    check.setDatabaseName(QString::fromStdString(server.at("database")));
+    QSqlDatabase check = TestDatabaseCheck(server, QStringLiteral("program-check"));
     ASSERT_TRUE(check.open()) << check.lastError().text().toStdString();
     QSqlQuery(check).exec(QStringLiteral("delete from traffic"));
 
     TTempDir dir;
     TDaten d;
     d.LocalSubnets = {"192.168.1"};
-    d.ExportEnabled = true;
-    d.ExportInterval = 3600;  // no run of the period during the test
-    d.MySqlHost = "127.0.0.1";
-    d.MySqlPort = server.at("port");
-    d.MySqlUser = server.at("user");
-    d.MySqlPassword = server.at("password");
-    d.MySqlDatabase = server.at("database");
+    ExportToTestDatabase(d, server);
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
     QProcess program;
-    program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), {});
+    StartProgram(program, dir);
     ASSERT_TRUE(program.waitForStarted(5000));
     ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
     QUdpSocket sender;
