@@ -2,8 +2,10 @@
 // users refreshed every 750 ms) receives 30-record flow datagrams at a set rate for a
 // while; afterwards it prints how many flows were lost (by the loss figure and by the
 // kernel's UDP receive-error counters) and the GUI thread's CPU seconds per million
-// flows. Usage: bench_udp_rate [-v 5|9|10] [seconds] [rate ...] (datagrams per second);
-// with -v 9 or -v 10 the same flows go out as NetFlow v9 or IPFIX, after one template.
+// flows. Usage: bench_udp_rate [-v 5|9|10] [-u users] [seconds] [rate ...] (datagrams per
+// second); with -v 9 or -v 10 the same flows go out as NetFlow v9 or IPFIX, after one
+// template. The program's threads run on the first core, the sender on the second, and
+// the CPU figure is the whole process's time less the sender's.
 #include "FlowDatagramBuilder.h"
 #include "TemplateDatagramBuilder.h"
 #include "TDaten.h"
@@ -15,10 +17,13 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <sched.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <thread>
@@ -27,7 +32,7 @@
 
 namespace {
 constexpr int Records = 30;
-constexpr int Users = 1000;
+int Users = 1000;
 
 struct TUdpCounters {
     long long InErrors = 0, RcvbufErrors = 0;
@@ -61,9 +66,33 @@ double ThreadCpuSeconds()
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void PinToCore(int core)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(core, &set);
+    sched_setaffinity(0, sizeof set, &set);
+}
+
+// 250 users per /24, so that 65,000 users fit in 10.0.0.0/8.
+std::array<std::uint8_t, 4> UserOctets(int i)
+{
+    const int net = i / 250;
+    return {10, static_cast<std::uint8_t>(1 + net / 256), static_cast<std::uint8_t>(net % 256),
+            static_cast<std::uint8_t>(i % 250 + 1)};
+}
+
 std::string UserAddress(int i)
 {
-    return "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+    const auto o = UserOctets(i);
+    return "10." + std::to_string(o[1]) + "." + std::to_string(o[2]) + "." + std::to_string(o[3]);
 }
 
 // Every datagram carries 15 uploads of 1400 octets and 15 downloads of 60000.
@@ -77,15 +106,19 @@ std::size_t SequenceOffset(int version)
 }
 
 // Sends `rate` datagrams a second for `seconds`, paced per millisecond; returns the count.
-long long Send(int version, quint16 port, int rate, double seconds, std::uint32_t firstSequence)
+long long Send(int version, quint16 port, int rate, double seconds, std::uint32_t firstSequence, double& cpu)
 {
+    PinToCore(1);
+    // Enough different datagrams that every user gets traffic.
+    const int poolSize = std::max(256, Users / Records + 1);
     std::vector<std::vector<std::uint8_t>> pool;
-    for (int i = 0; i < 256; ++i) {
+    for (int i = 0; i < poolSize; ++i) {
         TFlowDatagramBuilder builder(0);
         TBytes records;
         for (int j = 0; j < Records; ++j) {
             const int user = (i * Records + j) % Users;
-            const auto client = Ip(10, 1, static_cast<std::uint8_t>(user / 250), static_cast<std::uint8_t>(user % 250 + 1));
+            const auto o = UserOctets(user);
+            const auto client = Ip(o[0], o[1], o[2], o[3]);
             const auto remote = Ip(93, 184, 216, static_cast<std::uint8_t>(j));
             const bool up = j % 2 != 0;
             const std::uint32_t octets = up ? 1400 : 60000;
@@ -125,7 +158,7 @@ long long Send(int version, quint16 port, int rate, double seconds, std::uint32_
         const auto due = static_cast<long long>(
             std::chrono::duration<double>(Clock::now() - start).count() * rate);
         for (; sent < std::min(due, total); ++sent) {
-            std::vector<std::uint8_t>& datagram = pool[static_cast<std::size_t>(sent % 256)];
+            std::vector<std::uint8_t>& datagram = pool[static_cast<std::size_t>(sent % poolSize)];
             datagram[at] = static_cast<std::uint8_t>(sequence >> 24);
             datagram[at + 1] = static_cast<std::uint8_t>(sequence >> 16);
             datagram[at + 2] = static_cast<std::uint8_t>(sequence >> 8);
@@ -136,6 +169,7 @@ long long Send(int version, quint16 port, int rate, double seconds, std::uint32_
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     close(fd);
+    cpu = ThreadCpuSeconds();
     return sent;
 }
 }
@@ -147,10 +181,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     int version = 5;
     int first = 1;
-    if (argc > 2 && std::string(argv[1]) == "-v") {
-        version = std::atoi(argv[2]);
-        first = 3;
+    while (argc > first + 1 && (std::string(argv[first]) == "-v" || std::string(argv[first]) == "-u")) {
+        (std::string(argv[first]) == "-v" ? version : Users) = std::atoi(argv[first + 1]);
+        first += 2;
     }
+    PinToCore(0);
     const double seconds = argc > first ? std::atof(argv[first]) : 10.0;
     std::vector<int> rates;
     for (int i = first + 1; i < argc; ++i)
@@ -160,10 +195,10 @@ int main(int argc, char** argv)
 
     std::printf("NetFlow version %d, %d users, %d flows per datagram\n", version, Users, Records);
     std::printf("%10s %12s %12s %10s %14s %16s %14s\n", "rate/s", "datagrams", "flows", "lost", "kernel drops",
-                "CPU s/M flows", "GUI busy %");
+                "CPU s/M flows", "program CPU %");
     for (int rate : rates) {
         TDaten d;
-        d.LocalSubnets = {"10.1"};
+        d.LocalSubnets = {"10"};
         const TLocalTime now = TLocalTime::Now();
         for (int i = 0; i < Users; ++i)
             d.AddUser(UserAddress(i), "02:00:00:00:00:01", "eth1", now);
@@ -173,16 +208,17 @@ int main(int argc, char** argv)
         QTest::qWait(200);
 
         const TUdpCounters before = ReadUdpCounters();
-        const double cpuBefore = ThreadCpuSeconds();
+        const double cpuBefore = ProcessCpuSeconds();
         const auto wallBefore = std::chrono::steady_clock::now();
         std::atomic<long long> sent{-1};
-        std::thread sender([&] { sent = Send(version, port, rate, seconds, 1000); });
+        double senderCpu = 0;
+        std::thread sender([&] { sent = Send(version, port, rate, seconds, 1000, senderCpu); });
         while (sent < 0)
             QTest::qWait(50);
         sender.join();
         // Let the window finish what is queued.
         QTest::qWait(500);
-        const double cpu = ThreadCpuSeconds() - cpuBefore;
+        const double cpu = ProcessCpuSeconds() - cpuBefore - senderCpu;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
         const TUdpCounters after = ReadUdpCounters();
 
