@@ -24,6 +24,12 @@ QFont GridFont(bool bold, bool italic)
 QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* model, bool compact)
 {
     auto* grid = new QTableView(parent);
+    SetUpGrid(grid, name, model, compact);
+    return grid;
+}
+
+void SetUpGrid(QTableView* grid, const char* name, QAbstractItemModel* model, bool compact)
+{
     grid->setObjectName(QString::fromLatin1(name));
     grid->setModel(model);
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -40,7 +46,6 @@ QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* mode
         grid->setFont(GridFont());
         grid->horizontalHeader()->setFont(GridFont());
     }
-    return grid;
 }
 
 int TextWidth(const QFont& font, const QString& text, const QPaintDevice* device)

@@ -17,6 +17,8 @@ QFont GridFont(bool bold = false, bool italic = false);
 // A read-only grid over a model that selects whole rows, as every grid of the program.
 // With `compact`, it uses GridFont.
 QTableView* MakeGrid(QWidget* parent, const char* name, QAbstractItemModel* model, bool compact);
+// The same for a grid class of its own.
+void SetUpGrid(QTableView* grid, const char* name, QAbstractItemModel* model, bool compact);
 
 // Sizes each of `columns` to the widest text it shows in the rows now on screen and
 // its header, so that no value is cut; the grid's last section, `stretched`, takes

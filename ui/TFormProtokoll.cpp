@@ -77,12 +77,15 @@ TFormProtokoll::TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* par
 
     RefreshButton = new QPushButton(PlayingCaption(false), this);
     RefreshButton->setObjectName(QStringLiteral("RefreshButton"));
+    VerlaufButton = new QPushButton(QStringLiteral("Verlauf"), this);
+    VerlaufButton->setObjectName(QStringLiteral("VerlaufButton"));
     auto* closeButton = new QPushButton(QStringLiteral("Beenden"), this);
     closeButton->setObjectName(QStringLiteral("CloseButton"));
     Timer1 = new TTimer(RefreshInterval, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     connect(Timer1, &TTimer::Timeout, this, &TFormProtokoll::Refresh);
     connect(RefreshButton, &QPushButton::clicked, this, &TFormProtokoll::CoolBtn2Click);
+    connect(VerlaufButton, &QPushButton::clicked, this, &TFormProtokoll::VerlaufClick);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
 
     auto* top = new QHBoxLayout;
@@ -96,6 +99,7 @@ TFormProtokoll::TFormProtokoll(TDaten& daten, TErrorReport& errors, QWidget* par
     middle->addLayout(chartColumn, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(RefreshButton);
+    buttons->addWidget(VerlaufButton);
     buttons->addStretch(1);
     buttons->addWidget(closeButton);
     auto* layout = new QVBoxLayout(this);
@@ -165,6 +169,57 @@ void TFormProtokoll::Present()
     show();
     raise();
     activateWindow();
+}
+
+void TFormProtokoll::PresentFor(const std::string& address)
+{
+    SetAutoRefresh(true);
+    ClearGrid();
+    SetFilterAddress(address);
+    Present();
+}
+
+int TFormProtokoll::UserOf(const std::string& address) const
+{
+    if (address.empty())
+        return -1;
+    const int row = Daten.UserIP.IndexOf(address);
+    if (row >= 0)
+        return row;
+    const std::optional<TIpAddress> v6 = DeviceAddress(address);
+    return v6 ? Daten.IPv6User(*v6) : -1;
+}
+
+void TFormProtokoll::VerlaufClick()
+{
+    int user = -1;
+    const QModelIndexList selected = FlowGrid->selectionModel()->selectedRows();
+    const auto& rows = Model->Rows();
+    if (!selected.isEmpty() && static_cast<std::size_t>(selected.front().row()) < rows.size()) {
+        // The flow's local side: the filter's device when the flow is one of its own,
+        // else the source before the destination.
+        const TFlowLogRow& flow = rows[static_cast<std::size_t>(selected.front().row())];
+        const int filtered = UserOf(Filter);
+        for (const QString& address : {flow.SrcIP, flow.DstIP}) {
+            const int of = UserOf(address.toStdString());
+            if (of >= 0 && of == filtered) {
+                user = of;
+                break;
+            }
+        }
+        if (user < 0) {
+            if (flow.SrcLocal)
+                user = UserOf(flow.SrcIP.toStdString());
+            if (user < 0 && flow.DstLocal)
+                user = UserOf(flow.DstIP.toStdString());
+        }
+    } else {
+        user = UserOf(Filter);
+    }
+    if (user < 0)
+        return;
+    const auto row = static_cast<std::size_t>(user);
+    emit HistoryRequested(Daten.UserIP[row], Daten.UserMAC[row]);
 }
 
 void TFormProtokoll::showEvent(QShowEvent* event)

@@ -38,12 +38,21 @@ public:
     void ClearGrid();
     // Shows the window and brings it to the front; a hidden window refreshes at once.
     void Present();
+    // Opens the window on one user's flows, emptied and with automatic refresh on (the
+    // double click on a user).
+    void PresentFor(const std::string& address);
+    // "Verlauf": asks for the history of the device on the local side of the selected
+    // flow, or without a selection of the device in the filter.
+    void VerlaufClick();
 
     // The refresh of the grid and the chart (on showing and every 500 ms while playing).
     void Refresh();
 
     TFlowLogModel& Grid() const { return *Model; }
     TBarChart& Chart() const { return *PortChart; }
+
+signals:
+    void HistoryRequested(const std::string& ip, const std::string& mac);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -65,6 +74,8 @@ private:
     static std::optional<TIpAddress> DeviceAddress(const std::string& text);
     // Local by the filter lists, or an IPv6 address of a device.
     bool IsLocal(const std::string& address) const;
+    // The user row of a device by its key or one of its IPv6 addresses; -1 for none.
+    int UserOf(const std::string& address) const;
     // The filter's address, or an IPv6 address of the device it names.
     bool OfFilter(const std::string& address) const;
     int FilterRow = -1;  // the filter's user row during a refresh
@@ -72,5 +83,6 @@ private:
     TBarChart* PortChart = nullptr;
     QLabel* FilterLabel = nullptr;
     QPushButton* RefreshButton = nullptr;
+    QPushButton* VerlaufButton = nullptr;
     TTimer* Timer1 = nullptr;
 };

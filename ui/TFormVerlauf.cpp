@@ -2,7 +2,9 @@
 
 #include "StoreText.h"
 #include "TBarChart.h"
+#include "TCollector.h"
 #include "THistoryQuery.h"
+#include "TLocalHistory.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -107,4 +109,17 @@ void TFormVerlauf::ShowDevice(const QString& historyPath, const std::string& ip,
         setRow(row, QStringLiteral("Summe"), totalUp, totalDown);
         Charts[p]->SetBars(std::move(bars));
     }
+}
+
+void TFormVerlauf::Present(TCollector& collector, const std::string& ip, const std::string& mac, const TLocalTime& now)
+{
+    // What is counted up to now is in the file before the window reads it.
+    TLocalHistory* history = collector.LocalHistory();
+    if (history) {
+        collector.RecordHistory();
+        history->WaitForWrites();
+    }
+    ShowDevice(history ? history->Path() : QString::fromUtf8(TLocalHistory::DefaultFileName), ip, mac, now);
+    show();
+    raise();
 }

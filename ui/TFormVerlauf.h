@@ -10,6 +10,7 @@ class QLabel;
 class QTableWidget;
 class QTabWidget;
 class TBarChart;
+class TCollector;
 
 // One device's traffic over time from the local history: per hour (last 48 hours), per
 // day (last 60 days) and per month, each as a bar chart (upload blue, download green)
@@ -23,6 +24,9 @@ public:
 
     // Reads the device's series from the history file and shows them.
     void ShowDevice(const QString& historyPath, const std::string& ip, const std::string& mac, const TLocalTime& now);
+    // Shows the device with what the collector has counted up to now, and brings the
+    // window to the front.
+    void Present(TCollector& collector, const std::string& ip, const std::string& mac, const TLocalTime& now);
 
     TBarChart& Chart(TPeriod period) const { return *Charts[period]; }
     QTableWidget& Table(TPeriod period) const { return *Tables[period]; }

@@ -9,13 +9,12 @@
 #include "TFormFilter.h"
 #include "TFormProtokoll.h"
 #include "TFormVerlauf.h"
-#include "TLocalHistory.h"
 #include "StoreText.h"
 #include "TRouterGridModel.h"
 #include "TTimer.h"
 #include "TUdpListener.h"
+#include "TUserGrid.h"
 #include "TUserGridModel.h"
-#include "Errors.h"
 #include "TextForms.h"
 #include "DiagnosticRows.h"
 #include "RouterRows.h"
@@ -29,12 +28,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
 #include <QShortcut>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -85,7 +83,6 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
     MemoRefresh = makeTimer("MemoRefresh", 50, nullptr, true);
 
     Errors = new TErrorReport(this);
-    UserModel = new TUserGridModel(this);
     RouterModel = new TRouterGridModel(this);
     DiagModel = new QStandardItemModel(60, 2, this);
     BuildLayout();
@@ -94,7 +91,13 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
     Protokoll = new TFormProtokoll(Daten, *Errors, this);
     Filter = new TFormFilter(Daten, this);
     Verlauf = new TFormVerlauf(this);
-    PopupMenu1->addAction(QStringLiteral("Verlauf"), this, [this] { Guard([this] { VerlaufClick(); }); });
+    // The user grid and the log window open the log and the history of a device.
+    connect(ProfGrid2, &TUserGrid::LogRequested, Protokoll, &TFormProtokoll::PresentFor);
+    auto showHistory = [this](const std::string& ip, const std::string& mac) {
+        Guard([&] { Verlauf->Present(*Core, ip, mac, Clock()); });
+    };
+    connect(ProfGrid2, &TUserGrid::HistoryRequested, this, showHistory);
+    connect(Protokoll, &TFormProtokoll::HistoryRequested, this, showHistory);
 
     connect(FlowArrivalTimer, &TTimer::Timeout, this, [this] { Image7->hide(); });
     connect(MacArrivalTimer, &TTimer::Timeout, this, [this] { Image9->hide(); });
@@ -179,24 +182,7 @@ void TMainForm::BuildLayout()
     CoolCheckRadioBox1->setIcon(StatusIcon(true));
     CoolLabel7 = MakeLabel(this, QString(), "CoolLabel7");
     CoolLabel7->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    ProfGrid2 = MakeGrid(this, "ProfGrid2", UserModel, true);
-    ProfGrid2->setItemDelegate(new TWholeTextDelegate(ProfGrid2));
-    ProfGrid2->setItemDelegateForColumn(TUserGridModel::ColIP, new TWholeTextDelegate(ProfGrid2, true));
-    for (int c = 0; c < TUserGridModel::ColumnCount; ++c)
-        ProfGrid2->setColumnHidden(c, c == TUserGridModel::ColCPort || c == TUserGridModel::Col8
-                                          || c == TUserGridModel::Col9);
-    // The part below the last row has the colour of a row of long-idle users, the
-    // grid's own colour.
-    QPalette userPalette = ProfGrid2->palette();
-    userPalette.setColor(QPalette::Base, TUserGridModel::BandBackground(4));
-    ProfGrid2->setPalette(userPalette);
-    // "Name" takes what the fitted columns leave.
-    ProfGrid2->horizontalHeader()->setStretchLastSection(true);
-    ProfGrid2->setSortingEnabled(true);
-    ProfGrid2->horizontalHeader()->setSortIndicator(TUserGridModel::ColDL, Qt::DescendingOrder);
-    // The sort mark takes room in its header only.
-    connect(ProfGrid2->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, [this] { FitGrids(); });
-    ProfGrid2->setIconSize(QSize(12, 12));
+    ProfGrid2 = new TUserGrid(Daten, *Core, this);
 
     // Routers and totals, bottom left.
     auto* totalsCaption = new QLabel(QStringLiteral("Gesamt Router:"), this);
@@ -223,9 +209,8 @@ void TMainForm::BuildLayout()
         return QStringLiteral("%1 %2: %3 MB").arg(bars[up].Label, i % 2 ? QStringLiteral("Download") : QStringLiteral("Upload"), mb);
     });
     Chart1->setMinimumHeight(90);
-    // The grids fit their columns again when other rows come on screen.
-    for (QTableView* grid : {ProfGrid1, ProfGrid2})
-        connect(grid->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { FitGrids(); });
+    // The grid fits its columns again when other rows come on screen.
+    connect(ProfGrid1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { FitGrids(); });
 
     // Status panel, right top.
     auto* httpCaption = new QLabel(QStringLiteral("HTTP Username Import"), this);
@@ -335,19 +320,14 @@ void TMainForm::BuildLayout()
     extra->setObjectName(QStringLiteral("CoolPopupButton1"));
     PopupMenu2 = new QMenu(extra);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
-    PopupMenu2->addAction(QStringLiteral("IP's entfernen mit <100 kB"), this, [this] { Guard([this] { IPsentfernenmit100kB1Click(); }); });
+    // Actions on the whole user table; the user grid carries them out.
+    PopupMenu2->addAction(QStringLiteral("IP's entfernen mit <100 kB"), this,
+                          [this] { Guard([this] { ProfGrid2->IPsentfernenmit100kB1Click(); }); });
     PopupMenu2->addAction(QStringLiteral("IP Traffic Counter auf 0 setzen"), this,
-                          [this] { Guard([this] { IPTrafficCounterauf0setzen1Click(); }); });
-    PopupMenu2->addAction(QStringLiteral("Alle Clients entfernen"), this, [this] { Guard([this] { AlleClientsentfernen1Click(); }); });
+                          [this] { Guard([this] { ProfGrid2->IPTrafficCounterauf0setzen1Click(); }); });
+    PopupMenu2->addAction(QStringLiteral("Alle Clients entfernen"), this,
+                          [this] { Guard([this] { ProfGrid2->AlleClientsentfernen1Click(); }); });
     extra->setMenu(PopupMenu2);
-    PopupMenu1 = new QMenu(ProfGrid2);
-    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    PopupMenu1->addAction(QStringLiteral("Diese IP entfernen"), this, [this] { Guard([this] { DieseIPentfernen1Click(); }); });
-    ProfGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(ProfGrid2, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(ProfGrid2->viewport()->mapToGlobal(at)); });
-    connect(ProfGrid2, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex& clicked) { Guard([&] { ProfGrid2DblClick(clicked); }); });
     auto* quitButton = makeButton(QStringLiteral("Beenden"));
     connect(quitButton, &QPushButton::clicked, this, &QWidget::close);
 
@@ -432,10 +412,7 @@ void TMainForm::BuildLayout()
 
 void TMainForm::FitGrids()
 {
-    FitColumnsToText(ProfGrid2, {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL,
-                                 TUserGridModel::ColDL, TUserGridModel::ColCUL, TUserGridModel::ColCDL,
-                                 TUserGridModel::ColNIC},
-                     TUserGridModel::ColName);
+    ProfGrid2->FitColumns();
     FitColumnsToText(ProfGrid1, {TRouterGridModel::ColIP, TRouterGridModel::ColSequenz, TRouterGridModel::ColTime,
                                  TRouterGridModel::ColRecordCount, TRouterGridModel::ColUp,
                                  TRouterGridModel::ColDown},
@@ -456,11 +433,8 @@ TTimer& TMainForm::Timer(const QString& name) const
 
 void TMainForm::Guard(const std::function<void()>& body)
 {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        Errors->Report(QString::fromUtf8(error.what()));
-    }
+    // The collector reports what it catches as Error, which the error report shows.
+    Core->Guard(body);
 }
 
 void TMainForm::showEvent(QShowEvent* event)
@@ -544,8 +518,9 @@ void TMainForm::ShowRouters()
 
 void TMainForm::ShowUsers(const TLocalTime& now)
 {
-    const TUserRowsOutcome outcome = BuildUserRows(Daten, now, CoolCheckRadioBox1->isChecked(), UserModel->Scratch());
-    UserModel->Commit(outcome.Shown, outcome.Complete);
+    TUserGridModel& users = ProfGrid2->Model();
+    const TUserRowsOutcome outcome = BuildUserRows(Daten, now, CoolCheckRadioBox1->isChecked(), users.Scratch());
+    users.Commit(outcome.Shown, outcome.Complete);
     if (outcome.Complete)
         CoolLabel7->setText(QStringLiteral("%1/%2 User").arg(outcome.Shown).arg(Daten.UserIP.size()));
     else
@@ -569,109 +544,6 @@ void TMainForm::ShowPorts()
         Chart2->Clear();
         Label2->setText(QStringLiteral("Fehler"));
     }
-}
-
-std::vector<int> TMainForm::SelectedUserRows() const
-{
-    std::vector<int> rows;
-    for (const QItemSelectionRange& range : ProfGrid2->selectionModel()->selection())
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            if (std::find(rows.begin(), rows.end(), row) == rows.end())
-                rows.push_back(row);
-    return rows;
-}
-
-std::vector<std::string> TMainForm::SelectedUserAddresses() const
-{
-    std::vector<std::string> addresses;
-    const auto& shown = UserModel->Rows();
-    for (int row : SelectedUserRows())
-        if (static_cast<std::size_t>(row) < shown.size())
-            addresses.push_back(shown[static_cast<std::size_t>(row)].IP);
-    return addresses;
-}
-
-namespace {
-const QString MessageTitle = QStringLiteral("Vexal Capture");
-}
-
-void TMainForm::DieseIPentfernen1Click()
-{
-    // The users selected now, when the question names them: ticks go on while it is
-    // open and may move the rows, but the answer is about these users.
-    const std::vector<std::string> addresses = SelectedUserAddresses();
-    if (addresses.empty())
-        return;
-    if (QMessageBox::warning(this, MessageTitle,
-                             QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + FromStoreText(addresses.front()),
-                             QMessageBox::Yes | QMessageBox::No)
-        != QMessageBox::Yes)
-        return;
-    Core->UserAction([&] { Daten.RemoveUsersWithAddress(addresses); });
-}
-
-void TMainForm::IPsentfernenmit100kB1Click()
-{
-    try {
-        Core->UserAction([this] { Daten.RemoveLowTrafficUsers(100 * 1024); });
-    } catch (const EVexalError& error) {
-        // Only a damaged counter gets here; the users removed before it stay removed.
-        Errors->Report(QString::fromUtf8(error.what()));
-        return;
-    }
-    QMessageBox::information(this, MessageTitle,
-                             QStringLiteral("Alle IPs mit weniger Traffic als 100 kB wurden aus der Liste \nentfernt!"));
-}
-
-void TMainForm::IPTrafficCounterauf0setzen1Click()
-{
-    Core->UserAction([this] { Daten.ResetUserTotals(); });
-    QMessageBox::information(this, MessageTitle, QStringLiteral("Traffic wurde auf 0 zurückgesetzt!"));
-}
-
-void TMainForm::AlleClientsentfernen1Click()
-{
-    Core->UserAction([this] { Daten.ClearUsers(); });
-    QMessageBox::information(this, MessageTitle, QStringLiteral("Alle Clients wurden entfernt!"));
-}
-
-void TMainForm::ProfGrid2DblClick(const QModelIndex& clicked)
-{
-    // The user whose row was double-clicked; without a click (the keyboard, a test)
-    // the first selected one.
-    std::string address;
-    const auto& shown = UserModel->Rows();
-    if (clicked.isValid() && static_cast<std::size_t>(clicked.row()) < shown.size()) {
-        address = shown[static_cast<std::size_t>(clicked.row())].IP;
-    } else {
-        const std::vector<std::string> selected = SelectedUserAddresses();
-        if (selected.empty())
-            return;
-        address = selected.front();
-    }
-    Protokoll->SetAutoRefresh(true);
-    Protokoll->ClearGrid();
-    Protokoll->SetFilterAddress(address);
-    Protokoll->Present();
-}
-
-void TMainForm::VerlaufClick()
-{
-    const std::vector<int> selected = SelectedUserRows();
-    const auto& shown = UserModel->Rows();
-    if (selected.empty() || static_cast<std::size_t>(selected.front()) >= shown.size())
-        return;
-    const TUserGridRow& row = shown[static_cast<std::size_t>(selected.front())];
-    // What is counted up to now is in the file before the window reads it.
-    if (TLocalHistory* history = Core->LocalHistory()) {
-        Core->RecordHistory();
-        history->WaitForWrites();
-    }
-    const QString path = Core->LocalHistory() ? Core->LocalHistory()->Path()
-                                              : QString::fromUtf8(TLocalHistory::DefaultFileName);
-    Verlauf->ShowDevice(path, row.IP, row.MAC, Clock());
-    Verlauf->show();
-    Verlauf->raise();
 }
 
 void TMainForm::ShowDiagnosticsWindow()

@@ -2,6 +2,7 @@
 
 #include "LocalTime.h"
 #include "TCollector.h"
+#include "TUserGrid.h"
 
 #include <QModelIndex>
 #include <QSize>
@@ -70,14 +71,14 @@ public:
         Core->NMUDP2DataReceived(bytes, fromIP);
     }
 
-    // The actions on the user list.
-    void DieseIPentfernen1Click();
-    void IPsentfernenmit100kB1Click();
-    void IPTrafficCounterauf0setzen1Click();
-    void AlleClientsentfernen1Click();
-    void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
-    // The history window for the first selected user.
-    void VerlaufClick();
+    // The user grid and its actions (the tests call them through the window).
+    TUserGrid& Users() const { return *ProfGrid2; }
+    void DieseIPentfernen1Click() { ProfGrid2->DieseIPentfernen1Click(); }
+    void IPsentfernenmit100kB1Click() { ProfGrid2->IPsentfernenmit100kB1Click(); }
+    void IPTrafficCounterauf0setzen1Click() { ProfGrid2->IPTrafficCounterauf0setzen1Click(); }
+    void AlleClientsentfernen1Click() { ProfGrid2->AlleClientsentfernen1Click(); }
+    void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex()) { ProfGrid2->ProfGrid2DblClick(clicked); }
+    void VerlaufClick() { ProfGrid2->VerlaufClick(); }
 
     // The timer ticks.
     void TimerShowingTimer();
@@ -91,7 +92,7 @@ public:
     TUdpListener& MacListener() const { return Core->MacListener(); }
     // Which listener ports could not be bound, as the status line says it; empty when both are.
     QString ListenerProblems() const { return Core->ListenerProblems(); }
-    TUserGridModel& UserGrid() const { return *UserModel; }
+    TUserGridModel& UserGrid() const { return ProfGrid2->Model(); }
     TRouterGridModel& RouterGrid() const { return *RouterModel; }
     QStandardItemModel& DiagGrid() const { return *DiagModel; }
     TErrorReport& ErrorReport() const { return *Errors; }
@@ -101,10 +102,8 @@ public:
     TFormFilter& FormFilter() const { return *Filter; }
     TFormEinstellungen& FormEinstellungen() const { return *Einstellungen; }
     TFormVerlauf& FormVerlauf() const { return *Verlauf; }
-    // Rows of the user grid that are selected, in selection order.
-    std::vector<int> SelectedUserRows() const;
-    // The addresses those rows show, in the same order.
-    std::vector<std::string> SelectedUserAddresses() const;
+    std::vector<int> SelectedUserRows() const { return ProfGrid2->SelectedUserRows(); }
+    std::vector<std::string> SelectedUserAddresses() const { return ProfGrid2->SelectedUserAddresses(); }
 
 signals:
     // After a tick has redrawn everything (tests and benchmarks wait on it).
@@ -164,19 +163,17 @@ private:
     QProgressBar* ProgressBar2 = nullptr;
     QProgressBar* ProgressBar3 = nullptr;
     QTableView* ProfGrid1 = nullptr;
-    QTableView* ProfGrid2 = nullptr;
+    TUserGrid* ProfGrid2 = nullptr;
     QTableView* ProfGrid4 = nullptr;
     TBarChart* Chart1 = nullptr;
     TBarChart* Chart2 = nullptr;
     TBarChart* Chart3 = nullptr;
-    QMenu* PopupMenu1 = nullptr;
     QMenu* PopupMenu2 = nullptr;
     TFormProtokoll* Protokoll = nullptr;
     TFormFilter* Filter = nullptr;
     TFormEinstellungen* Einstellungen = nullptr;
     TFormVerlauf* Verlauf = nullptr;
 
-    TUserGridModel* UserModel = nullptr;
     TRouterGridModel* RouterModel = nullptr;
     QStandardItemModel* DiagModel = nullptr;
     TErrorReport* Errors = nullptr;

@@ -1,0 +1,147 @@
+#include "TUserGrid.h"
+
+#include "GridStyle.h"
+#include "StoreText.h"
+#include "TCollector.h"
+#include "TDaten.h"
+#include "TUserGridModel.h"
+
+#include <QHeaderView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace {
+const QString MessageTitle = QStringLiteral("Vexal Capture");
+}
+
+TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
+    : QTableView(parent), Daten(daten), Core(collector)
+{
+    Users = new TUserGridModel(this);
+    SetUpGrid(this, "ProfGrid2", Users, true);
+    setItemDelegate(new TWholeTextDelegate(this));
+    setItemDelegateForColumn(TUserGridModel::ColIP, new TWholeTextDelegate(this, true));
+    for (int c = 0; c < TUserGridModel::ColumnCount; ++c)
+        setColumnHidden(c, c == TUserGridModel::ColCPort || c == TUserGridModel::Col8 || c == TUserGridModel::Col9);
+    // The part below the last row has the colour of a row of long-idle users, the
+    // grid's own colour.
+    QPalette userPalette = palette();
+    userPalette.setColor(QPalette::Base, TUserGridModel::BandBackground(4));
+    setPalette(userPalette);
+    // "Name" takes what the fitted columns leave.
+    horizontalHeader()->setStretchLastSection(true);
+    setSortingEnabled(true);
+    horizontalHeader()->setSortIndicator(TUserGridModel::ColDL, Qt::DescendingOrder);
+    // The sort mark takes room in its header only.
+    connect(horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, [this] { FitColumns(); });
+    setIconSize(QSize(12, 12));
+    // Other rows on screen, other widest texts.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { FitColumns(); });
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addAction(QStringLiteral("Diese IP entfernen"), this, [this] { Core.Guard([this] { DieseIPentfernen1Click(); }); });
+    PopupMenu1->addAction(QStringLiteral("Verlauf"), this, [this] { Core.Guard([this] { VerlaufClick(); }); });
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu1->popup(viewport()->mapToGlobal(at)); });
+    connect(this, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& clicked) { Core.Guard([&] { ProfGrid2DblClick(clicked); }); });
+}
+
+void TUserGrid::FitColumns()
+{
+    FitColumnsToText(this, {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL,
+                            TUserGridModel::ColDL, TUserGridModel::ColCUL, TUserGridModel::ColCDL,
+                            TUserGridModel::ColNIC},
+                     TUserGridModel::ColName);
+}
+
+std::vector<int> TUserGrid::SelectedUserRows() const
+{
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            if (std::find(rows.begin(), rows.end(), row) == rows.end())
+                rows.push_back(row);
+    return rows;
+}
+
+std::vector<std::string> TUserGrid::SelectedUserAddresses() const
+{
+    std::vector<std::string> addresses;
+    const auto& shown = Users->Rows();
+    for (int row : SelectedUserRows())
+        if (static_cast<std::size_t>(row) < shown.size())
+            addresses.push_back(shown[static_cast<std::size_t>(row)].IP);
+    return addresses;
+}
+
+void TUserGrid::DieseIPentfernen1Click()
+{
+    // The users selected now, when the question names them: ticks go on while it is
+    // open and may move the rows, but the answer is about these users.
+    const std::vector<std::string> addresses = SelectedUserAddresses();
+    if (addresses.empty())
+        return;
+    if (QMessageBox::warning(this, MessageTitle,
+                             QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + FromStoreText(addresses.front()),
+                             QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    Core.UserAction([&] { Daten.RemoveUsersWithAddress(addresses); });
+}
+
+void TUserGrid::ProfGrid2DblClick(const QModelIndex& clicked)
+{
+    // The user whose row was double-clicked; without a click (the keyboard, a test)
+    // the first selected one.
+    const auto& shown = Users->Rows();
+    if (clicked.isValid() && static_cast<std::size_t>(clicked.row()) < shown.size()) {
+        emit LogRequested(shown[static_cast<std::size_t>(clicked.row())].IP);
+        return;
+    }
+    const std::vector<std::string> selected = SelectedUserAddresses();
+    if (!selected.empty())
+        emit LogRequested(selected.front());
+}
+
+void TUserGrid::VerlaufClick()
+{
+    const std::vector<int> selected = SelectedUserRows();
+    const auto& shown = Users->Rows();
+    if (selected.empty() || static_cast<std::size_t>(selected.front()) >= shown.size())
+        return;
+    const TUserGridRow& row = shown[static_cast<std::size_t>(selected.front())];
+    emit HistoryRequested(row.IP, row.MAC);
+}
+
+void TUserGrid::IPsentfernenmit100kB1Click()
+{
+    // Only a damaged counter stops the removal; the users removed before it stay
+    // removed, and the error report says why instead of the message.
+    bool done = false;
+    Core.Guard([&] {
+        Core.UserAction([this] { Daten.RemoveLowTrafficUsers(100 * 1024); });
+        done = true;
+    });
+    if (!done)
+        return;
+    QMessageBox::information(this, MessageTitle,
+                             QStringLiteral("Alle IPs mit weniger Traffic als 100 kB wurden aus der Liste \nentfernt!"));
+}
+
+void TUserGrid::IPTrafficCounterauf0setzen1Click()
+{
+    Core.UserAction([this] { Daten.ResetUserTotals(); });
+    QMessageBox::information(this, MessageTitle, QStringLiteral("Traffic wurde auf 0 zurückgesetzt!"));
+}
+
+void TUserGrid::AlleClientsentfernen1Click()
+{
+    Core.UserAction([this] { Daten.ClearUsers(); });
+    QMessageBox::information(this, MessageTitle, QStringLiteral("Alle Clients wurden entfernt!"));
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QModelIndex>
+#include <QTableView>
+
+#include <string>
+#include <vector>
+
+class QMenu;
+class TCollector;
+class TDaten;
+class TUserGridModel;
+
+// The user grid `ProfGrid2`: its model and sort, the context menu on the selected users
+// ("Diese IP entfernen", "Verlauf"), the actions on the whole user table that the
+// window's "extra Funktionen" offers, and the double click that opens a user's log.
+// The actions change the store only, through the collector so that the local history
+// neither loses nor doubles what they lower; the display tick shows the result. The
+// windows a user opens from here are the main window's: the grid asks for them.
+class TUserGrid : public QTableView {
+    Q_OBJECT
+public:
+    TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent = nullptr);
+
+    TUserGridModel& Model() const { return *Users; }
+    // Numeric and address columns as wide as the widest text on screen, "Name" the rest.
+    void FitColumns();
+
+    // Rows that are selected, in selection order.
+    std::vector<int> SelectedUserRows() const;
+    // The users (their addresses, the store's key) those rows show, in the same order.
+    std::vector<std::string> SelectedUserAddresses() const;
+
+    // The actions on the selected users.
+    void DieseIPentfernen1Click();
+    void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
+    void VerlaufClick();
+    // The actions on the whole user table.
+    void IPsentfernenmit100kB1Click();
+    void IPTrafficCounterauf0setzen1Click();
+    void AlleClientsentfernen1Click();
+
+signals:
+    // The log window, filtered to this user, with automatic refresh on.
+    void LogRequested(const std::string& address);
+    // The history window of this device.
+    void HistoryRequested(const std::string& ip, const std::string& mac);
+
+private:
+    TDaten& Daten;
+    TCollector& Core;
+    TUserGridModel* Users = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+};
