@@ -213,3 +213,56 @@ TEST_F(LogWindowTest, IPv6FlowsAreListedInFullAndCountForTheirDevice)
     EXPECT_EQ(Cell(1, TFlowLogModel::ColSrcIP), "") << "the other device's flow is not listed";
     EXPECT_EQ(Log.Chart().Bars(), (std::vector<TBar>{{4, "443", QColor(Qt::blue)}}));
 }
+
+// "Verlauf" asks for the history of the device on the local side of the selected flow:
+// the filter's device when the flow is one of its own, else the source before the
+// destination; without a selection the filter's device; nothing without a device.
+TEST_F(LogWindowTest, VerlaufAsksForTheDeviceOfTheSelectedOrFilteredFlow)
+{
+    Daten.AddUser("192.168.1.5", "02:00:00:00:00:05", "eth0", Noon);
+    Daten.AddUser("192.168.1.6", "02:00:00:00:00:06", "eth0", Noon);
+    // Newest first without a filter: 10.1.1.1 > 8.8.8.8, 8.8.4.4 > .6, .5 > .6, .5 > 8.8.8.8.
+    Flows(TFlowDatagramBuilder(Sequence++)
+              .Add(Ip(192, 168, 1, 5), 1000, Ip(8, 8, 8, 8), 53, 100)
+              .Add(Ip(192, 168, 1, 5), 1001, Ip(192, 168, 1, 6), 445, 200)
+              .Add(Ip(8, 8, 4, 4), 53, Ip(192, 168, 1, 6), 1002, 300)
+              .Add(Ip(10, 1, 1, 1), 1003, Ip(8, 8, 8, 8), 53, 400));
+    std::vector<std::pair<std::string, std::string>> asked;
+    QObject::connect(&Log, &TFormProtokoll::HistoryRequested,
+                     [&](const std::string& ip, const std::string& mac) { asked.emplace_back(ip, mac); });
+    auto* grid = Log.findChild<QTableView*>(QStringLiteral("FlowGrid"));
+    auto* button = Log.findChild<QPushButton*>(QStringLiteral("VerlaufButton"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), "Verlauf");
+    struct {
+        const char* Filter;
+        int Row;  // the selected flow, -1 for none
+        const char* Device;  // nullptr: no history asked for
+    } const cases[] = {
+        {"", -1, nullptr},
+        {"", 1, "192.168.1.6"},
+        {"", 2, "192.168.1.5"},
+        {"", 3, "192.168.1.5"},
+        {"", 0, nullptr},
+        {"192.168.1.6", 1, "192.168.1.6"},
+        {"192.168.1.6", -1, "192.168.1.6"},
+        {"192.168.1.9", -1, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Filter) + " row " + std::to_string(c.Row));
+        Log.SetFilterAddress(c.Filter);
+        Log.Present();
+        grid->clearSelection();
+        if (c.Row >= 0)
+            grid->selectRow(c.Row);
+        asked.clear();
+        button->click();
+        if (!c.Device) {
+            EXPECT_TRUE(asked.empty());
+            continue;
+        }
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].first, c.Device);
+        EXPECT_EQ(asked[0].second, Daten.UserMAC[static_cast<std::size_t>(Daten.UserIP.IndexOf(c.Device))]);
+    }
+}

@@ -418,3 +418,31 @@ TEST_F(UserActionsTest, VerlaufShowsTheSelectedDevicesTraffic)
     ASSERT_FALSE(bars.empty());
     EXPECT_DOUBLE_EQ(bars.back().Value, 3.0) << "the current hour's download, last";
 }
+
+// The log window opens the same history: "Verlauf" there shows the device of the
+// selected flow, with what was counted up to the click.
+TEST_F(UserActionsTest, VerlaufFromTheLogWindowShowsTheFlowsDevice)
+{
+    Daten.LocalSubnets = {"192.168.1"};
+    AddUsers({{"192.168.1.5", 3 * 1024 * 1024}, {"192.168.1.6", 1024}});
+    SendFlow(TFlowDatagramBuilder(1).Add(Ip(192, 168, 1, 5), 40000, Ip(8, 8, 8, 8), 443, 1024 * 1024).Bytes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL[0] == std::to_string(1024 * 1024); }, 5000));
+    for (QPushButton* button : Form->findChildren<QPushButton*>())
+        if (button->text() == "Protokoll")
+            button->click();
+    TFormProtokoll& log = Form->FormProtokoll();
+    ASSERT_TRUE(log.isVisible());
+    ASSERT_EQ(log.Grid().Rows()[0].SrcIP, "192.168.1.5");
+    log.findChild<QTableView*>(QStringLiteral("FlowGrid"))->selectRow(0);
+    log.findChild<QPushButton*>(QStringLiteral("VerlaufButton"))->click();
+
+    TFormVerlauf& verlauf = Form->FormVerlauf();
+    ASSERT_TRUE(verlauf.isVisible());
+    EXPECT_EQ(verlauf.Caption(), "Verlauf von 192.168.1.5 (02:00:00:00:00:01)");
+    QTableWidget& hours = verlauf.Table(TFormVerlauf::Hours);
+    const int last = hours.rowCount() - 1;
+    EXPECT_EQ(hours.item(last, 0)->text(), "Summe");
+    EXPECT_EQ(hours.item(last, 1)->text(), "1,00");
+    EXPECT_EQ(hours.item(last, 2)->text(), "3,00");
+    log.close();
+}
