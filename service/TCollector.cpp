@@ -214,8 +214,8 @@ void TCollector::LastExport()
     if (result->has_value())
         failure = (*result)->Connected ? (*result)->Error : QStringLiteral("mySQL Datenbank konnte nicht erreicht werden!");
     const QString text = QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: %1").arg(failure);
+    // The window and the headless log each pass it on to the log once.
     emit StatusText(text);
-    qWarning("%s", qUtf8Printable(text));
 }
 
 QString TCollector::NetworkErrorText() const

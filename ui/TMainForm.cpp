@@ -459,7 +459,14 @@ void TMainForm::FormShow()
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    // The status line goes with the window: what the way out has to say (a last export
+    // that could not be done) goes to the log as well.
+    const QMetaObject::Connection toLog = connect(Core, &TCollector::StatusText, this, [](const QString& text) {
+        if (!text.isEmpty())
+            qWarning("%s", qUtf8Printable(text));
+    });
     Core->Stop();
+    disconnect(toLog);
     event->accept();
 }
 

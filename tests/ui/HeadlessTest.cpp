@@ -230,6 +230,30 @@ TEST(Headless, DamagedHistoryFileIsSetAsideAndSaid)
     EXPECT_EQ(HistoryRows(dir, QStringLiteral("traffic")), std::vector<std::string>{"192.168.1.7/0/777"});
 }
 
+// A last export that cannot be done is said once in the log, not once by the status
+// line and again by a warning.
+TEST(Headless, FailedLastExportIsLoggedOnce)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    TDaten d = Site();
+    d.ExportEnabled = true;
+    d.ExportInterval = 3600;
+    d.MySqlHost = "127.0.0.1";
+    d.MySqlPort = "3306";  // nothing listens in this namespace
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    ASSERT_TRUE(Terminate(program, log));
+    EXPECT_EQ(log.count(QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: "
+                                       "mySQL Datenbank konnte nicht erreicht werden!")),
+              1)
+        << log.toStdString();
+}
+
 TEST(Headless, MetricsEndpointShowsTheDevicesWhenSwitchedOn)
 {
     ASSERT_TRUE(EnterOwnNetworkNamespace());

@@ -74,6 +74,32 @@ TEST(Program, StopsOnSigtermAndSavesItsState)
 }
 
 
+// The window's status line goes with it: a last export that cannot be done is said in
+// the log, once.
+TEST(Program, FailedLastExportIsLoggedOnce)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    TDaten d;
+    d.ExportEnabled = true;
+    d.ExportInterval = 3600;
+    d.MySqlHost = "127.0.0.1";
+    d.MySqlPort = "3306";  // nothing listens in this namespace
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+
+    QProcess program;
+    StartProgram(program, dir);
+    ASSERT_TRUE(program.waitForStarted(5000));
+    ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    const QString log = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_EQ(log.count(QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: "
+                                       "mySQL Datenbank konnte nicht erreicht werden!")),
+              1)
+        << log.toStdString();
+}
+
 // A second start in the same folder must neither bind the ports nor touch the state
 // file: it says so and ends. The first instance keeps counting and saves its own state
 // whenever it closes. Runs on the fixed ports, in a network namespace of its own.
