@@ -101,7 +101,7 @@ std::vector<std::string> SplitFields(std::string_view text)
 
 TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned char> datagram,
                                         const std::string& fromIP, std::int32_t& macDatagramCount,
-                                        const TLocalTime& now)
+                                        const TLocalTime& now, const std::function<void()>& beforeReplace)
 {
     TDatagramOutcome outcome;
     const auto* bytes = reinterpret_cast<const char*>(datagram.data());
@@ -150,6 +150,8 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
             return outcome;
         }
         // Another MAC on a known address is another client: it starts afresh.
+        if (beforeReplace)
+            beforeReplace();
         daten.RemoveUser(row);
     }
     daten.AddUser(ip, mac, device, now);

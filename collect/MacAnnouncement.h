@@ -3,6 +3,7 @@
 #include "TDatagramOutcome.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ std::vector<std::string> SplitFields(std::string_view text);
 // macDatagramCount. The memo always shows the datagram. A malformed datagram leaves
 // the store unchanged and returns its error: fewer than seven fields, or a control
 // character (below 32, or 127) inside the address, MAC or interface field.
+// `beforeReplace` runs right before a user row is replaced, while the old client's
+// totals are still in the store (the local history takes them there).
 TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned char> datagram,
                                         const std::string& fromIP, std::int32_t& macDatagramCount,
-                                        const TLocalTime& now);
+                                        const TLocalTime& now, const std::function<void()>& beforeReplace = {});

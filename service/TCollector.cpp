@@ -260,7 +260,10 @@ void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const 
             ShowNetworkError("Korvel-Meldung von " + fromIP + " ist länger als 2048 Bytes");
             return;
         }
-        TDatagramOutcome outcome = AccountMacAnnouncement(Daten, bytes, fromIP, MacDatagramCount, Clock());
+        // A client replaced by another MAC on its address leaves the table with the
+        // octets it counted since the last history write: the history takes them first.
+        TDatagramOutcome outcome = AccountMacAnnouncement(Daten, bytes, fromIP, MacDatagramCount, Clock(),
+                                                          [this] { RecordHistory(); });
         if (outcome.Memo)
             emit MacMemo(*outcome.Memo);
         if (outcome.Failed())

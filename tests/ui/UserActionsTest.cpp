@@ -390,6 +390,44 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossResetAndRemoval)
     EXPECT_EQ(down, 1000 + 500 + 200);
 }
 
+// A known address announced with another MAC is another client: its row is replaced.
+// The local history still sees every octet once, the old client's since the last
+// periodic write included, each under its own MAC.
+TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossAMacChange)
+{
+    Daten.LocalSubnets = {"192.168.1"};
+    SendMac("f0 192.168.1.5 f2 f3 02:00:00:00:00:0a f5 eth0\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
+    auto download = [&](std::uint32_t sequence, std::uint32_t octets, const std::string& total) {
+        SendFlow(TFlowDatagramBuilder(sequence).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 5), 50000, octets).Bytes());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserDL[0] == total; }, 5000));
+    };
+    download(1, 1000, "1000");
+    Form->Collector().RecordHistory();  // the periodic write
+    download(2, 500, "1500");
+    SendMac("f0 192.168.1.5 f2 f3 02:00:00:00:00:0b f5 eth0\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserMAC[0] == "02:00:00:00:00:0b"; }, 5000));
+    ASSERT_EQ(Daten.UserDL[0], "0") << "the new client starts afresh";
+    download(3, 200, "200");
+    Form->close();
+    Form.reset();
+
+    std::vector<std::string> perMac;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mac-change-history"));
+        db.setDatabaseName(QString::fromStdString(Dir.File("vexal-history.sqlite")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec(QStringLiteral(
+            "select mac || '=' || sum(dloktets) from traffic where ip = '192.168.1.5' group by mac order by mac")));
+        while (query.next())
+            perMac.push_back(query.value(0).toString().toStdString());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("mac-change-history"));
+    EXPECT_EQ(perMac, (std::vector<std::string>{"02:00:00:00:00:0a=1500", "02:00:00:00:00:0b=200"}));
+}
+
 // "Verlauf" on a user shows that device's traffic from the history file, what was
 // counted up to the click included: today's bar and the totals of every period.
 TEST_F(UserActionsTest, VerlaufShowsTheSelectedDevicesTraffic)
