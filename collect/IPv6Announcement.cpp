@@ -13,7 +13,8 @@ void Refresh(TDaten& daten, int row, const std::string& device, const TLocalTime
 }
 
 void AccountIPv6Announcement(TDaten& daten, const TIpAddress& address, std::string_view announced,
-                             const std::string& mac, const std::string& device, const TLocalTime& now)
+                             const std::string& mac, const std::string& device, const TLocalTime& now,
+                             const std::function<void()>& beforeReplace)
 {
     if (address.IsV4() || address.IsSpecialV6())
         return;
@@ -25,10 +26,13 @@ void AccountIPv6Announcement(TDaten& daten, const TIpAddress& address, std::stri
             return;
         }
         if (daten.UserIPv6.IsIPv6Only(static_cast<std::size_t>(holder))
-            && daten.UserIPv6[static_cast<std::size_t>(holder)].front().Address == address)
+            && daten.UserIPv6[static_cast<std::size_t>(holder)].front().Address == address) {
+            if (beforeReplace)
+                beforeReplace();
             daten.RemoveUser(holder);
-        else
+        } else {
             daten.ForgetIPv6(address);
+        }
     }
 
     const int owner = daten.UserOfMac(mac);

@@ -135,7 +135,7 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
     if (ip.find(':') != std::string::npos) {
         if (const std::optional<TIpAddress> v6 = TIpAddress::ParseV6(ip)) {
             if (mac != NoMac)
-                AccountIPv6Announcement(daten, *v6, ip, mac, device, now);
+                AccountIPv6Announcement(daten, *v6, ip, mac, device, now, beforeReplace);
             return outcome;
         }
     }

@@ -275,6 +275,46 @@ TEST_F(MacAnnouncementTest, ChangedMacReplacesTheClient)
     EXPECT_EQ(d.UserIP.IndexOf("192.168.1.2"), 0);
 }
 
+// The hook before a replacement (the local history's last look at the old client) runs
+// exactly when a row is replaced, while the old client's row and totals are still there.
+TEST_F(MacAnnouncementTest, ReplacementIsAnnouncedWhileTheOldClientIsStillThere)
+{
+    d.LocalSubnets.push_back("2001:db8:1::/64");
+    std::vector<std::string> seen;  // "address mac total" of the row the hook found
+    auto announce = [&](const std::string& ip, const std::string& mac) {
+        AccountMacAnnouncement(d, Bytes("x " + ip + " x x " + mac + " x eth0"), Router, Count, Noon, [&] {
+            const int row = d.UserIP.IndexOf(ip);
+            seen.push_back(row < 0 ? "none" : ip + " " + d.UserMAC[row] + " " + d.UserUL[row]);
+        });
+    };
+    const struct {
+        const char* Ip;
+        const char* Mac;
+        const char* Seen;  // nullptr: no replacement
+    } steps[] = {
+        {"192.168.1.23", "02:1a:2b:3c:4d:5e", nullptr},          // a new client
+        {"192.168.1.23", "02:1a:2b:3c:4d:5e", nullptr},          // the same one again
+        {"192.168.1.23", "02:00:00:00:00:99", "192.168.1.23 02:1a:2b:3c:4d:5e 777"},
+        {"10.0.0.1", "02:00:00:00:00:98", nullptr},              // not local
+        {"2001:db8:1::1", "02:00:00:00:00:0c", nullptr},         // a device known only by IPv6
+        {"2001:db8:1::1", "02:00:00:00:00:0d", "2001:db8:1::1 02:00:00:00:00:0c 777"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::string(step.Ip) + " " + step.Mac);
+        seen.clear();
+        announce(step.Ip, step.Mac);
+        if (step.Seen)
+            EXPECT_EQ(seen, std::vector<std::string>{step.Seen});
+        else
+            EXPECT_TRUE(seen.empty());
+        // Every client has counted something by the next step.
+        for (std::size_t row = 0; row < d.UserCount(); ++row)
+            d.UserUL[row] = "777";
+    }
+    ASSERT_EQ(d.UserCount(), 2u);
+    EXPECT_EQ(d.UserMAC[d.UserIP.IndexOf("2001:db8:1::1")], "02:00:00:00:00:0d");
+}
+
 TEST_F(MacAnnouncementTest, CounterWrapsInsteadOfOverflowing)
 {
     Count = INT32_MAX;
