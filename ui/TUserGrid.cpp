@@ -43,7 +43,8 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    PopupMenu1->addAction(QStringLiteral("Diese IP entfernen"), this, [this] { Core.Guard([this] { DieseIPentfernen1Click(); }); });
+    PopupMenu1->addAction(QStringLiteral("Diese IP entfernen"), this,
+                          [this] { Core.Guard([this] { DieseIPentfernen1Click(); }); });
     PopupMenu1->addAction(QStringLiteral("Verlauf"), this, [this] { Core.Guard([this] { VerlaufClick(); }); });
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
@@ -54,9 +55,9 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
 
 void TUserGrid::FitColumns()
 {
-    FitColumnsToText(this, {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL,
-                            TUserGridModel::ColDL, TUserGridModel::ColCUL, TUserGridModel::ColCDL,
-                            TUserGridModel::ColNIC},
+    FitColumnsToText(this,
+                     {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL, TUserGridModel::ColDL,
+                      TUserGridModel::ColCUL, TUserGridModel::ColCDL, TUserGridModel::ColNIC},
                      TUserGridModel::ColName);
 }
 
@@ -88,7 +89,8 @@ void TUserGrid::DieseIPentfernen1Click()
     if (addresses.empty())
         return;
     if (QMessageBox::warning(this, MessageTitle,
-                             QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + FromStoreText(addresses.front()),
+                             QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n")
+                                 + FromStoreText(addresses.front()),
                              QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
@@ -130,8 +132,8 @@ void TUserGrid::IPsentfernenmit100kB1Click()
     });
     if (!done)
         return;
-    QMessageBox::information(this, MessageTitle,
-                             QStringLiteral("Alle IPs mit weniger Traffic als 100 kB wurden aus der Liste \nentfernt!"));
+    QMessageBox::information(
+        this, MessageTitle, QStringLiteral("Alle IPs mit weniger Traffic als 100 kB wurden aus der Liste \nentfernt!"));
 }
 
 void TUserGrid::IPTrafficCounterauf0setzen1Click()

@@ -25,8 +25,8 @@ TEST(UserGrid, AsksForTheLogAndTheHistoryOfTheUserItShows)
     std::filesystem::current_path(dir.Path);
     {
         TDaten daten;
-        for (const auto& [ip, mac, dl] : {std::tuple{"10.0.0.1", "02:00:00:00:00:01", "100"},
-                                          std::tuple{"10.0.0.2", "02:00:00:00:00:02", "900"}}) {
+        for (const auto& [ip, mac, dl] :
+             {std::tuple{"10.0.0.1", "02:00:00:00:00:01", "100"}, std::tuple{"10.0.0.2", "02:00:00:00:00:02", "900"}}) {
             daten.AddUser(ip, mac, "eth0", Noon);
             daten.UserDL.back() = dl;
         }
