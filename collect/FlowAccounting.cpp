@@ -156,14 +156,12 @@ void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& 
             flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOf(flow.Dst, flow.DstHash) : -1;
         }
         if (flow.SrcUser >= 0) {
-            Prefetch(&daten.UserUL[flow.SrcUser]);
-            Prefetch(&daten.UserCUL[flow.SrcUser]);
+            Prefetch(daten.UserCounters.RowAddress(flow.SrcUser));
             Prefetch(&daten.UserCPort[flow.SrcUser]);
             Prefetch(&daten.UserLastTime[flow.SrcUser]);
         }
         if (flow.DstUser >= 0) {
-            Prefetch(&daten.UserDL[flow.DstUser]);
-            Prefetch(&daten.UserCDL[flow.DstUser]);
+            Prefetch(daten.UserCounters.RowAddress(flow.DstUser));
             Prefetch(&daten.UserCPort[flow.DstUser]);
             Prefetch(&daten.UserLastTime[flow.DstUser]);
         }
@@ -185,11 +183,11 @@ void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& 
 // Adds a flow's octets to one counter. A counter that is not a number (only a
 // hand-edited state file holds one) or would overflow stays as it is: the other
 // counters and records are still charged, and the fault is reported once per counter.
-void Charge(TDaten& daten, std::string& counter, std::int64_t octets, const std::string& owner, const char* column,
-            std::string& notice)
+void Charge(TDaten& daten, TCounterColumn& counter, int row, std::int64_t octets, const std::string& owner,
+            const char* column, std::string& notice)
 {
     try {
-        AddToCounter(counter, octets);
+        counter.Add(static_cast<std::size_t>(row), octets);
     } catch (const EVexalError& error) {
         if (daten.ReportedCounterFaults.insert(owner + ' ' + column).second && notice.empty())
             notice = std::string(column) + " von " + owner + ": " + error.what();
@@ -278,24 +276,24 @@ void ChargeRecord(TDaten& daten, int router, TLookedUpFlow& flow, TChargeContext
     std::string& notice = context.Notice;
     const std::string& routerIP = daten.RouterIP[router];
     if (flow.SrcLocal) {
-        Charge(daten, daten.RouterUpload[router], record.Octets, routerIP, "RouterUpload", notice);
+        Charge(daten, daten.RouterUpload, router, record.Octets, routerIP, "RouterUpload", notice);
         daten.RouterPortTrafficUL[router].Add(record.DstPort, record.Octets);
         if (flow.SrcUser >= 0) {
             const std::string& owner = daten.UserIP[flow.SrcUser];
-            Charge(daten, daten.UserUL[flow.SrcUser], record.Octets, owner, "UserUL", notice);
-            Charge(daten, daten.UserCUL[flow.SrcUser], record.Octets, owner, "UserCUL", notice);
+            Charge(daten, daten.UserUL, flow.SrcUser, record.Octets, owner, "UserUL", notice);
+            Charge(daten, daten.UserCUL, flow.SrcUser, record.Octets, owner, "UserCUL", notice);
             if (daten.KeepsUserPorts())
                 daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
             daten.UserLastTime[flow.SrcUser] = context.StampNow;
         }
     }
     if (flow.DstLocal) {
-        Charge(daten, daten.RouterDownload[router], record.Octets, routerIP, "RouterDownload", notice);
+        Charge(daten, daten.RouterDownload, router, record.Octets, routerIP, "RouterDownload", notice);
         daten.RouterPortTrafficDL[router].Add(record.SrcPort, record.Octets);
         if (flow.DstUser >= 0) {
             const std::string& owner = daten.UserIP[flow.DstUser];
-            Charge(daten, daten.UserDL[flow.DstUser], record.Octets, owner, "UserDL", notice);
-            Charge(daten, daten.UserCDL[flow.DstUser], record.Octets, owner, "UserCDL", notice);
+            Charge(daten, daten.UserDL, flow.DstUser, record.Octets, owner, "UserDL", notice);
+            Charge(daten, daten.UserCDL, flow.DstUser, record.Octets, owner, "UserCDL", notice);
             if (daten.KeepsUserPorts())
                 daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
             daten.UserLastTime[flow.DstUser] = context.StampNow;
@@ -381,7 +379,7 @@ TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned
             follower = &state.Follower(session);
             if (!BeginSequence(*follower, message.Sequence, first))
                 return outcome;  // the same exporter, domain and sequence again: counted once
-            AssignInt(daten.RouterSequenz[router], message.Sequence);
+            daten.RouterSequenz.SetValue(router, message.Sequence);
         }
         daten.RouterTime[router] = TimeText(now);
 
@@ -403,7 +401,7 @@ TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned
             follower = &daten.RouterFlow[router].Follower(session);
             EndSequence(*follower, message.Sequence, ipfix ? sets.DataRecords : 1, first);
             follower->Resync = ipfix && sets.Held;
-            AssignInt(daten.RouterRecordCount[router], follower->Expected);
+            daten.RouterRecordCount.SetValue(router, follower->Expected);
             AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
         }
     } catch (const EVexalError& error) {
@@ -439,7 +437,7 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
         bool first = false;
         if (!BeginSequence(follower, sequence, first))
             return outcome;  // a repeated datagram: already counted once
-        AssignInt(daten.RouterSequenz[router], header.Sequence);
+        daten.RouterSequenz.SetValue(router, header.Sequence);
         daten.RouterTime[router] = TimeText(now);
 
         // Records are charged strictly in order. Looking them all up first changes
@@ -461,7 +459,7 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
         // RouterRecordCount shows the sequence expected next; the loss figure is how far
         // the arriving sequence ran ahead of it, summed since first contact.
         EndSequence(follower, sequence, header.Count, first);
-        AssignInt(daten.RouterRecordCount[router], follower.Expected);
+        daten.RouterRecordCount.SetValue(router, follower.Expected);
         AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
     } catch (const EVexalError& error) {
         outcome.Error = error.what();

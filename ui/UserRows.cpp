@@ -28,12 +28,12 @@ TUserRowsOutcome BuildUserRows(TDaten& daten, const TLocalTime& now, bool online
             if (rows.size() <= outcome.Shown)
                 rows.resize(outcome.Shown + 1);
             TUserGridRow& row = rows[outcome.Shown];
-            row.UL = StrToFloat(d.UserUL.at(i));
-            row.DL = StrToFloat(d.UserDL.at(i));
-            row.CUL = StrToFloat(d.UserCUL.at(i));
-            row.CDL = StrToFloat(d.UserCDL.at(i));
-            row.CULIsZero = d.UserCUL[i] == "0";
-            row.CDLIsZero = d.UserCDL[i] == "0";
+            row.UL = d.UserUL.Real(i);
+            row.DL = d.UserDL.Real(i);
+            row.CUL = d.UserCUL.Real(i);
+            row.CDL = d.UserCDL.Real(i);
+            row.CULIsZero = d.UserCUL.IsZero(i);
+            row.CDLIsZero = d.UserCDL.IsZero(i);
             row.IP = ip;
             row.MAC = d.UserMAC[i];
             row.CPort = d.UserCPort.at(i).ToText();

@@ -33,9 +33,9 @@ TDaten Sample()
     d.AddUser("192.168.1.2", "02:00:00:00:00:02", "eth1", Noon);
     d.AddUser("192.168.1.3", "02:00:00:00:00:03", "wlan0", Noon);
     d.UserName[0] = "J\xC3\xBCrgens Br\xFC" "cke \"Keller\" \\ O'Brien";  // UTF-8 and Latin-1 bytes alike
-    d.UserDL[0] = "123456789012";
-    d.UserUL[0] = "42";
-    d.UserCDL[0] = "99";
+    d.UserDL.Set(0, "123456789012");
+    d.UserUL.Set(0, "42");
+    d.UserCDL.Set(0, "99");
     d.UserLastTime[0] = "46366.25";
     d.HideSubnets = {"10.9"};
     d.HideIPs = {"192.168.1.250", ""};
@@ -87,13 +87,13 @@ TEST(TStateFile, SaveAndLoadRestoreWhatTheFileCarries)
         EXPECT_EQ(loaded.UserIP[k], saved.UserIP[k]);
         EXPECT_EQ(loaded.UserMAC[k], saved.UserMAC[k]);
         EXPECT_EQ(loaded.UserName[k], saved.UserName[k]);
-        EXPECT_EQ(loaded.UserDL[k], saved.UserDL[k]);
-        EXPECT_EQ(loaded.UserUL[k], saved.UserUL[k]);
+        EXPECT_EQ(loaded.UserDL.Text(k), saved.UserDL.Text(k));
+        EXPECT_EQ(loaded.UserUL.Text(k), saved.UserUL.Text(k));
         EXPECT_EQ(loaded.UserDevice[k], saved.UserDevice[k]);
         // What the file does not carry starts afresh.
         EXPECT_EQ(loaded.UserLastTime[k], "0");
-        EXPECT_EQ(loaded.UserCDL[k], "0");
-        EXPECT_EQ(loaded.UserCUL[k], "0");
+        EXPECT_EQ(loaded.UserCDL.Text(k), "0");
+        EXPECT_EQ(loaded.UserCUL.Text(k), "0");
         EXPECT_TRUE(loaded.UserCPort[k].Empty());
         EXPECT_EQ(loaded.UserStatus[k], "0");
         EXPECT_EQ(loaded.UserMACTime[k], "0");
@@ -261,8 +261,8 @@ TEST(TStateFile, LineBreakInsideAValueNeverAddsALine)
          }},
         {"UserLastTime", [](TDaten& d, const std::string& v) { d.UserLastTime[1] = v; }},
         {"UserName", [](TDaten& d, const std::string& v) { d.UserName[1] = v; }},
-        {"UserDL", [](TDaten& d, const std::string& v) { d.UserDL[1] = v; }},
-        {"UserUL", [](TDaten& d, const std::string& v) { d.UserUL[1] = v; }},
+        {"UserDL", [](TDaten& d, const std::string& v) { d.UserDL.Set(1, v); }},
+        {"UserUL", [](TDaten& d, const std::string& v) { d.UserUL.Set(1, v); }},
         {"UserDevice", [](TDaten& d, const std::string& v) { d.UserDevice[1] = v; }},
         {"HideSubnets", [](TDaten& d, const std::string& v) { d.HideSubnets.push_back(v); }},
         {"HideIPs", [](TDaten& d, const std::string& v) { d.HideIPs[1] = v; }},
