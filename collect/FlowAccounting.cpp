@@ -77,16 +77,14 @@ void EndSequence(TSequenceFollower& follower, std::uint32_t sequence, std::uint3
 // The key of a v5 router's one sequence among its exporter domains.
 constexpr std::uint64_t V5SequenceKey = std::uint64_t{5} << 48;
 
-// One record after the look-up passes: its address texts (IPv4) or binary addresses
-// (IPv6), which sides are local and which user rows they belong to.
+// One record after the look-up passes: its binary addresses, which sides are local
+// and which user rows they belong to. No address is written as text on this path.
 struct TLookedUpFlow {
     TFlowRecord Record;
-    std::string Src;  // IPv4 only: an IPv6 text is written straight into the flow log
-    std::string Dst;
-    std::uint64_t SrcHash = 0;
-    std::uint64_t DstHash = 0;
-    TIpAddress SrcV6;
-    TIpAddress DstV6;
+    TIpAddress SrcAddress;
+    TIpAddress DstAddress;
+    std::uint32_t SrcV4 = 0;  // IPv4 only: the addresses as host-order numbers
+    std::uint32_t DstV4 = 0;
     TUserAlias* SrcAlias = nullptr;  // the IPv6 entries found, refreshed as seen
     TUserAlias* DstAlias = nullptr;
     int SrcUser = -1;
@@ -99,6 +97,11 @@ struct TLookedUpFlow {
 // Records that fit the receive buffer: a datagram cannot hold more, whatever its count says.
 constexpr std::size_t MaxRecords =
     (FlowV5::MaxDatagramSize - FlowV5::HeaderSize - FlowV5::RecordBytesNeeded) / FlowV5::RecordSize + 1;
+
+std::uint32_t V4Number(const unsigned char* bytes)
+{
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
 
 void Prefetch(const void* address)
 {
@@ -118,42 +121,42 @@ void Prefetch(const void* address)
 // looked up again there once something was learned in the same batch.
 void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& now)
 {
+    // The filter lists cannot change while a batch is looked up.
+    const TAddressFilter& local = daten.LocalAddressFilter();
     for (TLookedUpFlow& flow : flows) {
         flow.IPv6 = flow.Record.AddressLength == 16;
         if (flow.IPv6) {
             flow.SrcAlias = flow.DstAlias = nullptr;
-            flow.SrcV6 = TIpAddress::FromV6(flow.Record.SrcAddr);
-            flow.DstV6 = TIpAddress::FromV6(flow.Record.DstAddr);
-            flow.SrcLocal = daten.IsLocalAddress(flow.SrcV6);
-            flow.DstLocal = daten.IsLocalAddress(flow.DstV6);
-            daten.UserIPv6.Prefetch(flow.SrcV6);
-            daten.UserIPv6.Prefetch(flow.DstV6);
+            flow.SrcAddress = TIpAddress::FromV6(flow.Record.SrcAddr);
+            flow.DstAddress = TIpAddress::FromV6(flow.Record.DstAddr);
+            flow.SrcLocal = local.Matches(flow.SrcAddress);
+            flow.DstLocal = local.Matches(flow.DstAddress);
+            daten.UserIPv6.Prefetch(flow.SrcAddress);
+            daten.UserIPv6.Prefetch(flow.DstAddress);
             continue;
         }
-        AssignDottedQuad(flow.Src, flow.Record.SrcAddr);
-        AssignDottedQuad(flow.Dst, flow.Record.DstAddr);
-        flow.SrcLocal = daten.IsLocalAddress(flow.Src);
-        flow.DstLocal = daten.IsLocalAddress(flow.Dst);
-        if (flow.SrcLocal) {
-            flow.SrcHash = TKeyList::Hash(flow.Src);
-            daten.UserIP.Prefetch(flow.SrcHash);
-        }
-        if (flow.DstLocal) {
-            flow.DstHash = TKeyList::Hash(flow.Dst);
-            daten.UserIP.Prefetch(flow.DstHash);
-        }
+        flow.SrcAddress = TIpAddress::FromV4(flow.Record.SrcAddr);
+        flow.DstAddress = TIpAddress::FromV4(flow.Record.DstAddr);
+        flow.SrcV4 = V4Number(flow.Record.SrcAddr);
+        flow.DstV4 = V4Number(flow.Record.DstAddr);
+        flow.SrcLocal = local.Matches(flow.SrcAddress);
+        flow.DstLocal = local.Matches(flow.DstAddress);
+        if (flow.SrcLocal)
+            daten.UserIP.PrefetchV4(flow.SrcV4);
+        if (flow.DstLocal)
+            daten.UserIP.PrefetchV4(flow.DstV4);
     }
     for (TLookedUpFlow& flow : flows) {
         if (flow.IPv6) {
-            flow.SrcUser = daten.FindIPv6(flow.SrcV6, flow.SrcAlias);
-            flow.DstUser = daten.FindIPv6(flow.DstV6, flow.DstAlias);
+            flow.SrcUser = daten.FindIPv6(flow.SrcAddress, flow.SrcAlias);
+            flow.DstUser = daten.FindIPv6(flow.DstAddress, flow.DstAlias);
             if (flow.SrcAlias)
                 Prefetch(flow.SrcAlias);
             if (flow.DstAlias)
                 Prefetch(flow.DstAlias);
         } else {
-            flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOf(flow.Src, flow.SrcHash) : -1;
-            flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOf(flow.Dst, flow.DstHash) : -1;
+            flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOfV4(flow.SrcV4) : -1;
+            flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOfV4(flow.DstV4) : -1;
         }
         if (flow.SrcUser >= 0) {
             Prefetch(daten.UserCounters.RowAddress(flow.SrcUser));
@@ -255,19 +258,16 @@ void ResolveIPv6Side(TDaten& daten, TChargeContext& context, const TIpAddress& a
 void ChargeRecord(TDaten& daten, int router, TLookedUpFlow& flow, TChargeContext& context)
 {
     const TFlowRecord& record = flow.Record;
+    // The flow log keeps the addresses and numbers; their text is written when shown.
+    daten.FlowLogSrcIP.PushAddress(flow.SrcAddress);
+    daten.FlowLogDstIP.PushAddress(flow.DstAddress);
     if (flow.IPv6) {
-        // The flow log keeps text: the canonical form, written only there.
-        flow.SrcV6.AssignText(daten.FlowLogSrcIP.Push());
-        flow.DstV6.AssignText(daten.FlowLogDstIP.Push());
-        ResolveIPv6Side(daten, context, flow.SrcV6, record.SrcMac, flow.SrcUser, flow.SrcLocal);
-        ResolveIPv6Side(daten, context, flow.DstV6, record.DstMac, flow.DstUser, flow.DstLocal);
-    } else {
-        daten.FlowLogSrcIP.Push() = flow.Src;
-        daten.FlowLogDstIP.Push() = flow.Dst;
+        ResolveIPv6Side(daten, context, flow.SrcAddress, record.SrcMac, flow.SrcUser, flow.SrcLocal);
+        ResolveIPv6Side(daten, context, flow.DstAddress, record.DstMac, flow.DstUser, flow.DstLocal);
     }
-    AssignInt(daten.FlowLogSrcPort.Push(), record.SrcPort);
-    AssignInt(daten.FlowLogDstPort.Push(), record.DstPort);
-    AssignInt(daten.FlowLogTraffic.Push(), record.Octets);
+    daten.FlowLogSrcPort.PushNumber(record.SrcPort);
+    daten.FlowLogDstPort.PushNumber(record.DstPort);
+    daten.FlowLogTraffic.PushNumber(record.Octets);
 
     // Both sides are tested, upload first: a flow between two local clients is the
     // upload of one and the download of the other. Ports are keyed by the remote side.

@@ -143,6 +143,9 @@ public:
     bool IsLocalAddress(std::string_view address) const;
     // The same for a binary address, as the flow path has it: no text is written.
     bool IsLocalAddress(const TIpAddress& address) const;
+    // The prepared local filter, for callers that test many addresses in a row while
+    // the lists stay as they are (valid until the lists change).
+    const TAddressFilter& LocalAddressFilter() const { return LocalFilter.For(LocalSubnets, LocalIPs); }
 
     // True when the address equals a HideIPs entry or begins with a HideSubnets entry
     // followed by ".", or lies in a network entry of either; hidden users are counted
