@@ -152,6 +152,7 @@ public:
     // but neither shown nor exported.
     bool IsHiddenAddress(std::string_view address) const;
     bool IsHiddenAddress(const TIpAddress& address) const;
+    const TAddressFilter& HiddenAddressFilter() const { return HideFilter.For(HideSubnets, HideIPs); }
 
     // IPv6 addresses of the devices. A user row is a device: its IPv4 address is its key
     // (or, for a device known only by IPv6, its IPv6 address text), and the IPv6

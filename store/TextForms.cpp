@@ -111,9 +111,13 @@ double StrToFloat(std::string_view text)
 
 double StampAge(std::string_view stamp, const TLocalTime& now)
 {
-    const double value = StrToFloat(stamp);
-    const double reference = value < 1.0 ? now.FractionOfDay() : now.Serial();
-    return (reference - value) * 75'000.0;
+    return StampAge(StrToFloat(stamp), now);
+}
+
+double StampAge(double stamp, const TLocalTime& now)
+{
+    const double reference = stamp < 1.0 ? now.FractionOfDay() : now.Serial();
+    return (reference - stamp) * 75'000.0;
 }
 
 namespace {

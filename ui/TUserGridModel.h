@@ -64,8 +64,10 @@ public:
 
 private:
     // The order the chosen column gives, as indexes into the current rows.
-    std::vector<std::size_t> SortedOrder() const;
-    void SortRows();
+    // With `changed`, only the flagged rows may be out of place (see OrderBy).
+    std::vector<std::size_t> SortedOrder(const std::vector<bool>* changed) const;
+    void SortRows(const std::vector<bool>* changed = nullptr);
+    bool SameSortValue(const TUserGridRow& a, const TUserGridRow& b) const;
     QVariant SortValue(const TUserGridRow& row, int column) const;
 
     std::vector<TUserGridRow> Current;
@@ -75,6 +77,9 @@ private:
     std::vector<TUserGridRow> Fresh;
     int SortBy = ColDL;
     Qt::SortOrder Order = Qt::DescendingOrder;
+    // The rows stand in the order of SortBy/Order (set by every sort; cleared when the
+    // column or direction changes), so a tick needs to place only the rows it changed.
+    bool Sorted = false;
     QIcon Online;
     QIcon Offline;
 };

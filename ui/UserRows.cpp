@@ -4,22 +4,57 @@
 #include "TextForms.h"
 #include "UserAges.h"
 
+#include <array>
 #include <exception>
+#include <functional>
 #include <stdexcept>
+#include <string_view>
+
+namespace {
+// Stamps repeat: every user charged in the same second, or announced in the same
+// second, carries the same text. Reading a real from text is the dearest step of a
+// row, so the texts read lately are kept with their values (a damaged text is never
+// kept: it raises its error every time, as before).
+class TStampReader {
+public:
+    double Read(const std::string& text)
+    {
+        TEntry& entry = Entries[std::hash<std::string_view>{}(text) % Entries.size()];
+        if (entry.Known && entry.Text == text)
+            return entry.Value;
+        const double value = StrToFloat(text);
+        entry.Text = text;
+        entry.Value = value;
+        entry.Known = true;
+        return value;
+    }
+
+private:
+    struct TEntry {
+        std::string Text;
+        double Value = 0;
+        bool Known = false;
+    };
+    std::array<TEntry, 1024> Entries;
+};
+}
 
 TUserRowsOutcome BuildUserRows(TDaten& daten, const TLocalTime& now, bool onlineOnly, std::vector<TUserGridRow>& rows)
 {
     TDaten& d = daten;
     TUserRowsOutcome outcome;
+    static thread_local TStampReader stamps;
     try {
         const std::size_t n = d.UserMAC.size();
+        // The hide lists cannot change during the pass.
+        const TAddressFilter& hidden = d.HiddenAddressFilter();
         for (std::size_t i = 0; i < n; ++i) {
-            const int band = FlowAgeBand(StampAge(d.UserLastTime.at(i), now));
+            const int band = FlowAgeBand(StampAge(stamps.Read(d.UserLastTime.at(i)), now));
             if (i >= d.UserIP.size())
                 throw std::out_of_range("UserIP");
             const std::string& ip = d.UserIP[i];
-            bool visible = !d.IsHiddenAddress(ip);
-            const bool online = OnlineByAge(StampAge(d.UserMACTime.at(i), now));
+            bool visible = !hidden.Matches(ip);
+            const bool online = OnlineByAge(StampAge(stamps.Read(d.UserMACTime.at(i)), now));
             d.UserStatus.at(i) = online ? "1" : "0";
             if (onlineOnly && visible)
                 visible = online;
@@ -36,7 +71,11 @@ TUserRowsOutcome BuildUserRows(TDaten& daten, const TLocalTime& now, bool online
             row.CDLIsZero = d.UserCDL.IsZero(i);
             row.IP = ip;
             row.MAC = d.UserMAC[i];
-            row.CPort = d.UserCPort.at(i).ToText();
+            // Most lists are empty (kept only for the detailed export): no text to write.
+            if (const TPortList& ports = d.UserCPort.at(i); ports.Empty())
+                row.CPort.clear();
+            else
+                row.CPort = ports.ToText();
             row.Device = d.UserDevice.at(i);
             row.Name = d.UserName.at(i);
             row.Online = online;

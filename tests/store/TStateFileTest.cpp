@@ -1,3 +1,4 @@
+#include "Errors.h"
 #include "TDaten.h"
 #include "TStateFile.h"
 #include "TempDir.h"
@@ -303,6 +304,23 @@ TEST(TStateFile, LineBreakInsideAValueNeverAddsALine)
     TDaten loaded;
     ASSERT_TRUE(TStateFile::Parse(loaded, TStateFile::Format(plain)));
     EXPECT_EQ(TStateFile::Format(loaded), TStateFile::Format(plain));
+}
+
+TEST(TStateFile, HandEditedCountersAreWrittenBackAsTheyWereRead)
+{
+    TDaten edited = Sample();
+    edited.UserDL.Set(0, "007");
+    edited.UserUL.Set(0, "abc");
+    edited.UserDL.Set(1, "");
+    edited.UserUL.Set(1, "-0");
+    edited.UserLastTime = {"0", "0"};  // the loader starts every user without a flow time
+    const std::string text = TStateFile::Format(edited);
+    EXPECT_NE(text.find("\r\n007\r\nabc\r\n"), std::string::npos) << text;
+    TDaten loaded;
+    ASSERT_TRUE(TStateFile::Parse(loaded, text));
+    EXPECT_EQ(TStateFile::Format(loaded), text);
+    EXPECT_EQ(loaded.UserDL.Value(0), 7);
+    EXPECT_THROW(loaded.UserUL.Value(0), EConvertError);
 }
 
 TEST(TStateFile, ReadOnlyFileStaysAsItWas)
