@@ -7,6 +7,7 @@
 #include <array>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -43,7 +44,10 @@ TUserRowsOutcome BuildUserRows(TDaten& daten, const TLocalTime& now, bool online
 {
     TDaten& d = daten;
     TUserRowsOutcome outcome;
-    static thread_local TStampReader stamps;
+    // On the heap: a thread's static TLS comes out of its stack, and server threads
+    // with small stacks would lose 40 kB to a table only the window thread uses.
+    static thread_local const std::unique_ptr<TStampReader> reader = std::make_unique<TStampReader>();
+    TStampReader& stamps = *reader;
     try {
         const std::size_t n = d.UserMAC.size();
         // The hide lists cannot change during the pass.
