@@ -391,7 +391,7 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
         Source[r] = match[r];
         if (match[r] != NoRow) {
             changed[r] = !SameSortValue(Current[r], Fresh[match[r]]);
-            std::swap(Current[r], Fresh[match[r]]);
+            swap(Current[r], Fresh[match[r]]);
         }
     }
 
