@@ -81,7 +81,7 @@ constexpr std::uint64_t V5SequenceKey = std::uint64_t{5} << 48;
 // and which user rows they belong to. No address is written as text on this path.
 struct TLookedUpFlow {
     TFlowRecord Record;
-    TIpAddress SrcAddress;
+    TIpAddress SrcAddress;  // IPv6 only
     TIpAddress DstAddress;
     std::uint32_t SrcV4 = 0;  // IPv4 only: the addresses as host-order numbers
     std::uint32_t DstV4 = 0;
@@ -135,12 +135,10 @@ void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& 
             daten.UserIPv6.Prefetch(flow.DstAddress);
             continue;
         }
-        flow.SrcAddress = TIpAddress::FromV4(flow.Record.SrcAddr);
-        flow.DstAddress = TIpAddress::FromV4(flow.Record.DstAddr);
         flow.SrcV4 = V4Number(flow.Record.SrcAddr);
         flow.DstV4 = V4Number(flow.Record.DstAddr);
-        flow.SrcLocal = local.Matches(flow.SrcAddress);
-        flow.DstLocal = local.Matches(flow.DstAddress);
+        flow.SrcLocal = local.MatchesV4(flow.SrcV4);
+        flow.DstLocal = local.MatchesV4(flow.DstV4);
         if (flow.SrcLocal)
             daten.UserIP.PrefetchV4(flow.SrcV4);
         if (flow.DstLocal)
@@ -259,9 +257,12 @@ void ChargeRecord(TDaten& daten, int router, TLookedUpFlow& flow, TChargeContext
 {
     const TFlowRecord& record = flow.Record;
     // The flow log keeps the addresses and numbers; their text is written when shown.
-    daten.FlowLogSrcIP.PushAddress(flow.SrcAddress);
-    daten.FlowLogDstIP.PushAddress(flow.DstAddress);
-    if (flow.IPv6) {
+    if (!flow.IPv6) {
+        daten.FlowLogSrcIP.PushV4(flow.SrcV4);
+        daten.FlowLogDstIP.PushV4(flow.DstV4);
+    } else {
+        daten.FlowLogSrcIP.PushAddress(flow.SrcAddress);
+        daten.FlowLogDstIP.PushAddress(flow.DstAddress);
         ResolveIPv6Side(daten, context, flow.SrcAddress, record.SrcMac, flow.SrcUser, flow.SrcLocal);
         ResolveIPv6Side(daten, context, flow.DstAddress, record.DstMac, flow.DstUser, flow.DstLocal);
     }

@@ -65,7 +65,9 @@ public:
     void Clear();
 
 private:
-    struct TRow {
+    // A row never straddles two cache lines: the flow path prefetches the line of
+    // each row it is going to charge, and the charge reads the whole row.
+    struct alignas(64) TRow {
         std::array<std::int64_t, Columns> Values{};
         // 0: every cell is its number; else 1 + the index of this row's kept texts.
         std::uint32_t TextSlot = 0;

@@ -33,6 +33,13 @@ public:
             return IntToStr(Cells[slot].Number);
         case TKind::Address:
             return Cells[slot].Address.Text();
+        case TKind::V4: {
+            const auto value = static_cast<std::uint32_t>(Cells[slot].Number);
+            const unsigned char bytes[4] = {static_cast<unsigned char>(value >> 24),
+                                            static_cast<unsigned char>(value >> 16),
+                                            static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+            return DottedQuad(bytes);
+        }
         case TKind::Text:
             break;
         }
@@ -51,6 +58,13 @@ public:
         cell.Kind = TKind::Address;
         cell.Address = address;
     }
+    // An IPv4 address as a host-order number.
+    void PushV4(std::uint32_t address)
+    {
+        TCell& cell = Cells[Next()];
+        cell.Kind = TKind::V4;
+        cell.Number = address;
+    }
     void Append(const std::string& text)
     {
         const std::size_t slot = Next();
@@ -67,7 +81,7 @@ private:
         return slot;
     }
 
-    enum class TKind : std::uint8_t { Text, Number, Address };
+    enum class TKind : std::uint8_t { Text, Number, Address, V4 };
     struct TCell {
         TIpAddress Address;
         std::int64_t Number = 0;
