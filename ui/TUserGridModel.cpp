@@ -266,6 +266,9 @@ bool TUserGridModel::SameSortValue(const TUserGridRow& a, const TUserGridRow& b)
 
 void TUserGridModel::SortRows(const std::vector<bool>* changed)
 {
+    // In order already and no value changed: nothing to place (the usual tick).
+    if (Sorted && changed && std::none_of(changed->begin(), changed->end(), [](bool flag) { return flag; }))
+        return;
     const std::vector<std::size_t> order = SortedOrder(Sorted ? changed : nullptr);
     Sorted = true;
     bool moved = false;
