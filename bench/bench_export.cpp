@@ -35,8 +35,8 @@ void Fill(TDaten& d, int users)
             + std::to_string(i & 255);
         d.AddUser(ip, "02:00:00:00:00:01", "eth1", Noon);
         d.UserName[i] = "Client " + std::to_string(i);
-        d.UserCUL[i] = std::to_string(1000 + i);
-        d.UserCDL[i] = std::to_string(50000 + i);
+        d.UserCUL.Set(i, std::to_string(1000 + i));
+        d.UserCDL.Set(i, std::to_string(50000 + i));
         d.UserCPort[i].Add(443, 40000 + i);
         d.UserCPort[i].Add(53, 10000);
         d.UserLastTime[i] = StampText(Noon);

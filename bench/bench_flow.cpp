@@ -222,9 +222,9 @@ void BM_AccountFlowsByFamily(benchmark::State& state)
     // Every flow has one device side: the devices' totals together are the router's.
     std::int64_t charged = 0;
     for (int i = 0; i < users; ++i)
-        charged += StrToInt64(d.UserUL[i]) + StrToInt64(d.UserDL[i]);
+        charged += d.UserUL.Value(i) + d.UserDL.Value(i);
     const int r = d.RouterIP.IndexOf(router);
-    if (charged != StrToInt64(d.RouterUpload[r]) + StrToInt64(d.RouterDownload[r]) || charged == 0)
+    if (charged != d.RouterUpload.Value(r) + d.RouterDownload.Value(r) || charged == 0)
         state.SkipWithError("not every flow was charged to its device");
 }
 }

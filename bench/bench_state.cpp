@@ -24,8 +24,8 @@ TDaten StoreWithUsers(int users)
     for (int i = 0; i < users; ++i) {
         d.AddUser(Address(i), "02:00:00:00:00:01", "eth1", Noon);
         d.UserName[i] = "Client " + std::to_string(i);
-        d.UserDL[i] = std::to_string(123456789LL * (i + 1));
-        d.UserUL[i] = std::to_string(98765LL * (i + 1));
+        d.UserDL.Set(i, std::to_string(123456789LL * (i + 1)));
+        d.UserUL.Set(i, std::to_string(98765LL * (i + 1)));
         d.UserLastTime[i] = StampText(Noon);
     }
     return d;
@@ -79,7 +79,7 @@ void BM_UserAction(benchmark::State& state)
         state.PauseTiming();
         TDaten d = StoreWithUsers(users);
         for (int i = 0; i < users; i += 2)
-            d.UserDL[i] = "100";  // every second user is below 100 kB
+            d.UserDL.Set(i, "100");  // every second user is below 100 kB
         std::vector<std::string> selected;
         for (int i = 0; i < users; i += 3)
             selected.push_back(d.UserIP[i]);

@@ -25,9 +25,9 @@ void BM_DisplayTick(benchmark::State& state)
         const std::string ip =
             "10." + std::to_string(i >> 16 & 255) + "." + std::to_string(i >> 8 & 255) + "." + std::to_string(i & 255);
         d.AddUser(ip, "02:00:00:00:00:01", i % 3 ? "eth1" : "wlan0", Noon);
-        d.UserDL[i] = std::to_string(1'000'003LL * (i % 977));
-        d.UserUL[i] = std::to_string(7'919LL * (i % 331));
-        d.UserCDL[i] = i % 5 ? std::to_string(i * 13) : "0";
+        d.UserDL.Set(i, std::to_string(1'000'003LL * (i % 977)));
+        d.UserUL.Set(i, std::to_string(7'919LL * (i % 331)));
+        d.UserCDL.Set(i, i % 5 ? std::to_string(i * 13) : "0");
         d.UserName[i] = "Client " + std::to_string(i);
         // A spread of ages: fresh, older, and some offline.
         TLocalTime seen = Noon;
@@ -37,8 +37,8 @@ void BM_DisplayTick(benchmark::State& state)
     }
     for (int r = 0; r < 100; ++r) {
         d.AddRouter("172.16.0." + std::to_string(r), 1, Noon);
-        d.RouterUpload[r] = std::to_string(123'456'789LL * r);
-        d.RouterDownload[r] = std::to_string(987'654'321LL * r);
+        d.RouterUpload.Set(r, std::to_string(123'456'789LL * r));
+        d.RouterDownload.Set(r, std::to_string(987'654'321LL * r));
         for (int p = 0; p < 40; ++p) {
             d.RouterPortTrafficUL[r].Add(1000 + p * 7, 1500 * p);
             d.RouterPortTrafficDL[r].Add(2000 + p * 3, 9000 * p);
@@ -52,8 +52,8 @@ void BM_DisplayTick(benchmark::State& state)
     int tick = 0;
     for (auto _ : state) {
         // Something changes between ticks, as it would under live traffic.
-        d.UserDL[static_cast<std::size_t>(tick % users)] = std::to_string(tick * 100'000LL);
-        d.RouterUpload[static_cast<std::size_t>(tick % 100)] = std::to_string(tick * 1'000LL);
+        d.UserDL.Set(static_cast<std::size_t>(tick % users), std::to_string(tick * 100'000LL));
+        d.RouterUpload.Set(static_cast<std::size_t>(tick % 100), std::to_string(tick * 1'000LL));
         ++tick;
         form.TimerShowingTimer();
         // Let the views paint what changed, as the event loop would before the next tick.

@@ -227,7 +227,7 @@ int main(int argc, char** argv)
         long long lost = flowsSent;
         if (d.RouterCount() == 1) {
             // Counted by the octets that arrived, the same measure for every version.
-            const long long octets = StrToInt64(d.RouterUpload[0]) + StrToInt64(d.RouterDownload[0]);
+            const long long octets = d.RouterUpload.Value(0) + d.RouterDownload.Value(0);
             flowsSeen = octets / OctetsPerDatagram * Records;
             lost = flowsSent - flowsSeen;
         }

@@ -77,16 +77,14 @@ void EndSequence(TSequenceFollower& follower, std::uint32_t sequence, std::uint3
 // The key of a v5 router's one sequence among its exporter domains.
 constexpr std::uint64_t V5SequenceKey = std::uint64_t{5} << 48;
 
-// One record after the look-up passes: its address texts (IPv4) or binary addresses
-// (IPv6), which sides are local and which user rows they belong to.
+// One record after the look-up passes: its binary addresses, which sides are local
+// and which user rows they belong to. No address is written as text on this path.
 struct TLookedUpFlow {
     TFlowRecord Record;
-    std::string Src;  // IPv4 only: an IPv6 text is written straight into the flow log
-    std::string Dst;
-    std::uint64_t SrcHash = 0;
-    std::uint64_t DstHash = 0;
-    TIpAddress SrcV6;
-    TIpAddress DstV6;
+    TIpAddress SrcAddress;  // IPv6 only
+    TIpAddress DstAddress;
+    std::uint32_t SrcV4 = 0;  // IPv4 only: the addresses as host-order numbers
+    std::uint32_t DstV4 = 0;
     TUserAlias* SrcAlias = nullptr;  // the IPv6 entries found, refreshed as seen
     TUserAlias* DstAlias = nullptr;
     int SrcUser = -1;
@@ -99,6 +97,11 @@ struct TLookedUpFlow {
 // Records that fit the receive buffer: a datagram cannot hold more, whatever its count says.
 constexpr std::size_t MaxRecords =
     (FlowV5::MaxDatagramSize - FlowV5::HeaderSize - FlowV5::RecordBytesNeeded) / FlowV5::RecordSize + 1;
+
+std::uint32_t V4Number(const unsigned char* bytes)
+{
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
 
 void Prefetch(const void* address)
 {
@@ -118,52 +121,48 @@ void Prefetch(const void* address)
 // looked up again there once something was learned in the same batch.
 void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& now)
 {
+    // The filter lists cannot change while a batch is looked up.
+    const TAddressFilter& local = daten.LocalAddressFilter();
     for (TLookedUpFlow& flow : flows) {
         flow.IPv6 = flow.Record.AddressLength == 16;
         if (flow.IPv6) {
             flow.SrcAlias = flow.DstAlias = nullptr;
-            flow.SrcV6 = TIpAddress::FromV6(flow.Record.SrcAddr);
-            flow.DstV6 = TIpAddress::FromV6(flow.Record.DstAddr);
-            flow.SrcLocal = daten.IsLocalAddress(flow.SrcV6);
-            flow.DstLocal = daten.IsLocalAddress(flow.DstV6);
-            daten.UserIPv6.Prefetch(flow.SrcV6);
-            daten.UserIPv6.Prefetch(flow.DstV6);
+            flow.SrcAddress = TIpAddress::FromV6(flow.Record.SrcAddr);
+            flow.DstAddress = TIpAddress::FromV6(flow.Record.DstAddr);
+            flow.SrcLocal = local.Matches(flow.SrcAddress);
+            flow.DstLocal = local.Matches(flow.DstAddress);
+            daten.UserIPv6.Prefetch(flow.SrcAddress);
+            daten.UserIPv6.Prefetch(flow.DstAddress);
             continue;
         }
-        AssignDottedQuad(flow.Src, flow.Record.SrcAddr);
-        AssignDottedQuad(flow.Dst, flow.Record.DstAddr);
-        flow.SrcLocal = daten.IsLocalAddress(flow.Src);
-        flow.DstLocal = daten.IsLocalAddress(flow.Dst);
-        if (flow.SrcLocal) {
-            flow.SrcHash = TKeyList::Hash(flow.Src);
-            daten.UserIP.Prefetch(flow.SrcHash);
-        }
-        if (flow.DstLocal) {
-            flow.DstHash = TKeyList::Hash(flow.Dst);
-            daten.UserIP.Prefetch(flow.DstHash);
-        }
+        flow.SrcV4 = V4Number(flow.Record.SrcAddr);
+        flow.DstV4 = V4Number(flow.Record.DstAddr);
+        flow.SrcLocal = local.MatchesV4(flow.SrcV4);
+        flow.DstLocal = local.MatchesV4(flow.DstV4);
+        if (flow.SrcLocal)
+            daten.UserIP.PrefetchV4(flow.SrcV4);
+        if (flow.DstLocal)
+            daten.UserIP.PrefetchV4(flow.DstV4);
     }
     for (TLookedUpFlow& flow : flows) {
         if (flow.IPv6) {
-            flow.SrcUser = daten.FindIPv6(flow.SrcV6, flow.SrcAlias);
-            flow.DstUser = daten.FindIPv6(flow.DstV6, flow.DstAlias);
+            flow.SrcUser = daten.FindIPv6(flow.SrcAddress, flow.SrcAlias);
+            flow.DstUser = daten.FindIPv6(flow.DstAddress, flow.DstAlias);
             if (flow.SrcAlias)
                 Prefetch(flow.SrcAlias);
             if (flow.DstAlias)
                 Prefetch(flow.DstAlias);
         } else {
-            flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOf(flow.Src, flow.SrcHash) : -1;
-            flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOf(flow.Dst, flow.DstHash) : -1;
+            flow.SrcUser = flow.SrcLocal ? daten.UserIP.IndexOfV4(flow.SrcV4) : -1;
+            flow.DstUser = flow.DstLocal ? daten.UserIP.IndexOfV4(flow.DstV4) : -1;
         }
         if (flow.SrcUser >= 0) {
-            Prefetch(&daten.UserUL[flow.SrcUser]);
-            Prefetch(&daten.UserCUL[flow.SrcUser]);
+            Prefetch(daten.UserCounters.RowAddress(flow.SrcUser));
             Prefetch(&daten.UserCPort[flow.SrcUser]);
             Prefetch(&daten.UserLastTime[flow.SrcUser]);
         }
         if (flow.DstUser >= 0) {
-            Prefetch(&daten.UserDL[flow.DstUser]);
-            Prefetch(&daten.UserCDL[flow.DstUser]);
+            Prefetch(daten.UserCounters.RowAddress(flow.DstUser));
             Prefetch(&daten.UserCPort[flow.DstUser]);
             Prefetch(&daten.UserLastTime[flow.DstUser]);
         }
@@ -185,11 +184,11 @@ void LookUpAll(TDaten& daten, std::span<TLookedUpFlow> flows, const TLocalTime& 
 // Adds a flow's octets to one counter. A counter that is not a number (only a
 // hand-edited state file holds one) or would overflow stays as it is: the other
 // counters and records are still charged, and the fault is reported once per counter.
-void Charge(TDaten& daten, std::string& counter, std::int64_t octets, const std::string& owner, const char* column,
-            std::string& notice)
+void Charge(TDaten& daten, TCounterColumn& counter, int row, std::int64_t octets, const std::string& owner,
+            const char* column, std::string& notice)
 {
     try {
-        AddToCounter(counter, octets);
+        counter.Add(static_cast<std::size_t>(row), octets);
     } catch (const EVexalError& error) {
         if (daten.ReportedCounterFaults.insert(owner + ' ' + column).second && notice.empty())
             notice = std::string(column) + " von " + owner + ": " + error.what();
@@ -257,19 +256,19 @@ void ResolveIPv6Side(TDaten& daten, TChargeContext& context, const TIpAddress& a
 void ChargeRecord(TDaten& daten, int router, TLookedUpFlow& flow, TChargeContext& context)
 {
     const TFlowRecord& record = flow.Record;
-    if (flow.IPv6) {
-        // The flow log keeps text: the canonical form, written only there.
-        flow.SrcV6.AssignText(daten.FlowLogSrcIP.Push());
-        flow.DstV6.AssignText(daten.FlowLogDstIP.Push());
-        ResolveIPv6Side(daten, context, flow.SrcV6, record.SrcMac, flow.SrcUser, flow.SrcLocal);
-        ResolveIPv6Side(daten, context, flow.DstV6, record.DstMac, flow.DstUser, flow.DstLocal);
+    // The flow log keeps the addresses and numbers; their text is written when shown.
+    if (!flow.IPv6) {
+        daten.FlowLogSrcIP.PushV4(flow.SrcV4);
+        daten.FlowLogDstIP.PushV4(flow.DstV4);
     } else {
-        daten.FlowLogSrcIP.Push() = flow.Src;
-        daten.FlowLogDstIP.Push() = flow.Dst;
+        daten.FlowLogSrcIP.PushAddress(flow.SrcAddress);
+        daten.FlowLogDstIP.PushAddress(flow.DstAddress);
+        ResolveIPv6Side(daten, context, flow.SrcAddress, record.SrcMac, flow.SrcUser, flow.SrcLocal);
+        ResolveIPv6Side(daten, context, flow.DstAddress, record.DstMac, flow.DstUser, flow.DstLocal);
     }
-    AssignInt(daten.FlowLogSrcPort.Push(), record.SrcPort);
-    AssignInt(daten.FlowLogDstPort.Push(), record.DstPort);
-    AssignInt(daten.FlowLogTraffic.Push(), record.Octets);
+    daten.FlowLogSrcPort.PushNumber(record.SrcPort);
+    daten.FlowLogDstPort.PushNumber(record.DstPort);
+    daten.FlowLogTraffic.PushNumber(record.Octets);
 
     // Both sides are tested, upload first: a flow between two local clients is the
     // upload of one and the download of the other. Ports are keyed by the remote side.
@@ -278,24 +277,24 @@ void ChargeRecord(TDaten& daten, int router, TLookedUpFlow& flow, TChargeContext
     std::string& notice = context.Notice;
     const std::string& routerIP = daten.RouterIP[router];
     if (flow.SrcLocal) {
-        Charge(daten, daten.RouterUpload[router], record.Octets, routerIP, "RouterUpload", notice);
+        Charge(daten, daten.RouterUpload, router, record.Octets, routerIP, "RouterUpload", notice);
         daten.RouterPortTrafficUL[router].Add(record.DstPort, record.Octets);
         if (flow.SrcUser >= 0) {
             const std::string& owner = daten.UserIP[flow.SrcUser];
-            Charge(daten, daten.UserUL[flow.SrcUser], record.Octets, owner, "UserUL", notice);
-            Charge(daten, daten.UserCUL[flow.SrcUser], record.Octets, owner, "UserCUL", notice);
+            Charge(daten, daten.UserUL, flow.SrcUser, record.Octets, owner, "UserUL", notice);
+            Charge(daten, daten.UserCUL, flow.SrcUser, record.Octets, owner, "UserCUL", notice);
             if (daten.KeepsUserPorts())
                 daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
             daten.UserLastTime[flow.SrcUser] = context.StampNow;
         }
     }
     if (flow.DstLocal) {
-        Charge(daten, daten.RouterDownload[router], record.Octets, routerIP, "RouterDownload", notice);
+        Charge(daten, daten.RouterDownload, router, record.Octets, routerIP, "RouterDownload", notice);
         daten.RouterPortTrafficDL[router].Add(record.SrcPort, record.Octets);
         if (flow.DstUser >= 0) {
             const std::string& owner = daten.UserIP[flow.DstUser];
-            Charge(daten, daten.UserDL[flow.DstUser], record.Octets, owner, "UserDL", notice);
-            Charge(daten, daten.UserCDL[flow.DstUser], record.Octets, owner, "UserCDL", notice);
+            Charge(daten, daten.UserDL, flow.DstUser, record.Octets, owner, "UserDL", notice);
+            Charge(daten, daten.UserCDL, flow.DstUser, record.Octets, owner, "UserCDL", notice);
             if (daten.KeepsUserPorts())
                 daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
             daten.UserLastTime[flow.DstUser] = context.StampNow;
@@ -381,7 +380,7 @@ TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned
             follower = &state.Follower(session);
             if (!BeginSequence(*follower, message.Sequence, first))
                 return outcome;  // the same exporter, domain and sequence again: counted once
-            AssignInt(daten.RouterSequenz[router], message.Sequence);
+            daten.RouterSequenz.SetValue(router, message.Sequence);
         }
         daten.RouterTime[router] = TimeText(now);
 
@@ -403,7 +402,7 @@ TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned
             follower = &daten.RouterFlow[router].Follower(session);
             EndSequence(*follower, message.Sequence, ipfix ? sets.DataRecords : 1, first);
             follower->Resync = ipfix && sets.Held;
-            AssignInt(daten.RouterRecordCount[router], follower->Expected);
+            daten.RouterRecordCount.SetValue(router, follower->Expected);
             AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
         }
     } catch (const EVexalError& error) {
@@ -439,7 +438,7 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
         bool first = false;
         if (!BeginSequence(follower, sequence, first))
             return outcome;  // a repeated datagram: already counted once
-        AssignInt(daten.RouterSequenz[router], header.Sequence);
+        daten.RouterSequenz.SetValue(router, header.Sequence);
         daten.RouterTime[router] = TimeText(now);
 
         // Records are charged strictly in order. Looking them all up first changes
@@ -461,7 +460,7 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
         // RouterRecordCount shows the sequence expected next; the loss figure is how far
         // the arriving sequence ran ahead of it, summed since first contact.
         EndSequence(follower, sequence, header.Count, first);
-        AssignInt(daten.RouterRecordCount[router], follower.Expected);
+        daten.RouterRecordCount.SetValue(router, follower.Expected);
         AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
     } catch (const EVexalError& error) {
         outcome.Error = error.what();

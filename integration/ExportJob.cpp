@@ -18,15 +18,15 @@ TExportJob BuildExportJob(const TDaten& d, const TLocalTime& now)
     const std::size_t users = d.UserIP.size();
     for (std::size_t i = 0; i < users; ++i) {
         // Download traffic takes part even without a MAC; upload only with one.
-        const bool takesPart = d.UserCDL.at(i) != "0" || (d.UserCUL.at(i) != "0" && !d.UserMAC.at(i).empty());
+        const bool takesPart = !d.UserCDL.IsZero(i) || (!d.UserCUL.IsZero(i) && !d.UserMAC.at(i).empty());
         if (!takesPart)
             continue;
         TTrafficRow row;
         row.Device = d.UserDevice.at(i);
         row.MAC = d.UserMAC[i];
         row.IP = d.UserIP[i];
-        row.UL = StrToInt64(d.UserCUL[i]);
-        row.DL = StrToInt64(d.UserCDL[i]);
+        row.UL = d.UserCUL.Value(i);
+        row.DL = d.UserCDL.Value(i);
         row.Ports = d.UserCPort.at(i);
         row.Insert = d.IsLocalAddress(row.IP);
         job.Traffic.push_back(std::move(row));
@@ -39,17 +39,17 @@ TExportJob BuildExportJob(const TDaten& d, const TLocalTime& now)
     }
     for (std::size_t r = 0; r < d.RouterIP.size(); ++r)
         job.Routers.push_back(
-            {d.RouterIP[r], d.RouterSequenz.at(r), d.RouterTime.at(r), StrToInt64(d.RouterPLoss.at(r))});
+            {d.RouterIP[r], d.RouterSequenz.Text(r), d.RouterTime.at(r), StrToInt64(d.RouterPLoss.at(r))});
     return job;
 }
 
 namespace {
 // Counters only ever grow between exports, so the result is never negative; should
 // someone have reset them meanwhile, they stay at zero rather than go below.
-void TakeOff(std::string& counter, std::int64_t exported)
+void TakeOff(TCounterColumn& counter, std::size_t row, std::int64_t exported)
 {
-    const std::int64_t now = StrToInt64(counter);
-    AssignInt(counter, now > exported ? now - exported : 0);
+    const std::int64_t now = counter.Value(row);
+    counter.SetValue(row, now > exported ? now - exported : 0);
 }
 }
 
@@ -59,8 +59,8 @@ void TakeExportedTraffic(TDaten& d, const std::vector<TTrafficRow>& rows)
         const int user = d.UserIP.IndexOf(row.IP);
         if (user < 0 || d.UserMAC[user] != row.MAC)
             continue;  // removed or replaced meanwhile: its counters started afresh
-        TakeOff(d.UserCUL[user], row.UL);
-        TakeOff(d.UserCDL[user], row.DL);
+        TakeOff(d.UserCUL, static_cast<std::size_t>(user), row.UL);
+        TakeOff(d.UserCDL, static_cast<std::size_t>(user), row.DL);
         d.UserCPort[user].Subtract(row.Ports);
     }
 }

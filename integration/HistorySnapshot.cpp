@@ -11,6 +11,6 @@ THistorySnapshot BuildHistorySnapshot(const TDaten& d, const TLocalTime& now)
     snapshot.Devices.reserve(users);
     for (std::size_t i = 0; i < users; ++i)
         snapshot.Devices.push_back(
-            {d.UserIP[i], d.UserMAC.at(i), d.UserDevice.at(i), StrToInt64(d.UserUL.at(i)), StrToInt64(d.UserDL.at(i))});
+            {d.UserIP[i], d.UserMAC.at(i), d.UserDevice.at(i), d.UserUL.Value(i), d.UserDL.Value(i)});
     return snapshot;
 }

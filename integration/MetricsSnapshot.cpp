@@ -20,14 +20,14 @@ TMetricsSnapshot BuildMetricsSnapshot(const TDaten& d, TMetricsHealth health)
     for (std::size_t i = 0; i < d.UserCount(); ++i) {
         try {
             snapshot.Devices.push_back({Utf8(d.UserIP[i]), Utf8(d.UserMAC.at(i)), Utf8(d.UserName.at(i)),
-                                        StrToInt64(d.UserUL.at(i)), StrToInt64(d.UserDL.at(i))});
+                                        d.UserUL.Value(i), d.UserDL.Value(i)});
         } catch (const EConvertError&) {
         }
     }
     for (std::size_t r = 0; r < d.RouterCount(); ++r) {
         try {
-            snapshot.Routers.push_back({Utf8(d.RouterIP[r]), StrToInt64(d.RouterUpload.at(r)),
-                                        StrToInt64(d.RouterDownload.at(r)), StrToInt64(d.RouterPLoss.at(r))});
+            snapshot.Routers.push_back({Utf8(d.RouterIP[r]), d.RouterUpload.Value(r),
+                                        d.RouterDownload.Value(r), StrToInt64(d.RouterPLoss.at(r))});
         } catch (const EConvertError&) {
         }
     }

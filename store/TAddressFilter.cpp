@@ -130,13 +130,8 @@ bool TAddressFilter::Matches(std::string_view address) const
 
 bool TAddressFilter::Matches(const TIpAddress& address) const
 {
-    if (address.IsV4()) {
-        const std::uint32_t value = address.V4Value();
-        for (const TV4Prefix& prefix : V4Prefixes)
-            if ((value & prefix.Mask) == prefix.Value)
-                return true;
-        return false;
-    }
+    if (address.IsV4())
+        return MatchesV4(address.V4Value());
     const std::uint64_t high = address.High();
     const std::uint64_t low = address.Low();
     for (const TV6Prefix& prefix : V6Prefixes)

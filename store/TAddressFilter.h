@@ -31,6 +31,14 @@ public:
     // The address in binary form: the same answer as Matches(address.Text()), without
     // writing the text (the textual entries are turned into prefixes when built).
     bool Matches(const TIpAddress& address) const;
+    // An IPv4 address as a host-order number: the same answer, for the flow path.
+    bool MatchesV4(std::uint32_t address) const
+    {
+        for (const TV4Prefix& prefix : V4Prefixes)
+            if ((address & prefix.Mask) == prefix.Value)
+                return true;
+        return false;
+    }
 
 private:
     struct TV4Prefix {

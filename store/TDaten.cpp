@@ -46,10 +46,7 @@ void TDaten::AppendUser(TUserRow row)
     UserIP.Append(std::move(row.IP));
     UserMAC.push_back(std::move(row.MAC));
     UserName.push_back(std::move(row.Name));
-    UserDL.push_back(std::move(row.DL));
-    UserUL.push_back(std::move(row.UL));
-    UserCDL.push_back(std::move(row.CDL));
-    UserCUL.push_back(std::move(row.CUL));
+    UserCounters.AppendTexts({row.DL, row.UL, row.CDL, row.CUL});
     UserCPort.push_back(std::move(row.CPort));
     UserStatus.push_back(std::move(row.Status));
     UserMACTime.push_back(std::move(row.MACTime));
@@ -67,8 +64,7 @@ void TDaten::RemoveUser(int index)
     UserIP.Delete(static_cast<std::size_t>(index));
     UserIPv6.DeleteRow(static_cast<std::size_t>(index));
     MacRowsStale = true;
-    for (std::vector<std::string>* column : {&UserDL, &UserUL, &UserCDL, &UserCUL})
-        column->erase(column->begin() + at);
+    UserCounters.Erase(static_cast<std::size_t>(index));
     UserCPort.erase(UserCPort.begin() + at);
     for (std::vector<std::string>* column : {&UserLastTime, &UserMAC, &UserName, &UserStatus, &UserMACTime, &UserDevice})
         column->erase(column->begin() + at);
@@ -80,16 +76,15 @@ void TDaten::ClearUsers()
     UserIPv6.Clear();
     MacRows.clear();
     MacRowsStale = false;
-    for (std::vector<std::string>* column : {&UserMAC, &UserLastTime, &UserName, &UserDL, &UserUL, &UserCDL,
-                                             &UserCUL, &UserStatus, &UserMACTime, &UserDevice})
+    for (std::vector<std::string>* column : {&UserMAC, &UserLastTime, &UserName, &UserStatus, &UserMACTime, &UserDevice})
         column->clear();
+    UserCounters.Clear();
     UserCPort.clear();
 }
 
 void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
 {
-    std::vector<std::string>* const columns[] = {&UserMAC, &UserName, &UserDL, &UserUL, &UserCDL, &UserCUL,
-                                                 &UserStatus, &UserMACTime, &UserLastTime, &UserDevice};
+    std::vector<std::string>* const columns[] = {&UserMAC, &UserName, &UserStatus, &UserMACTime, &UserLastTime, &UserDevice};
     const std::size_t count = UserIP.size();
     std::size_t kept = 0;
     auto keep = [&](std::size_t row) {
@@ -97,6 +92,7 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
             UserIP.Items[kept] = std::move(UserIP.Items[row]);
             for (std::vector<std::string>* column : columns)
                 (*column)[kept] = std::move((*column)[row]);
+            UserCounters.MoveRow(kept, row);
             UserCPort[kept] = std::move(UserCPort[row]);
             UserIPv6.Rows[kept] = std::move(UserIPv6.Rows[row]);
         }
@@ -108,6 +104,7 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
         UserIP.Items.resize(kept);
         for (std::vector<std::string>* column : columns)
             column->resize(kept);
+        UserCounters.Resize(kept);
         UserCPort.resize(kept);
         UserIP.IndexStale = true;
         UserIPv6.RowsMoved(kept);
@@ -137,7 +134,7 @@ void TDaten::RemoveLowTrafficUsers(std::int64_t threshold)
 {
     RemoveUsersWhere([&](std::size_t row) {
         std::int64_t total = 0;
-        if (__builtin_add_overflow(StrToInt64(UserDL[row]), StrToInt64(UserUL[row]), &total))
+        if (__builtin_add_overflow(UserDL.Value(row), UserUL.Value(row), &total))
             return false;  // beyond any threshold
         return total < threshold;
     });
@@ -145,8 +142,10 @@ void TDaten::RemoveLowTrafficUsers(std::int64_t threshold)
 
 void TDaten::ResetUserTotals()
 {
-    std::fill(UserDL.begin(), UserDL.end(), std::string("0"));
-    std::fill(UserUL.begin(), UserUL.end(), std::string("0"));
+    for (std::size_t row = 0; row < UserCounters.size(); ++row) {
+        UserDL.SetValue(row, 0);
+        UserUL.SetValue(row, 0);
+    }
 }
 
 void TDaten::ClearUserPorts()
@@ -159,11 +158,8 @@ void TDaten::ClearUserPorts()
 int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now)
 {
     RouterIP.Append(address);
-    RouterSequenz.push_back(IntToStr(sequence));
-    RouterDownload.emplace_back("0");
-    RouterUpload.emplace_back("0");
+    RouterCounters.AppendValues({0, 0, sequence, sequence});
     RouterTime.push_back(TimeText(now));
-    RouterRecordCount.push_back(IntToStr(sequence));
     RouterPortTrafficUL.emplace_back();
     RouterPortTrafficDL.emplace_back();
     RouterPLoss.emplace_back("0");
@@ -284,20 +280,20 @@ void TDaten::MergeInto(int row, int other)
 {
     // Everything is worked out first, so a damaged counter (EConvertError) or an
     // overflow (ERangeError) leaves both rows as they were.
-    std::string dl = UserDL[row], ul = UserUL[row], cdl = UserCDL[row], cul = UserCUL[row];
-    AddToCounter(dl, StrToInt64(UserDL[other]));
-    AddToCounter(ul, StrToInt64(UserUL[other]));
-    AddToCounter(cdl, StrToInt64(UserCDL[other]));
-    AddToCounter(cul, StrToInt64(UserCUL[other]));
+    std::string dl = UserDL.Text(row), ul = UserUL.Text(row), cdl = UserCDL.Text(row), cul = UserCUL.Text(row);
+    AddToCounter(dl, UserDL.Value(other));
+    AddToCounter(ul, UserUL.Value(other));
+    AddToCounter(cdl, UserCDL.Value(other));
+    AddToCounter(cul, UserCUL.Value(other));
     TPortList ports = UserCPort[row];
     for (const TPortEntry& entry : UserCPort[other].Entries())
         ports.Add(entry.Port, entry.Octets);
     const bool laterFlow = StrToFloat(UserLastTime[other]) > StrToFloat(UserLastTime[row]);
 
-    UserDL[row] = std::move(dl);
-    UserUL[row] = std::move(ul);
-    UserCDL[row] = std::move(cdl);
-    UserCUL[row] = std::move(cul);
+    UserDL.Set(row, dl);
+    UserUL.Set(row, ul);
+    UserCDL.Set(row, cdl);
+    UserCUL.Set(row, cul);
     UserCPort[row] = std::move(ports);
     if (laterFlow)
         UserLastTime[row] = UserLastTime[other];

@@ -3,6 +3,7 @@
 #include "LocalTime.h"
 #include "TAddressFilter.h"
 #include "TAtomicFile.h"
+#include "TCounterTable.h"
 #include "TFlowLogList.h"
 #include "TIPv6Aliases.h"
 #include "TIpAddress.h"
@@ -18,21 +19,58 @@
 #include <unordered_map>
 #include <vector>
 
+// The counter columns of the two tables, each table's counters kept as numbers in rows
+// of their own (TCounterTable). Copying or moving copies the tables; the named columns
+// stay bound to the tables of the object they belong to.
+class TCounterColumns {
+public:
+    TCounterColumns() = default;
+    TCounterColumns(const TCounterColumns& other) : UserCounters(other.UserCounters), RouterCounters(other.RouterCounters) {}
+    TCounterColumns(TCounterColumns&& other) noexcept
+        : UserCounters(std::move(other.UserCounters)), RouterCounters(std::move(other.RouterCounters))
+    {
+    }
+    TCounterColumns& operator=(const TCounterColumns& other)
+    {
+        UserCounters = other.UserCounters;
+        RouterCounters = other.RouterCounters;
+        return *this;
+    }
+    TCounterColumns& operator=(TCounterColumns&& other) noexcept
+    {
+        UserCounters = std::move(other.UserCounters);
+        RouterCounters = std::move(other.RouterCounters);
+        return *this;
+    }
+    ~TCounterColumns() = default;
+
+    // User counters: totals (DL, UL) and interval counters (CDL, CUL), in the order of
+    // the columns below.
+    TCounterTable UserCounters;
+    // Router counters: totals and the sequence figures.
+    TCounterTable RouterCounters;
+
+    TCounterColumn UserDL{UserCounters, 0};
+    TCounterColumn UserUL{UserCounters, 1};
+    TCounterColumn UserCDL{UserCounters, 2};
+    TCounterColumn UserCUL{UserCounters, 3};
+    TCounterColumn RouterDownload{RouterCounters, 0};
+    TCounterColumn RouterUpload{RouterCounters, 1};
+    TCounterColumn RouterRecordCount{RouterCounters, 2};
+    TCounterColumn RouterSequenz{RouterCounters, 3};
+};
+
 // The traffic store: every table as parallel column lists, one list per column, a row
 // being the same index in every list of its table. Handlers read and change the value
 // columns in place; rows are added and removed only through the operations below, which
 // touch every column of the table, so the lists always stay of equal length.
-class TDaten {
+class TDaten : public TCounterColumns {
 public:
     TDaten();
 
     // Router table, one row per flow exporter, keyed by RouterIP. Not saved.
     TKeyList RouterIP;
-    std::vector<std::string> RouterSequenz;
     std::vector<std::string> RouterTime;
-    std::vector<std::string> RouterDownload;
-    std::vector<std::string> RouterUpload;
-    std::vector<std::string> RouterRecordCount;
     std::vector<TPortList> RouterPortTrafficUL;
     std::vector<TPortList> RouterPortTrafficDL;
     std::vector<std::string> RouterPLoss;
@@ -53,10 +91,6 @@ public:
     TKeyList UserIP;
     std::vector<std::string> UserMAC;
     std::vector<std::string> UserName;
-    std::vector<std::string> UserDL;
-    std::vector<std::string> UserUL;
-    std::vector<std::string> UserCDL;
-    std::vector<std::string> UserCUL;
     // Interval octets per remote port (kept with the interval counters, cleared with
     // them after each export; the detailed export writes them). Filled only while
     // KeepsUserPorts(): nothing else reads them, and a client that sees every port
@@ -109,12 +143,16 @@ public:
     bool IsLocalAddress(std::string_view address) const;
     // The same for a binary address, as the flow path has it: no text is written.
     bool IsLocalAddress(const TIpAddress& address) const;
+    // The prepared local filter, for callers that test many addresses in a row while
+    // the lists stay as they are (valid until the lists change).
+    const TAddressFilter& LocalAddressFilter() const { return LocalFilter.For(LocalSubnets, LocalIPs); }
 
     // True when the address equals a HideIPs entry or begins with a HideSubnets entry
     // followed by ".", or lies in a network entry of either; hidden users are counted
     // but neither shown nor exported.
     bool IsHiddenAddress(std::string_view address) const;
     bool IsHiddenAddress(const TIpAddress& address) const;
+    const TAddressFilter& HiddenAddressFilter() const { return HideFilter.For(HideSubnets, HideIPs); }
 
     // IPv6 addresses of the devices. A user row is a device: its IPv4 address is its key
     // (or, for a device known only by IPv6, its IPv6 address text), and the IPv6

@@ -1,5 +1,7 @@
 #include "TKeyList.h"
 
+#include "TIpAddress.h"
+
 #include <functional>
 
 std::uint64_t TKeyList::Hash(std::string_view key)
@@ -29,6 +31,44 @@ int TKeyList::IndexOf(std::string_view key, std::uint64_t hash) const
     }
 }
 
+int TKeyList::IndexOfV4(std::uint32_t address) const
+{
+    if (IndexStale)
+        Rebuild();
+    if (V4Slots.empty())
+        return -1;
+    for (std::size_t slot = SlotOf(HashV4(address));; slot = (slot + 1) & (V4Slots.size() - 1)) {
+        const TV4Slot& entry = V4Slots[slot];
+        if (entry.Row < 0)
+            return -1;
+        if (entry.Address == address)
+            return entry.Row;
+    }
+}
+
+void TKeyList::PrefetchV4(std::uint32_t address) const
+{
+    if (!IndexStale && !V4Slots.empty())
+        __builtin_prefetch(&V4Slots[SlotOf(HashV4(address))]);
+}
+
+void TKeyList::InsertV4(std::int32_t row) const
+{
+    const auto parsed = TIpAddress::ParseV4(Items[static_cast<std::size_t>(row)]);
+    if (!parsed)
+        return;
+    const std::uint32_t address = parsed->V4Value();
+    for (std::size_t slot = SlotOf(HashV4(address));; slot = (slot + 1) & (V4Slots.size() - 1)) {
+        TV4Slot& entry = V4Slots[slot];
+        if (entry.Row < 0) {
+            entry = {address, row};
+            return;
+        }
+        if (entry.Address == address)
+            return;  // rows go in ascending order: the first one stays
+    }
+}
+
 void TKeyList::Insert(std::uint64_t hash, std::int32_t row) const
 {
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
@@ -51,8 +91,11 @@ void TKeyList::Rebuild() const
     while (capacity < Items.size() * 2)
         capacity *= 2;
     Slots.assign(capacity, TSlot{});
-    for (std::size_t row = 0; row < Items.size(); ++row)
+    V4Slots.assign(capacity, TV4Slot{});
+    for (std::size_t row = 0; row < Items.size(); ++row) {
         Insert(Hash(Items[row]), static_cast<std::int32_t>(row));
+        InsertV4(static_cast<std::int32_t>(row));
+    }
     IndexStale = false;
 }
 
@@ -63,8 +106,10 @@ void TKeyList::Append(std::string key)
         return;
     if (Slots.size() < Items.size() * 2)
         IndexStale = true;  // grows on the next lookup
-    else
+    else {
         Insert(Hash(Items.back()), static_cast<std::int32_t>(Items.size() - 1));
+        InsertV4(static_cast<std::int32_t>(Items.size() - 1));
+    }
 }
 
 void TKeyList::Delete(std::size_t index)
@@ -77,5 +122,6 @@ void TKeyList::Clear()
 {
     Items.clear();
     Slots.clear();
+    V4Slots.clear();
     IndexStale = false;
 }

@@ -27,6 +27,13 @@ public:
     void Prefetch(std::uint64_t hash) const;
     int IndexOf(std::string_view key, std::uint64_t hash) const;
 
+    // The first row whose key is the dotted quad of this IPv4 address (host order), or
+    // -1: the flow path looks up addresses as numbers, without writing their text. A
+    // dotted quad key has exactly one text per address, so this finds what IndexOf
+    // finds for that text.
+    int IndexOfV4(std::uint32_t address) const;
+    void PrefetchV4(std::uint32_t address) const;
+
 private:
     friend class TDaten;
 
@@ -42,10 +49,18 @@ private:
     };
     void Rebuild() const;
     void Insert(std::uint64_t hash, std::int32_t row) const;
+    void InsertV4(std::int32_t row) const;
+    static std::uint64_t HashV4(std::uint32_t address) { return (address * 0x9E3779B97F4A7C15ULL) >> 20; }
     std::size_t SlotOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash) & (Slots.size() - 1); }
 
     std::vector<std::string> Items;
     mutable std::vector<TSlot> Slots;
+    // The same rows by IPv4 address, for keys that are dotted quads; as large as Slots.
+    struct TV4Slot {
+        std::uint32_t Address = 0;
+        std::int32_t Row = -1;  // -1: empty
+    };
+    mutable std::vector<TV4Slot> V4Slots;
     // Deleting a row in the middle shifts the rows behind it, so the index is rebuilt on
     // the next lookup rather than patched row by row.
     mutable bool IndexStale = false;

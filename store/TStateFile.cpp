@@ -156,8 +156,8 @@ std::string TStateFile::Format(const TDaten& d)
         w.Line(d.UserIP[k]);
         w.Line(d.UserLastTime[k]);
         w.Line(d.UserName[k]);
-        w.Line(d.UserDL[k]);
-        w.Line(d.UserUL[k]);
+        w.Line(d.UserDL.Text(k));
+        w.Line(d.UserUL.Text(k));
         w.Line(d.UserDevice[k]);
     }
     w.List(d.HideSubnets);

@@ -45,6 +45,8 @@ double StrToFloat(std::string_view text);
 // on user ages. A stamp below 1 carries no date: it is a time of day of today, so "0"
 // ages by the time of day (37,500 at noon).
 double StampAge(std::string_view stamp, const TLocalTime& now);
+// The same for a stamp already read as a real.
+double StampAge(double stamp, const TLocalTime& now);
 
 // Cuts text into lines: a line ends at CR, at LF or at CR LF, and a break at the very
 // end adds no empty line after it. Empty lines in between are kept.

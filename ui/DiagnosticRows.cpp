@@ -31,8 +31,8 @@ std::vector<TDiagnosticRow> BuildDiagnosticRows(const TDaten& daten)
     rows.push_back({28, {}, {}});
     rows.push_back({31, {}, {}});
     if (!d.RouterDownload.empty())
-        rows.push_back({32, "RouterDownload", d.RouterDownload.front()});
+        rows.push_back({32, "RouterDownload", d.RouterDownload.Text(0)});
     if (!d.RouterUpload.empty())
-        rows.push_back({33, "RouterUpload", d.RouterUpload.front()});
+        rows.push_back({33, "RouterUpload", d.RouterUpload.Text(0)});
     return rows;
 }

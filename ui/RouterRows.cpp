@@ -21,13 +21,13 @@ TRouterRows BuildRouterRows(const TDaten& daten)
     std::int64_t totalDown = 0;
     try {
         for (std::size_t i = 0; i < result.Count; ++i) {
-            const std::int64_t up = StrToInt64(d.RouterUpload.at(i));
-            const std::int64_t down = StrToInt64(d.RouterDownload.at(i));
+            const std::int64_t up = d.RouterUpload.Value(i);
+            const std::int64_t down = d.RouterDownload.Value(i);
             TRouterGridRow row;
             row.IP = d.RouterIP[i];
-            row.Sequenz = d.RouterSequenz.at(i);
+            row.Sequenz = d.RouterSequenz.Text(i);
             row.Time = d.RouterTime.at(i);
-            row.RecordCount = d.RouterRecordCount.at(i);
+            row.RecordCount = d.RouterRecordCount.Text(i);
             row.Upload = up;
             row.Download = down;
             row.PLoss = d.RouterPLoss.at(i);

@@ -181,15 +181,40 @@ QVariant TUserGridModel::SortValue(const TUserGridRow& row, int column) const
 
 namespace {
 // The order of the rows by one column. Stable, so equal values keep their current order
-// and rows do not shuffle between ticks.
+// and rows do not shuffle between ticks: rows are ordered by their value, then by their
+// current position.
+//
+// With `changed` (one flag per row), the rows not flagged are known to be in that order
+// already: the rows were sorted by this column at the last tick and their values have
+// not changed since. Only the flagged rows are sorted, and the two runs merged; the
+// result is the same as sorting them all, for a cost that grows with the rows that
+// changed (plus one pass), not with n log n.
 template <typename Key>
-std::vector<std::size_t> OrderBy(const std::vector<TUserGridRow>& rows, bool descending, Key key)
+std::vector<std::size_t> OrderBy(const std::vector<TUserGridRow>& rows, bool descending, Key key,
+                                 const std::vector<bool>* changed)
 {
+    auto before = [&](std::size_t a, std::size_t b) {
+        const auto& ka = key(rows[a]);
+        const auto& kb = key(rows[b]);
+        if (descending ? kb < ka : ka < kb)
+            return true;
+        if (descending ? ka < kb : kb < ka)
+            return false;
+        return a < b;
+    };
     std::vector<std::size_t> order(rows.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return descending ? key(rows[b]) < key(rows[a]) : key(rows[a]) < key(rows[b]);
-    });
+    if (!changed) {
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::sort(order.begin(), order.end(), before);
+        return order;
+    }
+    std::vector<std::size_t> kept;
+    std::vector<std::size_t> moved;
+    kept.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        ((*changed)[i] ? moved : kept).push_back(i);
+    std::sort(moved.begin(), moved.end(), before);
+    std::merge(kept.begin(), kept.end(), moved.begin(), moved.end(), order.begin(), before);
     return order;
 }
 
@@ -202,29 +227,50 @@ auto Member(T TUserGridRow::*member)
 constexpr std::size_t NoRow = std::numeric_limits<std::size_t>::max();
 }
 
-std::vector<std::size_t> TUserGridModel::SortedOrder() const
+std::vector<std::size_t> TUserGridModel::SortedOrder(const std::vector<bool>* changed) const
 {
     const bool descending = Order == Qt::DescendingOrder;
     switch (SortBy) {
     case ColIP:
-        return OrderBy(Current, descending, [](const TUserGridRow& r) {
-            return std::pair<quint64, std::string_view>(AddressKey(r.IP), r.IP);
-        });
-    case ColMAC: return OrderBy(Current, descending, Member(&TUserGridRow::MAC));
-    case ColUL: return OrderBy(Current, descending, Member(&TUserGridRow::UL));
-    case ColDL: return OrderBy(Current, descending, Member(&TUserGridRow::DL));
-    case ColCUL: return OrderBy(Current, descending, Member(&TUserGridRow::CUL));
-    case ColCDL: return OrderBy(Current, descending, Member(&TUserGridRow::CDL));
-    case ColCPort: return OrderBy(Current, descending, Member(&TUserGridRow::CPort));
-    case ColNIC: return OrderBy(Current, descending, Member(&TUserGridRow::Device));
-    case ColName: return OrderBy(Current, descending, Member(&TUserGridRow::Name));
+        return OrderBy(
+            Current, descending,
+            [](const TUserGridRow& r) { return std::pair<quint64, std::string_view>(AddressKey(r.IP), r.IP); },
+            changed);
+    case ColMAC: return OrderBy(Current, descending, Member(&TUserGridRow::MAC), changed);
+    case ColUL: return OrderBy(Current, descending, Member(&TUserGridRow::UL), changed);
+    case ColDL: return OrderBy(Current, descending, Member(&TUserGridRow::DL), changed);
+    case ColCUL: return OrderBy(Current, descending, Member(&TUserGridRow::CUL), changed);
+    case ColCDL: return OrderBy(Current, descending, Member(&TUserGridRow::CDL), changed);
+    case ColCPort: return OrderBy(Current, descending, Member(&TUserGridRow::CPort), changed);
+    case ColNIC: return OrderBy(Current, descending, Member(&TUserGridRow::Device), changed);
+    case ColName: return OrderBy(Current, descending, Member(&TUserGridRow::Name), changed);
     default: return {};  // the two empty columns: no order
     }
 }
 
-void TUserGridModel::SortRows()
+bool TUserGridModel::SameSortValue(const TUserGridRow& a, const TUserGridRow& b) const
 {
-    const std::vector<std::size_t> order = SortedOrder();
+    switch (SortBy) {
+    case ColIP: return a.IP == b.IP;
+    case ColMAC: return a.MAC == b.MAC;
+    case ColUL: return a.UL == b.UL;
+    case ColDL: return a.DL == b.DL;
+    case ColCUL: return a.CUL == b.CUL;
+    case ColCDL: return a.CDL == b.CDL;
+    case ColCPort: return a.CPort == b.CPort;
+    case ColNIC: return a.Device == b.Device;
+    case ColName: return a.Name == b.Name;
+    default: return true;
+    }
+}
+
+void TUserGridModel::SortRows(const std::vector<bool>* changed)
+{
+    // In order already and no value changed: nothing to place (the usual tick).
+    if (Sorted && changed && std::none_of(changed->begin(), changed->end(), [](bool flag) { return flag; }))
+        return;
+    const std::vector<std::size_t> order = SortedOrder(Sorted ? changed : nullptr);
+    Sorted = true;
     bool moved = false;
     for (std::size_t i = 0; i < order.size() && !moved; ++i)
         moved = order[i] != i;
@@ -270,6 +316,7 @@ void TUserGridModel::sort(int column, Qt::SortOrder order)
 {
     SortBy = column;
     Order = order;
+    Sorted = false;
     SortRows();
 }
 
@@ -340,11 +387,15 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
     }
 
     // Users still shown get their new values in place; the fresh rows are scratch
-    // space that the next tick overwrites, so they are swapped, not copied.
+    // space that the next tick overwrites, so they are swapped, not copied. Rows whose
+    // sort value changed are noted: only they need placing again.
+    std::vector<bool> changed(Current.size(), false);
     for (std::size_t r = 0; r < Current.size(); ++r) {
         Source[r] = match[r];
-        if (match[r] != NoRow)
-            std::swap(Current[r], Fresh[match[r]]);
+        if (match[r] != NoRow) {
+            changed[r] = !SameSortValue(Current[r], Fresh[match[r]]);
+            swap(Current[r], Fresh[match[r]]);
+        }
     }
 
     // New users come at the end, in store order, then the sort puts them in place.
@@ -358,11 +409,12 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
             if (!placed[i]) {
                 Current.push_back(std::move(Fresh[i]));
                 Source.push_back(i);
+                changed.push_back(true);
             }
         endInsertRows();
     }
 
-    SortRows();
+    SortRows(&changed);
     if (!Current.empty())
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
 }

@@ -7,6 +7,7 @@
 #include "TIpAddress.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // One user as the grid shows it: a snapshot taken by the display tick, so the grid
@@ -19,6 +20,27 @@ struct TUserGridRow {
     int Band = 0;  // colour band by flow age, 0 the freshest
     // The device's learned IPv6 addresses (not its key), formatted only for the tooltip.
     std::vector<TIpAddress> IPv6;
+
+    // Member by member: every tick swaps each shown row with its fresh copy, and
+    // swapping the strings in place costs less than the three moves of std::swap.
+    friend void swap(TUserGridRow& a, TUserGridRow& b) noexcept
+    {
+        using std::swap;
+        swap(a.IP, b.IP);
+        swap(a.MAC, b.MAC);
+        swap(a.CPort, b.CPort);
+        swap(a.Device, b.Device);
+        swap(a.Name, b.Name);
+        swap(a.UL, b.UL);
+        swap(a.DL, b.DL);
+        swap(a.CUL, b.CUL);
+        swap(a.CDL, b.CDL);
+        swap(a.CULIsZero, b.CULIsZero);
+        swap(a.CDLIsZero, b.CDLIsZero);
+        swap(a.Online, b.Online);
+        swap(a.Band, b.Band);
+        swap(a.IPv6, b.IPv6);
+    }
 };
 
 // The user grid. The display tick hands it a fresh set of rows every 750 ms; it keeps
@@ -64,8 +86,10 @@ public:
 
 private:
     // The order the chosen column gives, as indexes into the current rows.
-    std::vector<std::size_t> SortedOrder() const;
-    void SortRows();
+    // With `changed`, only the flagged rows may be out of place (see OrderBy).
+    std::vector<std::size_t> SortedOrder(const std::vector<bool>* changed) const;
+    void SortRows(const std::vector<bool>* changed = nullptr);
+    bool SameSortValue(const TUserGridRow& a, const TUserGridRow& b) const;
     QVariant SortValue(const TUserGridRow& row, int column) const;
 
     std::vector<TUserGridRow> Current;
@@ -75,6 +99,9 @@ private:
     std::vector<TUserGridRow> Fresh;
     int SortBy = ColDL;
     Qt::SortOrder Order = Qt::DescendingOrder;
+    // The rows stand in the order of SortBy/Order (set by every sort; cleared when the
+    // column or direction changes), so a tick needs to place only the rows it changed.
+    bool Sorted = false;
     QIcon Online;
     QIcon Offline;
 };

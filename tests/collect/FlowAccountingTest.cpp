@@ -46,14 +46,14 @@ TEST_F(FlowAccountingTest, FlowBetweenTwoLocalClientsIsUploadOfOneAndDownloadOfT
     const TDatagramOutcome outcome =
         Send(TFlowDatagramBuilder(4711).Add(Ip(192, 168, 1, 2), 40000, Ip(192, 168, 1, 3), 22, 1000));
     ASSERT_FALSE(outcome.Failed()) << outcome.Error;
-    EXPECT_EQ(d.RouterUpload[0], "1000");
-    EXPECT_EQ(d.RouterDownload[0], "1000");
-    EXPECT_EQ(d.UserUL[User("192.168.1.2")], "1000");
-    EXPECT_EQ(d.UserCUL[User("192.168.1.2")], "1000");
-    EXPECT_EQ(d.UserDL[User("192.168.1.2")], "0");
-    EXPECT_EQ(d.UserDL[User("192.168.1.3")], "1000");
-    EXPECT_EQ(d.UserCDL[User("192.168.1.3")], "1000");
-    EXPECT_EQ(d.UserUL[User("192.168.1.3")], "0");
+    EXPECT_EQ(d.RouterUpload.Text(0), "1000");
+    EXPECT_EQ(d.RouterDownload.Text(0), "1000");
+    EXPECT_EQ(d.UserUL.Text(User("192.168.1.2")), "1000");
+    EXPECT_EQ(d.UserCUL.Text(User("192.168.1.2")), "1000");
+    EXPECT_EQ(d.UserDL.Text(User("192.168.1.2")), "0");
+    EXPECT_EQ(d.UserDL.Text(User("192.168.1.3")), "1000");
+    EXPECT_EQ(d.UserCDL.Text(User("192.168.1.3")), "1000");
+    EXPECT_EQ(d.UserUL.Text(User("192.168.1.3")), "0");
     // Ports are keyed by the remote side: the destination port for upload.
     EXPECT_EQ(d.RouterPortTrafficUL[0].ToText(), "22:1000");
     EXPECT_EQ(d.RouterPortTrafficDL[0].ToText(), "40000:1000");
@@ -90,14 +90,14 @@ TEST_F(FlowAccountingTest, WhichSideIsChargedDependsOnlyOnTheLocalLists)
         d.HideSubnets = {"192.168.1"};
         d.AddUser("192.168.1.2", "m", "eth1", Noon);
         ASSERT_FALSE(Send(TFlowDatagramBuilder(1).Add(c.Src, 1234, c.Dst, 443, 500)).Failed());
-        EXPECT_EQ(d.RouterUpload[0], c.RouterUL);
-        EXPECT_EQ(d.RouterDownload[0], c.RouterDL);
+        EXPECT_EQ(d.RouterUpload.Text(0), c.RouterUL);
+        EXPECT_EQ(d.RouterDownload.Text(0), c.RouterDL);
         EXPECT_EQ(d.RouterPortTrafficUL[0].ToText(), c.PortsUL);
         EXPECT_EQ(d.RouterPortTrafficDL[0].ToText(), c.PortsDL);
-        EXPECT_EQ(d.UserUL[0], c.UL2);
-        EXPECT_EQ(d.UserCUL[0], c.UL2);
-        EXPECT_EQ(d.UserDL[0], c.DL2);
-        EXPECT_EQ(d.UserCDL[0], c.DL2);
+        EXPECT_EQ(d.UserUL.Text(0), c.UL2);
+        EXPECT_EQ(d.UserCUL.Text(0), c.UL2);
+        EXPECT_EQ(d.UserDL.Text(0), c.DL2);
+        EXPECT_EQ(d.UserCDL.Text(0), c.DL2);
         EXPECT_EQ(d.UserCount(), 1u) << "accounting never creates users";
         EXPECT_EQ(d.FlowLogTraffic[149], "500") << "every flow is logged";
     }
@@ -159,7 +159,7 @@ TEST_F(FlowAccountingTest, LossFigureCountsLostFlowsOnly)
         for (std::uint32_t sequence : c.Sequences)
             ASSERT_FALSE(Send(Remote(sequence, 30)).Failed());
         EXPECT_EQ(d.RouterPLoss[0], c.Loss);
-        EXPECT_EQ(d.RouterRecordCount[0], c.Expected);
+        EXPECT_EQ(d.RouterRecordCount.Text(0), c.Expected);
     }
 }
 
@@ -170,14 +170,14 @@ TEST_F(FlowAccountingTest, RepeatedDatagramIsNotCountedTwice)
     const TDatagramOutcome again = Send(datagram, Later);
     EXPECT_FALSE(again.Failed());
     EXPECT_FALSE(again.Memo.has_value()) << "the memo keeps the previous datagram";
-    EXPECT_EQ(d.RouterUpload[0], "700");
-    EXPECT_EQ(d.UserUL[0], "700");
+    EXPECT_EQ(d.RouterUpload.Text(0), "700");
+    EXPECT_EQ(d.UserUL.Text(0), "700");
     EXPECT_EQ(d.RouterTime[0], "12:00:00");
     EXPECT_EQ(d.FlowLogTraffic[148], "0") << "no second log entry";
-    EXPECT_EQ(d.RouterRecordCount[0], "501");
+    EXPECT_EQ(d.RouterRecordCount.Text(0), "501");
 
     Send(Remote(501, 1), Later);
-    EXPECT_EQ(d.RouterSequenz[0], "501");
+    EXPECT_EQ(d.RouterSequenz.Text(0), "501");
     EXPECT_EQ(d.RouterTime[0], "12:00:05");
 }
 
@@ -186,9 +186,9 @@ TEST_F(FlowAccountingTest, RoutersAreKeptApartBySender)
     Send(TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 80, 100), Noon, "10.0.0.1");
     Send(TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 80, 200), Noon, "10.0.0.2");
     ASSERT_EQ(d.RouterCount(), 2u);
-    EXPECT_EQ(d.RouterUpload[d.RouterIP.IndexOf("10.0.0.1")], "100");
-    EXPECT_EQ(d.RouterUpload[d.RouterIP.IndexOf("10.0.0.2")], "200");
-    EXPECT_EQ(d.UserUL[0], "300") << "the same sequence from another router is no repeat";
+    EXPECT_EQ(d.RouterUpload.Text(d.RouterIP.IndexOf("10.0.0.1")), "100");
+    EXPECT_EQ(d.RouterUpload.Text(d.RouterIP.IndexOf("10.0.0.2")), "200");
+    EXPECT_EQ(d.UserUL.Text(0), "300") << "the same sequence from another router is no repeat";
 }
 
 TEST_F(FlowAccountingTest, CutRecordKeepsWhatCameBeforeAndTheNextDatagramIsNormal)
@@ -203,15 +203,15 @@ TEST_F(FlowAccountingTest, CutRecordKeepsWhatCameBeforeAndTheNextDatagramIsNorma
     const TDatagramOutcome broken = AccountFlowDatagram(d, cut, Router, Later);
     EXPECT_TRUE(broken.Failed());
     EXPECT_FALSE(broken.Memo.has_value());
-    EXPECT_EQ(d.UserUL[0], "30");
-    EXPECT_EQ(d.RouterSequenz[0], "100");
+    EXPECT_EQ(d.UserUL.Text(0), "30");
+    EXPECT_EQ(d.RouterSequenz.Text(0), "100");
     EXPECT_EQ(d.RouterTime[0], "12:00:05");
     EXPECT_EQ(d.RouterPLoss[0], "0") << "the loss figure is not touched by a broken datagram";
-    EXPECT_EQ(d.RouterRecordCount[0], "100");
+    EXPECT_EQ(d.RouterRecordCount.Text(0), "100");
 
     const TDatagramOutcome next = Send(TFlowDatagramBuilder(103).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 2), 5, 1));
     EXPECT_FALSE(next.Failed());
-    EXPECT_EQ(d.UserDL[0], "1");
+    EXPECT_EQ(d.UserDL.Text(0), "1");
     EXPECT_EQ(d.RouterPLoss[0], "3") << "the three flows of the broken datagram count as lost";
 }
 
@@ -242,19 +242,19 @@ TEST_F(FlowAccountingTest, DatagramWithoutRecordsOnlyShowsTheRouterIsAlive)
         auto real = Remote(1030, 29);
         real.Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 80, 700);
         ASSERT_FALSE(Send(real, Later).Failed());
-        EXPECT_EQ(d.UserUL[0], "700");
-        EXPECT_EQ(d.RouterUpload[0], "700");
+        EXPECT_EQ(d.UserUL.Text(0), "700");
+        EXPECT_EQ(d.RouterUpload.Text(0), "700");
         EXPECT_EQ(d.RouterPLoss[0], "0");
-        EXPECT_EQ(d.RouterSequenz[0], "1030");
+        EXPECT_EQ(d.RouterSequenz.Text(0), "1030");
         ASSERT_FALSE(Send(Remote(1060, 30), Later).Failed());
         EXPECT_EQ(d.RouterPLoss[0], "0");
-        EXPECT_EQ(d.RouterRecordCount[0], "1090");
+        EXPECT_EQ(d.RouterRecordCount.Text(0), "1090");
     }
 }
 
 TEST_F(FlowAccountingTest, DamagedCounterIsLeftAloneAndEverythingElseIsCharged)
 {
-    using TColumn = std::vector<std::string> TDaten::*;
+    using TColumn = TCounterColumn TDaten::*;
     struct {
         const char* Name;
         TColumn Column;
@@ -275,7 +275,7 @@ TEST_F(FlowAccountingTest, DamagedCounterIsLeftAloneAndEverythingElseIsCharged)
         d.LocalSubnets = {"192.168.1"};
         d.AddUser("192.168.1.2", "m2", "eth1", Noon);
         d.AddUser("192.168.1.3", "m3", "eth1", Noon);
-        (d.*c.Column)[c.Row] = "abc";  // only a hand-edited state file can do this
+        (d.*c.Column).Set(c.Row, "abc");  // only a hand-edited state file can do this
         const auto datagram = [](std::uint32_t sequence) {
             return TFlowDatagramBuilder(sequence)
                 .Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 80, 50)
@@ -287,28 +287,28 @@ TEST_F(FlowAccountingTest, DamagedCounterIsLeftAloneAndEverythingElseIsCharged)
         EXPECT_FALSE(outcome.Failed()) << outcome.Error;
         EXPECT_TRUE(outcome.Memo.has_value());
         EXPECT_EQ(outcome.Notice, c.Notice);
-        EXPECT_EQ((d.*c.Column)[c.Row], "abc") << "the damaged counter stays as it is";
+        EXPECT_EQ((d.*c.Column).Text(c.Row), "abc") << "the damaged counter stays as it is";
         // Every other counter, the damaged user's other columns included, is charged.
         const auto expected = [&](TColumn column, int row, const char* value) {
             return column == c.Column && row == c.Row ? "abc" : value;
         };
         for (int row = 0; row < 2; ++row) {
             SCOPED_TRACE(row);
-            EXPECT_EQ(d.UserUL[row], expected(&TDaten::UserUL, row, ul[row]));
-            EXPECT_EQ(d.UserCUL[row], expected(&TDaten::UserCUL, row, ul[row]));
-            EXPECT_EQ(d.UserDL[row], expected(&TDaten::UserDL, row, dl[row]));
-            EXPECT_EQ(d.UserCDL[row], expected(&TDaten::UserCDL, row, dl[row]));
+            EXPECT_EQ(d.UserUL.Text(row), expected(&TDaten::UserUL, row, ul[row]));
+            EXPECT_EQ(d.UserCUL.Text(row), expected(&TDaten::UserCUL, row, ul[row]));
+            EXPECT_EQ(d.UserDL.Text(row), expected(&TDaten::UserDL, row, dl[row]));
+            EXPECT_EQ(d.UserCDL.Text(row), expected(&TDaten::UserCDL, row, dl[row]));
         }
-        EXPECT_EQ(d.RouterUpload[0], "130");
-        EXPECT_EQ(d.RouterDownload[0], "210");
+        EXPECT_EQ(d.RouterUpload.Text(0), "130");
+        EXPECT_EQ(d.RouterDownload.Text(0), "210");
         EXPECT_EQ(d.FlowLogTraffic[149], "80") << "every record was reached";
-        EXPECT_EQ(d.RouterRecordCount[0], "5");
+        EXPECT_EQ(d.RouterRecordCount.Text(0), "5");
 
         const TDatagramOutcome next = Send(datagram(5));
         EXPECT_FALSE(next.Failed());
         EXPECT_EQ(next.Notice, "") << "reported once, not for every flow";
-        EXPECT_EQ(d.RouterUpload[0], "260");
-        EXPECT_EQ((d.*c.Column)[c.Row], "abc");
+        EXPECT_EQ(d.RouterUpload.Text(0), "260");
+        EXPECT_EQ((d.*c.Column).Text(c.Row), "abc");
     }
 }
 
@@ -318,8 +318,8 @@ TEST_F(FlowAccountingTest, LargeFlowsReachThePortListsInFull)
              .Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 443, 4'000'000'000U)
              .Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 443, 4'000'000'000U));
     EXPECT_EQ(d.RouterPortTrafficUL[0].ToText(), "443:8000000000");
-    EXPECT_EQ(d.RouterUpload[0], "8000000000");
-    EXPECT_EQ(d.UserUL[0], "8000000000");
+    EXPECT_EQ(d.RouterUpload.Text(0), "8000000000");
+    EXPECT_EQ(d.UserUL.Text(0), "8000000000");
 }
 
 TEST_F(FlowAccountingTest, ClearingPortsKeepsTotals)
@@ -333,8 +333,8 @@ TEST_F(FlowAccountingTest, ClearingPortsKeepsTotals)
         EXPECT_TRUE(d.RouterPortTrafficUL[r].Empty());
         EXPECT_TRUE(d.RouterPortTrafficDL[r].Empty());
     }
-    EXPECT_EQ(d.RouterUpload[0], "10");
-    EXPECT_EQ(d.RouterDownload[0], "20");
+    EXPECT_EQ(d.RouterUpload.Text(0), "10");
+    EXPECT_EQ(d.RouterDownload.Text(0), "20");
     Send(TFlowDatagramBuilder(2).Add(Ip(192, 168, 1, 2), 1, Ip(8, 8, 8, 8), 443, 5));
     EXPECT_EQ(d.RouterPortTrafficUL[0].ToText(), "443:5");
 }
@@ -384,8 +384,8 @@ TEST_F(FlowAccountingTest, PortListsAreKeptOnlyForTheDetailedExport)
         flows += 450;
         EXPECT_EQ(d.UserCPort[User("192.168.1.2")].Count(), c.Ports);
         EXPECT_EQ(d.UserCPort[User("192.168.1.3")].Count(), c.Ports);
-        EXPECT_EQ(d.UserUL[User("192.168.1.2")], IntToStr(flows));
-        EXPECT_EQ(d.UserCDL[User("192.168.1.3")], IntToStr(flows));
+        EXPECT_EQ(d.UserUL.Text(User("192.168.1.2")), IntToStr(flows));
+        EXPECT_EQ(d.UserCDL.Text(User("192.168.1.3")), IntToStr(flows));
     }
     // Switching the export off empties what the detailed export had kept.
     d.ExportEnabled = false;

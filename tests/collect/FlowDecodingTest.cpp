@@ -84,7 +84,7 @@ TEST(FlowDecoding, WhereADatagramIsCutDecidesWhatIsAccounted)
             logged += d.FlowLogSrcIP[i].empty() ? 0 : 1;
         EXPECT_EQ(logged, c.Accounted);
         if (c.RouterCreated) {
-            EXPECT_EQ(d.RouterUpload[0], c.Accounted == 2 ? "300" : c.Accounted == 1 ? "100" : "0");
+            EXPECT_EQ(d.RouterUpload.Text(0), c.Accounted == 2 ? "300" : c.Accounted == 1 ? "100" : "0");
         }
         EXPECT_EQ(outcome.Memo.has_value(), !c.Error) << "the memo is written only for a complete datagram";
     }

@@ -99,14 +99,14 @@ TEST_F(IPv6Announcements, LocalDeviceKnownOnlyByIPv6GetsItsRowUntilItsIPv4Appear
     Announce("2001:db8:2::7", MacB);
     EXPECT_EQ(d.UserCount(), 1u);
 
-    d.UserDL[0] = "4000";
-    d.UserCUL[0] = "300";
+    d.UserDL.Set(0, "4000");
+    d.UserCUL.Set(0, "300");
     d.UserName[0] = "Kamera";
     Announce("192.168.1.30", MacA, Later);
     ASSERT_EQ(d.UserCount(), 1u) << "one device, one row";
     EXPECT_EQ(d.UserIP[0], "192.168.1.30");
-    EXPECT_EQ(d.UserDL[0], "4000");
-    EXPECT_EQ(d.UserCUL[0], "300");
+    EXPECT_EQ(d.UserDL.Text(0), "4000");
+    EXPECT_EQ(d.UserCUL.Text(0), "300");
     EXPECT_EQ(d.UserName[0], "Kamera");
     for (const char* address : {"2001:db8:1::5", "2001:db8:1::6", "2001:db8:9::6"})
         EXPECT_EQ(Row(address), 0) << address;
@@ -139,13 +139,13 @@ TEST_F(IPv6Announcements, AnAddressAnnouncedWithAnotherMacMoves)
 
     // That device's own address announced with yet another MAC: another client, as a
     // changed MAC on an IPv4 address is.
-    d.UserDL[2] = "999";
+    d.UserDL.Set(2, "999");
     const std::string macD = "02:00:00:00:00:0d";
     Announce("2001:db8:1::1", macD, Later);
     ASSERT_EQ(d.UserCount(), 3u);
     EXPECT_EQ(d.UserIP[2], "2001:db8:1::1");
     EXPECT_EQ(d.UserMAC[2], macD);
-    EXPECT_EQ(d.UserDL[2], "0");
+    EXPECT_EQ(d.UserDL.Text(2), "0");
 
     // Not local and the MAC has no row: it waits.
     Announce("2001:db8:5::1", MacA);

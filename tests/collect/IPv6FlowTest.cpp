@@ -103,10 +103,10 @@ protected:
     }
 
     // Upload/download of a user row, then of the router.
-    std::string Totals(int row) const { return d.UserUL[row] + "/" + d.UserDL[row]; }
+    std::string Totals(int row) const { return d.UserUL.Text(row) + "/" + d.UserDL.Text(row); }
     std::string RouterTotals() const
     {
-        return d.RouterCount() == 0 ? "none" : d.RouterUpload[0] + "/" + d.RouterDownload[0];
+        return d.RouterCount() == 0 ? "none" : d.RouterUpload.Text(0) + "/" + d.RouterDownload.Text(0);
     }
 
     TDaten d;
@@ -163,8 +163,8 @@ TEST_F(IPv6Flows, EachFlowIsChargedToTheRightRowsAndTheRouter)
             EXPECT_EQ(Totals(0), c.A);
             EXPECT_EQ(Totals(1), c.B);
             EXPECT_EQ(RouterTotals(), c.Router);
-            EXPECT_EQ(d.UserCUL[0] + "/" + d.UserCDL[0], c.A) << "interval counters follow the totals";
-            EXPECT_EQ(d.UserCUL[1] + "/" + d.UserCDL[1], c.B);
+            EXPECT_EQ(d.UserCUL.Text(0) + "/" + d.UserCDL.Text(0), c.A) << "interval counters follow the totals";
+            EXPECT_EQ(d.UserCUL.Text(1) + "/" + d.UserCDL.Text(1), c.B);
             EXPECT_EQ(d.IPv6User(*TIpAddress::Parse("2001:db8:5::b")), c.LearnedBy.value_or(-1));
             EXPECT_EQ(d.UserCount(), 2u) << "flows never add rows";
             for (int row : {0, 1})
@@ -196,7 +196,7 @@ TEST_F(IPv6Flows, PortListsAndFlowLogMatchTheIPv4Flows)
         EXPECT_EQ(d.RouterPortTrafficUL[0].ToText(), v4.RouterPortTrafficUL[0].ToText());
         EXPECT_EQ(d.RouterPortTrafficDL[0].ToText(), v4.RouterPortTrafficDL[0].ToText());
         EXPECT_EQ(d.UserLastTime[0], v4.UserLastTime[0]);
-        EXPECT_EQ(Totals(0), v4.UserUL[0] + "/" + v4.UserDL[0]);
+        EXPECT_EQ(Totals(0), v4.UserUL.Text(0) + "/" + v4.UserDL.Text(0));
 
         // Canonical compressed text in the flow log, the newest last.
         const std::size_t last = TFlowLogList::Capacity - 1;

@@ -245,13 +245,13 @@ TEST_F(MacAnnouncementTest, SameMacRefreshesOnlyTimeAndInterface)
     Announce("x 192.168.1.2 x x 02:00:00:00:00:02 x eth0");
     Announce(Example);
     d.UserName[1] = "Drucker";
-    d.UserDL[1] = "5000";
+    d.UserDL.Set(1, "5000");
     d.UserStatus[1] = "0";
     Announce("x 192.168.1.23 x x 02:1a:2b:3c:4d:5e x wlan1", Later);
     ASSERT_EQ(d.UserCount(), 2u);
     EXPECT_EQ(d.UserIP[1], "192.168.1.23") << "the row keeps its place";
     EXPECT_EQ(d.UserName[1], "Drucker");
-    EXPECT_EQ(d.UserDL[1], "5000");
+    EXPECT_EQ(d.UserDL.Text(1), "5000");
     EXPECT_EQ(d.UserStatus[1], "0");
     EXPECT_EQ(d.UserDevice[1], "wlan1");
     EXPECT_EQ(d.UserMACTime[1], StampText(Later));
@@ -262,7 +262,7 @@ TEST_F(MacAnnouncementTest, ChangedMacReplacesTheClient)
     Announce(Example);
     Announce("x 192.168.1.2 x x 02:00:00:00:00:02 x eth0");
     d.UserName[0] = "Laptop";
-    d.UserUL[0] = "777";
+    d.UserUL.Set(0, "777");
     // The same MAC in capital letters is another MAC: compared as text.
     Announce("x 192.168.1.23 x x 02:1A:2B:3C:4D:5E x eth1", Later);
     ASSERT_EQ(d.UserCount(), 2u);
@@ -270,7 +270,7 @@ TEST_F(MacAnnouncementTest, ChangedMacReplacesTheClient)
     EXPECT_EQ(d.UserIP[1], "192.168.1.23") << "removed and appended at the end";
     EXPECT_EQ(d.UserMAC[1], "02:1A:2B:3C:4D:5E");
     EXPECT_EQ(d.UserName[1], "-");
-    EXPECT_EQ(d.UserUL[1], "0");
+    EXPECT_EQ(d.UserUL.Text(1), "0");
     EXPECT_EQ(d.UserIP.IndexOf("192.168.1.23"), 1);
     EXPECT_EQ(d.UserIP.IndexOf("192.168.1.2"), 0);
 }
@@ -284,7 +284,7 @@ TEST_F(MacAnnouncementTest, ReplacementIsAnnouncedWhileTheOldClientIsStillThere)
     auto announce = [&](const std::string& ip, const std::string& mac) {
         AccountMacAnnouncement(d, Bytes("x " + ip + " x x " + mac + " x eth0"), Router, Count, Noon, [&] {
             const int row = d.UserIP.IndexOf(ip);
-            seen.push_back(row < 0 ? "none" : ip + " " + d.UserMAC[row] + " " + d.UserUL[row]);
+            seen.push_back(row < 0 ? "none" : ip + " " + d.UserMAC[row] + " " + d.UserUL.Text(row));
         });
     };
     const struct {
@@ -309,7 +309,7 @@ TEST_F(MacAnnouncementTest, ReplacementIsAnnouncedWhileTheOldClientIsStillThere)
             EXPECT_TRUE(seen.empty());
         // Every client has counted something by the next step.
         for (std::size_t row = 0; row < d.UserCount(); ++row)
-            d.UserUL[row] = "777";
+            d.UserUL.Set(row, "777");
     }
     ASSERT_EQ(d.UserCount(), 2u);
     EXPECT_EQ(d.UserMAC[d.UserIP.IndexOf("2001:db8:1::1")], "02:00:00:00:00:0d");

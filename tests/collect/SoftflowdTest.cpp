@@ -260,8 +260,8 @@ TEST(Softflowd, V9AndIpfixGiveTheSameTotalsAsV5)
             EXPECT_EQ(outcome.Notice, "");
         }
         ASSERT_EQ(d.RouterCount(), 1u);
-        const TTotals totals = {d.UserUL[0], d.UserDL[0], d.UserUL[1], d.UserDL[1], d.RouterUpload[0],
-                                d.RouterDownload[0]};
+        const TTotals totals = {d.UserUL.Text(0), d.UserDL.Text(0), d.UserUL.Text(1), d.UserDL.Text(1), d.RouterUpload.Text(0),
+                                d.RouterDownload.Text(0)};
         EXPECT_EQ(totals, expected);
         EXPECT_EQ(d.RouterPLoss[0], "0");
         EXPECT_EQ(d.FlowHeldBytes, 0u) << "no data waited for a template at the end";
@@ -371,8 +371,8 @@ TEST(Softflowd, DualStackDevicesHoldTheirIPv4AndIPv6Octets)
                 EXPECT_EQ(outcome.Notice, "");
             }
             ASSERT_EQ(d.RouterCount(), 1u);
-            const TTotals totals = {d.UserUL[0], d.UserDL[0], d.UserUL[1], d.UserDL[1], d.RouterUpload[0],
-                                    d.RouterDownload[0]};
+            const TTotals totals = {d.UserUL.Text(0), d.UserDL.Text(0), d.UserUL.Text(1), d.UserDL.Text(1), d.RouterUpload.Text(0),
+                                    d.RouterDownload.Text(0)};
             EXPECT_EQ(totals, expected);
             EXPECT_EQ(d.UserIPv6[0].size(), 1u);
             EXPECT_EQ(d.UserIPv6[1].size(), 2u);

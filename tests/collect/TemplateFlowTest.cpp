@@ -45,8 +45,8 @@ protected:
         return AccountFlowDatagram(d, bytes, Router, now, 50000);
     }
 
-    std::string UL() const { return d.UserUL[0]; }
-    std::string DL() const { return d.UserDL[0]; }
+    std::string UL() const { return d.UserUL.Text(0); }
+    std::string DL() const { return d.UserDL.Text(0); }
 
     TDaten d;
 };
@@ -74,13 +74,13 @@ TEST_F(TemplateFlowTest, RecordsAreChargedExactlyAsTheSameFlowsInVersion5)
         const TDatagramOutcome outcome =
             Send(TTemplateDatagramBuilder(version, 7).Template(FlowTemplateId, FlowFields()).Data(FlowTemplateId, TwoFlows(), 2));
         ASSERT_FALSE(outcome.Failed()) << outcome.Error;
-        EXPECT_EQ(UL(), v5.UserUL[0]);
-        EXPECT_EQ(DL(), v5.UserDL[0]);
-        EXPECT_EQ(d.UserCUL[0], v5.UserCUL[0]);
-        EXPECT_EQ(d.UserCDL[0], v5.UserCDL[0]);
+        EXPECT_EQ(UL(), v5.UserUL.Text(0));
+        EXPECT_EQ(DL(), v5.UserDL.Text(0));
+        EXPECT_EQ(d.UserCUL.Text(0), v5.UserCUL.Text(0));
+        EXPECT_EQ(d.UserCDL.Text(0), v5.UserCDL.Text(0));
         EXPECT_EQ(d.UserCPort[0].ToText(), v5.UserCPort[0].ToText());
-        EXPECT_EQ(d.RouterUpload[0], v5.RouterUpload[0]);
-        EXPECT_EQ(d.RouterDownload[0], v5.RouterDownload[0]);
+        EXPECT_EQ(d.RouterUpload.Text(0), v5.RouterUpload.Text(0));
+        EXPECT_EQ(d.RouterDownload.Text(0), v5.RouterDownload.Text(0));
         EXPECT_EQ(d.RouterPortTrafficUL[0].ToText(), v5.RouterPortTrafficUL[0].ToText());
         EXPECT_EQ(d.RouterPortTrafficDL[0].ToText(), v5.RouterPortTrafficDL[0].ToText());
         for (int i = 148; i < 150; ++i) {
@@ -222,7 +222,7 @@ TEST_F(TemplateFlowTest, OptionsDataIsReadPastAndNotCountedAsFlows)
         EXPECT_EQ(d.FlowLogTraffic[149], "100");
         EXPECT_EQ(d.FlowLogTraffic[148], "0") << "options records are no flows";
         // IPFIX sequences count options records too: 10 + 2 + 1.
-        EXPECT_EQ(d.RouterRecordCount[0], version == 10 ? "13" : "11");
+        EXPECT_EQ(d.RouterRecordCount.Text(0), version == 10 ? "13" : "11");
         // Options data before its options template is not charged either.
         ASSERT_FALSE(Send(TTemplateDatagramBuilder(version, version == 10 ? 13 : 11).Data(258, options.Data, 2)).Failed());
         ASSERT_FALSE(Send(TTemplateDatagramBuilder(version, version == 10 ? 13 : 12).OptionsTemplate(258, {{10, 4}}, {{34, 4}})).Failed());
@@ -277,7 +277,7 @@ TEST_F(TemplateFlowTest, VariableLengthAndEnterpriseFieldsAreReadPast)
         const TDatagramOutcome outcome = Send(b);
         ASSERT_FALSE(outcome.Failed()) << outcome.Error;
         EXPECT_EQ(UL(), "201");
-        EXPECT_EQ(d.RouterRecordCount[0], "3") << "two data records";
+        EXPECT_EQ(d.RouterRecordCount.Text(0), "3") << "two data records";
     }
 }
 
@@ -366,7 +366,7 @@ TEST_F(TemplateFlowTest, MalformedSetsStopTheDatagramAndKeepWhatCameBefore)
         Reset();
         ASSERT_FALSE(Send(TTemplateDatagramBuilder(c.Version, 1).Template(FlowTemplateId, FlowFields()).Data(FlowTemplateId, flow.Data)).Failed());
         const std::string lossBefore = d.RouterPLoss[0];
-        const std::string expectedBefore = d.RouterRecordCount[0];
+        const std::string expectedBefore = d.RouterRecordCount.Text(0);
         TTemplateDatagramBuilder b(c.Version, 2);
         b.Data(FlowTemplateId, flow.Data);
         c.Fault(b);
@@ -377,7 +377,7 @@ TEST_F(TemplateFlowTest, MalformedSetsStopTheDatagramAndKeepWhatCameBefore)
         EXPECT_NE(outcome.Error.find(c.Version == 9 ? "NetFlow-v9" : "IPFIX"), std::string::npos) << outcome.Error;
         EXPECT_FALSE(outcome.Memo.has_value());
         EXPECT_EQ(UL(), "200") << "the set before the fault stays counted, the one after is not reached";
-        EXPECT_EQ(d.RouterRecordCount[0], expectedBefore) << "the loss figure is not touched";
+        EXPECT_EQ(d.RouterRecordCount.Text(0), expectedBefore) << "the loss figure is not touched";
         EXPECT_EQ(d.RouterPLoss[0], lossBefore);
     }
 }
@@ -442,7 +442,7 @@ TEST_F(TemplateFlowTest, LossFigureCountsPacketsInV9AndRecordsInIpfix)
             ASSERT_FALSE(Send(b).Failed());
         }
         EXPECT_EQ(d.RouterPLoss[0], c.Loss);
-        EXPECT_EQ(d.RouterRecordCount[0], c.Expected);
+        EXPECT_EQ(d.RouterRecordCount.Text(0), c.Expected);
     }
 }
 

@@ -85,8 +85,8 @@ public:
     {
         const int user = Daten.UserIP.IndexOf(ip);
         ASSERT_GE(user, 0);
-        AddToCounter(Daten.UserUL[user], ul);
-        AddToCounter(Daten.UserDL[user], dl);
+        Daten.UserUL.Add(user, ul);
+        Daten.UserDL.Add(user, dl);
         TSums& truth = Truth[ip + " " + Daten.UserMAC[user]];
         truth.UL += ul;
         truth.DL += dl;

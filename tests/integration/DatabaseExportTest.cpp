@@ -105,8 +105,8 @@ protected:
     void AddUser(const char* ip, const char* mac, const char* cul, const char* cdl)
     {
         D.AddUser(ip, mac, "eth1", Noon);
-        D.UserCUL.back() = cul;
-        D.UserCDL.back() = cdl;
+        D.UserCUL.Set(D.UserCUL.size() - 1, cul);
+        D.UserCDL.Set(D.UserCDL.size() - 1, cdl);
     }
 
     std::map<std::string, std::string> Server;
@@ -138,8 +138,8 @@ TEST_F(DatabaseExportTest, PackedRunWritesTrafficAndSnapshots)
     EXPECT_EQ(Rows(QStringLiteral("select device,uloktets,dloktets,porttraffic,mac,ip,datum=curdate() from traffic order by ip")),
               (std::vector<std::string>{"eth1|1500|700||02:1a:2b:3c:4d:5e|192.168.1.23|1", "eth1|0|100|||192.168.1.31|1",
                                         "eth1|1|2||02:00:00:00:00:40|192.168.1.40|1"}));
-    EXPECT_EQ(D.UserCUL, (std::vector<std::string>{"0", "5000", "0", "0", "0", "0"}));
-    EXPECT_EQ(D.UserCDL, (std::vector<std::string>{"0", "0", "0", "0", "0", "0"}));
+    EXPECT_EQ(D.UserCUL.Texts(), (std::vector<std::string>{"0", "5000", "0", "0", "0", "0"}));
+    EXPECT_EQ(D.UserCDL.Texts(), (std::vector<std::string>{"0", "0", "0", "0", "0", "0"}));
     EXPECT_TRUE(D.UserCPort[0].Empty());
     EXPECT_EQ(Rows(QStringLiteral("select name,ip,mac,status,lasttraffic from akteth order by ip")),
               (std::vector<std::string>{"-|10.9.9.9|02:00:00:00:00:09|1|37500", "-|192.168.1.23|02:1a:2b:3c:4d:5e|1|52",
@@ -149,7 +149,7 @@ TEST_F(DatabaseExportTest, PackedRunWritesTrafficAndSnapshots)
               std::vector<std::string>{"192.168.1.1|4711|12:00:00|-30"});
 
     // The next run rewrites the snapshots and adds only new traffic.
-    D.UserCDL[0] = "10";
+    D.UserCDL.Set(0, "10");
     ASSERT_TRUE(Export().Complete);
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")), std::vector<std::string>{"4"});
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from akteth")), std::vector<std::string>{"5"});
@@ -202,23 +202,23 @@ TEST_F(DatabaseExportTest, FailingStatementStopsTheRunAndTheNextRunRecovers)
     EXPECT_TRUE(broken.TrafficCommitted);
     EXPECT_FALSE(broken.Complete);
     EXPECT_NE(broken.Error.toStdString().find("aktrouter"), std::string::npos) << broken.Error.toStdString();
-    EXPECT_EQ(D.UserCUL[0], "0") << "the traffic rows were committed before";
+    EXPECT_EQ(D.UserCUL.Text(0), "0") << "the traffic rows were committed before";
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from akteth")), std::vector<std::string>{"1"});
 
     // Without the traffic table nothing is committed and nothing is reset.
     Exec(QStringLiteral("drop table traffic"));
-    D.UserCUL[0] = "300";
+    D.UserCUL.Set(0, "300");
     const TExportResult noTraffic = Export();
     EXPECT_FALSE(noTraffic.TrafficCommitted);
-    EXPECT_EQ(D.UserCUL[0], "300");
-    EXPECT_EQ(D.UserCDL[0], "0");
+    EXPECT_EQ(D.UserCUL.Text(0), "300");
+    EXPECT_EQ(D.UserCDL.Text(0), "0");
 
     SetUp();  // the tables are back
-    D.UserCUL[0] = "300";
+    D.UserCUL.Set(0, "300");
     const TExportResult good = Export();
     ASSERT_TRUE(good.Complete) << good.Error.toStdString();
     EXPECT_EQ(Rows(QStringLiteral("select uloktets from traffic")), std::vector<std::string>{"300"});
-    EXPECT_EQ(D.UserCUL[0], "0");
+    EXPECT_EQ(D.UserCUL.Text(0), "0");
 }
 
 TEST_F(DatabaseExportTest, TrafficCountedDuringARunIsKept)
@@ -228,19 +228,19 @@ TEST_F(DatabaseExportTest, TrafficCountedDuringARunIsKept)
     D.UserCPort[0].Add(443, 200);
     TExportJob job = BuildExportJob(D, Noon);
     // Meanwhile the window goes on counting, and one client changes its MAC.
-    AddToCounter(D.UserCDL[0], 50);
+    D.UserCDL.Add(0, 50);
     D.UserCPort[0].Add(443, 50);
     D.UserCPort[0].Add(80, 7);
     D.RemoveUser(1);
     D.AddUser("192.168.1.24", "02:00:00:00:00:99", "eth1", Noon);
-    D.UserCUL[1] = "3";
+    D.UserCUL.Set(1, "3");
     const TExportResult result = TDatabaseExport::Run(job, QStringLiteral("test-export"));
     ASSERT_TRUE(result.TrafficCommitted);
     TakeExportedTraffic(D, result.Exported);
-    EXPECT_EQ(D.UserCUL[0], "0");
-    EXPECT_EQ(D.UserCDL[0], "50");
+    EXPECT_EQ(D.UserCUL.Text(0), "0");
+    EXPECT_EQ(D.UserCDL.Text(0), "50");
     EXPECT_EQ(D.UserCPort[0].ToText(), "443:50,80:7");
-    EXPECT_EQ(D.UserCUL[1], "3") << "the new client's counters are its own";
+    EXPECT_EQ(D.UserCUL.Text(1), "3") << "the new client's counters are its own";
 }
 
 TEST_F(DatabaseExportTest, ManyUsersGoInAFewRoundTrips)
@@ -285,8 +285,8 @@ TEST_F(DatabaseExportTest, UnreachableOrSilentServerFailsWithinSeconds)
         const TExportResult result = Export();
         EXPECT_FALSE(result.Connected);
         EXPECT_LT(clock.elapsed(), (TDatabaseExport::ConnectTimeout + 3) * 1000);
-        EXPECT_EQ(D.UserCUL[0], "100");
-        EXPECT_EQ(D.UserCDL[0], "200");
+        EXPECT_EQ(D.UserCUL.Text(0), "100");
+        EXPECT_EQ(D.UserCDL.Text(0), "200");
     }
     // Right settings again: the next run reconnects.
     D.MySqlPort = Server["port"];
@@ -340,17 +340,17 @@ TEST_F(DatabaseExportTest, LostCommitAnswerStillWritesEachIntervalOnce)
         EXPECT_EQ(proxy.FaultsApplied(), 1);
         EXPECT_TRUE(lost.CommitUnclear) << lost.Error.toStdString();
         EXPECT_FALSE(lost.TrafficCommitted);
-        EXPECT_EQ(D.UserCUL[0], "1000") << "unclear: nothing comes off yet";
-        EXPECT_EQ(D.UserCDL[0], "2000");
+        EXPECT_EQ(D.UserCUL.Text(0), "1000") << "unclear: nothing comes off yet";
+        EXPECT_EQ(D.UserCDL.Text(0), "2000");
 
         // Meanwhile the window goes on counting.
-        AddToCounter(D.UserCDL[0], 500);
+        D.UserCDL.Add(0, 500);
         D.UserCPort[0].Add(53, 500);
         const TExportResult next = Export();
         ASSERT_TRUE(next.Complete) << next.Error.toStdString();
         EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets,porttraffic from traffic order by id")), c.Traffic);
-        EXPECT_EQ(D.UserCUL[0], "0");
-        EXPECT_EQ(D.UserCDL[0], "0");
+        EXPECT_EQ(D.UserCUL.Text(0), "0");
+        EXPECT_EQ(D.UserCDL.Text(0), "0");
         EXPECT_TRUE(D.UserCPort[0].Empty());
 
         // And the run after that adds nothing again.
@@ -366,8 +366,8 @@ TEST_F(DatabaseExportTest, WithoutTheRunTableTheExportGoesOnAndSaysSoOnce)
     const TExportResult first = Export();
     ASSERT_TRUE(first.Complete) << first.Error.toStdString();
     EXPECT_EQ(first.StatusText().toStdString(), "Tabelle vexal_export_run fehlt: Export ohne Schutz vor doppelten Zeilen");
-    EXPECT_EQ(D.UserCUL[0], "0");
-    D.UserCDL[0] = "5";
+    EXPECT_EQ(D.UserCUL.Text(0), "0");
+    D.UserCDL.Set(0, "5");
     const TExportResult second = Export();
     ASSERT_TRUE(second.Complete) << second.Error.toStdString();
     EXPECT_TRUE(second.StatusText().isEmpty()) << "said once";
@@ -408,7 +408,7 @@ TEST_F(DatabaseExportTest, ValuesAreFittedToTheirColumns)
         EXPECT_EQ(Rows(QStringLiteral("select device from traffic") + where), std::vector<std::string>{c.StoredDevice});
         EXPECT_EQ(Rows(QStringLiteral("select name from akteth") + where), std::vector<std::string>{c.StoredName});
     }
-    EXPECT_EQ(D.UserCUL, std::vector<std::string>(4, "0"));
+    EXPECT_EQ(D.UserCUL.Texts(), std::vector<std::string>(4, "0"));
 }
 
 TEST_F(DatabaseExportTest, ARefusedRowLeavesTheOthersWritten)
@@ -432,5 +432,5 @@ TEST_F(DatabaseExportTest, ARefusedRowLeavesTheOthersWritten)
     EXPECT_EQ(Rows(QStringLiteral("select ip from traffic order by ip")), (std::vector<std::string>{"192.168.1.1", "192.168.1.3"}));
     EXPECT_EQ(Rows(QStringLiteral("select ip from akteth order by ip")), (std::vector<std::string>{"192.168.1.1", "192.168.1.2"}));
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from aktrouter")), std::vector<std::string>{"1"});
-    EXPECT_EQ(D.UserCUL, (std::vector<std::string>{"0", "30", "0"})) << "refused traffic stays counted";
+    EXPECT_EQ(D.UserCUL.Texts(), (std::vector<std::string>{"0", "30", "0"})) << "refused traffic stays counted";
 }

@@ -184,12 +184,12 @@ TEST(Metrics, SnapshotFromTheStore)
     daten.AddUser("192.168.1.10", "02:00:00:00:00:01", "eth1", now);
     daten.AddUser("192.168.1.11", "02:00:00:00:00:02", "eth1", now);
     daten.UserName[0] = "M\xfcller";  // Latin-1
-    daten.UserUL[0] = "123";
-    daten.UserDL[0] = "456";
-    daten.UserUL[1] = "broken";
+    daten.UserUL.Set(0, "123");
+    daten.UserDL.Set(0, "456");
+    daten.UserUL.Set(1, "broken");
     daten.AddRouter("192.168.1.1", 100, now);
-    daten.RouterUpload[0] = "10";
-    daten.RouterDownload[0] = "20";
+    daten.RouterUpload.Set(0, "10");
+    daten.RouterDownload.Set(0, "20");
     daten.RouterPLoss[0] = "-2";
     TMetricsHealth health;
     health.ExportRuns = 3;

@@ -102,10 +102,10 @@ TEST(TDaten, AddUserWritesACompleteRow)
     EXPECT_EQ(d.UserIP[0], "192.168.1.23");
     EXPECT_EQ(d.UserMAC[0], "02:1a:2b:3c:4d:5e");
     EXPECT_EQ(d.UserName[0], "-");
-    EXPECT_EQ(d.UserDL[0], "0");
-    EXPECT_EQ(d.UserUL[0], "0");
-    EXPECT_EQ(d.UserCDL[0], "0");
-    EXPECT_EQ(d.UserCUL[0], "0");
+    EXPECT_EQ(d.UserDL.Text(0), "0");
+    EXPECT_EQ(d.UserUL.Text(0), "0");
+    EXPECT_EQ(d.UserCDL.Text(0), "0");
+    EXPECT_EQ(d.UserCUL.Text(0), "0");
     EXPECT_TRUE(d.UserCPort[0].Empty());
     EXPECT_EQ(d.UserStatus[0], "1");
     EXPECT_EQ(d.UserMACTime[0], StampText(Noon));
@@ -119,13 +119,13 @@ TEST(TDaten, RemoveUserDeletesTheRowFromEveryList)
     d.AddUser("10.0.0.1", "m1", "eth0", Noon);
     d.AddUser("10.0.0.2", "m2", "eth1", Noon);
     d.AddUser("10.0.0.3", "m3", "wlan0", Noon);
-    d.UserDL[2] = "333";
+    d.UserDL.Set(2, "333");
     d.RemoveUser(1);
     ASSERT_EQ(AlignedUserRows(d), 2u);
     EXPECT_EQ(d.UserIP[1], "10.0.0.3");
     EXPECT_EQ(d.UserMAC[1], "m3");
     EXPECT_EQ(d.UserDevice[1], "wlan0");
-    EXPECT_EQ(d.UserDL[1], "333");
+    EXPECT_EQ(d.UserDL.Text(1), "333");
     EXPECT_EQ(d.UserIP.IndexOf("10.0.0.3"), 1);
     EXPECT_EQ(d.UserIP.IndexOf("10.0.0.2"), -1);
 
@@ -166,11 +166,11 @@ TEST(TDaten, AddRouterAppendsARowToEveryRouterList)
                              d.RouterUpload.size(), d.RouterRecordCount.size(), d.RouterPortTrafficUL.size(),
                              d.RouterPortTrafficDL.size(), d.RouterPLoss.size()})
         EXPECT_EQ(size, 2u);
-    EXPECT_EQ(d.RouterSequenz[0], "4711");
-    EXPECT_EQ(d.RouterRecordCount[0], "4711");
+    EXPECT_EQ(d.RouterSequenz.Text(0), "4711");
+    EXPECT_EQ(d.RouterRecordCount.Text(0), "4711");
     EXPECT_EQ(d.RouterTime[0], "12:00:00");
-    EXPECT_EQ(d.RouterUpload[0], "0");
-    EXPECT_EQ(d.RouterDownload[0], "0");
+    EXPECT_EQ(d.RouterUpload.Text(0), "0");
+    EXPECT_EQ(d.RouterDownload.Text(0), "0");
     EXPECT_EQ(d.RouterPLoss[0], "0");
     EXPECT_TRUE(d.RouterPortTrafficUL[0].Empty());
     EXPECT_TRUE(d.RouterRefresh.empty());

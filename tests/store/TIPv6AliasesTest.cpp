@@ -85,8 +85,8 @@ TEST_F(UserAliases, IndexFollowsRowRemovals)
          {1, 2, 4}},
         {"removal of quiet rows",
          [](TDaten& t) {
-             t.UserDL[2] = "5000";
-             t.UserDL[3] = "5000";
+             t.UserDL.Set(2, "5000");
+             t.UserDL.Set(3, "5000");
              t.RemoveLowTrafficUsers(100);
          },
          {2, 3}},
@@ -221,10 +221,10 @@ TEST(UserAliasesOfIPv6Devices, IPv4RowTakesOverTheDevice)
     d.AddUser("10.0.0.5", "02:00:00:00:00:05", "eth0", Noon);
     d.AddUser("2001:db8::10", "02:00:00:00:00:10", "br-lan", Noon);
     d.LearnIPv6(1, V6("2001:db8::11"), Noon);
-    d.UserDL[1] = "1000";
-    d.UserUL[1] = "200";
-    d.UserCDL[1] = "100";
-    d.UserCUL[1] = "20";
+    d.UserDL.Set(1, "1000");
+    d.UserUL.Set(1, "200");
+    d.UserCDL.Set(1, "100");
+    d.UserCUL.Set(1, "20");
     d.UserCPort[1].Add(443, 100);
     d.UserName[1] = "Telefon";
     d.UserLastTime[1] = StampText(Noon);
@@ -235,10 +235,10 @@ TEST(UserAliasesOfIPv6Devices, IPv4RowTakesOverTheDevice)
     EXPECT_EQ(d.JoinDevice(2, Noon), 1);
     ASSERT_EQ(d.UserCount(), 2u);
     EXPECT_EQ(d.UserIP[1], "10.0.0.10");
-    EXPECT_EQ(d.UserDL[1], "1000");
-    EXPECT_EQ(d.UserUL[1], "200");
-    EXPECT_EQ(d.UserCDL[1], "100");
-    EXPECT_EQ(d.UserCUL[1], "20");
+    EXPECT_EQ(d.UserDL.Text(1), "1000");
+    EXPECT_EQ(d.UserUL.Text(1), "200");
+    EXPECT_EQ(d.UserCDL.Text(1), "100");
+    EXPECT_EQ(d.UserCUL.Text(1), "20");
     EXPECT_EQ(d.UserCPort[1].ToText(), "443:100");
     EXPECT_EQ(d.UserName[1], "Telefon");
     EXPECT_EQ(d.UserLastTime[1], StampText(Noon));

@@ -1,3 +1,4 @@
+#include "Errors.h"
 #include "TDaten.h"
 #include "TStateFile.h"
 #include "TempDir.h"
@@ -33,9 +34,9 @@ TDaten Sample()
     d.AddUser("192.168.1.2", "02:00:00:00:00:02", "eth1", Noon);
     d.AddUser("192.168.1.3", "02:00:00:00:00:03", "wlan0", Noon);
     d.UserName[0] = "J\xC3\xBCrgens Br\xFC" "cke \"Keller\" \\ O'Brien";  // UTF-8 and Latin-1 bytes alike
-    d.UserDL[0] = "123456789012";
-    d.UserUL[0] = "42";
-    d.UserCDL[0] = "99";
+    d.UserDL.Set(0, "123456789012");
+    d.UserUL.Set(0, "42");
+    d.UserCDL.Set(0, "99");
     d.UserLastTime[0] = "46366.25";
     d.HideSubnets = {"10.9"};
     d.HideIPs = {"192.168.1.250", ""};
@@ -87,13 +88,13 @@ TEST(TStateFile, SaveAndLoadRestoreWhatTheFileCarries)
         EXPECT_EQ(loaded.UserIP[k], saved.UserIP[k]);
         EXPECT_EQ(loaded.UserMAC[k], saved.UserMAC[k]);
         EXPECT_EQ(loaded.UserName[k], saved.UserName[k]);
-        EXPECT_EQ(loaded.UserDL[k], saved.UserDL[k]);
-        EXPECT_EQ(loaded.UserUL[k], saved.UserUL[k]);
+        EXPECT_EQ(loaded.UserDL.Text(k), saved.UserDL.Text(k));
+        EXPECT_EQ(loaded.UserUL.Text(k), saved.UserUL.Text(k));
         EXPECT_EQ(loaded.UserDevice[k], saved.UserDevice[k]);
         // What the file does not carry starts afresh.
         EXPECT_EQ(loaded.UserLastTime[k], "0");
-        EXPECT_EQ(loaded.UserCDL[k], "0");
-        EXPECT_EQ(loaded.UserCUL[k], "0");
+        EXPECT_EQ(loaded.UserCDL.Text(k), "0");
+        EXPECT_EQ(loaded.UserCUL.Text(k), "0");
         EXPECT_TRUE(loaded.UserCPort[k].Empty());
         EXPECT_EQ(loaded.UserStatus[k], "0");
         EXPECT_EQ(loaded.UserMACTime[k], "0");
@@ -261,8 +262,8 @@ TEST(TStateFile, LineBreakInsideAValueNeverAddsALine)
          }},
         {"UserLastTime", [](TDaten& d, const std::string& v) { d.UserLastTime[1] = v; }},
         {"UserName", [](TDaten& d, const std::string& v) { d.UserName[1] = v; }},
-        {"UserDL", [](TDaten& d, const std::string& v) { d.UserDL[1] = v; }},
-        {"UserUL", [](TDaten& d, const std::string& v) { d.UserUL[1] = v; }},
+        {"UserDL", [](TDaten& d, const std::string& v) { d.UserDL.Set(1, v); }},
+        {"UserUL", [](TDaten& d, const std::string& v) { d.UserUL.Set(1, v); }},
         {"UserDevice", [](TDaten& d, const std::string& v) { d.UserDevice[1] = v; }},
         {"HideSubnets", [](TDaten& d, const std::string& v) { d.HideSubnets.push_back(v); }},
         {"HideIPs", [](TDaten& d, const std::string& v) { d.HideIPs[1] = v; }},
@@ -303,6 +304,23 @@ TEST(TStateFile, LineBreakInsideAValueNeverAddsALine)
     TDaten loaded;
     ASSERT_TRUE(TStateFile::Parse(loaded, TStateFile::Format(plain)));
     EXPECT_EQ(TStateFile::Format(loaded), TStateFile::Format(plain));
+}
+
+TEST(TStateFile, HandEditedCountersAreWrittenBackAsTheyWereRead)
+{
+    TDaten edited = Sample();
+    edited.UserDL.Set(0, "007");
+    edited.UserUL.Set(0, "abc");
+    edited.UserDL.Set(1, "");
+    edited.UserUL.Set(1, "-0");
+    edited.UserLastTime = {"0", "0"};  // the loader starts every user without a flow time
+    const std::string text = TStateFile::Format(edited);
+    EXPECT_NE(text.find("\r\n007\r\nabc\r\n"), std::string::npos) << text;
+    TDaten loaded;
+    ASSERT_TRUE(TStateFile::Parse(loaded, text));
+    EXPECT_EQ(TStateFile::Format(loaded), text);
+    EXPECT_EQ(loaded.UserDL.Value(0), 7);
+    EXPECT_THROW(loaded.UserUL.Value(0), EConvertError);
 }
 
 TEST(TStateFile, ReadOnlyFileStaysAsItWas)

@@ -167,8 +167,8 @@ TEST(Headless, CountsDatagramsSavesOnSigtermAndKeepsTheHistory)
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
     ASSERT_EQ(saved.UserCount(), 1u);
-    EXPECT_EQ(saved.UserDL[0], "223000000");
-    EXPECT_EQ(saved.UserUL[0], "1000");
+    EXPECT_EQ(saved.UserDL.Text(0), "223000000");
+    EXPECT_EQ(saved.UserUL.Text(0), "1000");
     const std::vector<std::string> rows = HistoryRows(dir, QStringLiteral("traffic"));
     EXPECT_EQ(rows, std::vector<std::string>{"192.168.1.7/1000/223000000"}) << "every octet exactly once";
     EXPECT_EQ(TExtraSettings::Load(dir.File("vexal-extra.ini")), TExtraSettings{}) << "saved with the defaults";

@@ -49,7 +49,7 @@ TEST_F(MainFormTest, LiveDatagramsOverLoopbackReachTheGrids)
                  .Add(Ip(192, 168, 1, 23), 40000, Ip(8, 8, 8, 8), 443, 1'048'576)
                  .Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 24), 40001, 2'097'152)
                  .Bytes());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.RouterCount() == 1 && Daten.UserUL[0] == "1048576"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.RouterCount() == 1 && Daten.UserUL.Text(0) == "1048576"; }, 5000));
     EXPECT_TRUE(Child<QLabel>("Image7")->isVisibleTo(Form.get())) << "the arrival light is on";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Child<QLabel>("Image7")->isVisibleTo(Form.get()); }, 1000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !MemoText("CoolMemo1").isEmpty(); }, 1000));
@@ -94,7 +94,7 @@ TEST_F(MainFormTest, LiveDatagramsOverLoopbackReachTheGrids)
     TDaten reloaded;
     EXPECT_TRUE(TStateFile::Load(reloaded, "vexal.ini"));
     EXPECT_EQ(reloaded.UserCount(), 2u);
-    EXPECT_EQ(reloaded.UserDL[1], "2097152");
+    EXPECT_EQ(reloaded.UserDL.Text(1), "2097152");
 }
 
 TEST_F(MainFormTest, NetworkFaultsAreCountedInTheStatusLineNeverAsBoxes)
@@ -119,7 +119,7 @@ TEST_F(MainFormTest, NetworkFaultsAreCountedInTheStatusLineNeverAsBoxes)
     // A good datagram afterwards is handled normally; the clearing tick empties the line.
     SendFlow(TFlowDatagramBuilder(9).Add(Ip(192, 168, 1, 5), 1, Ip(8, 8, 8, 8), 53, 10).Bytes());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.RouterCount() == 1; }, 5000));
-    EXPECT_EQ(Daten.RouterUpload[0], "10");
+    EXPECT_EQ(Daten.RouterUpload.Text(0), "10");
     Form->TimerClearPortsTimer();
     EXPECT_EQ(LabelText("Label2"), "");
 }
@@ -193,7 +193,7 @@ TEST_F(MainFormTest, DiagnosticGridCountsTheLists)
     Create();
     Show();
     Daten.AddRouter("10.0.0.1", 1, Now);
-    Daten.RouterUpload[0] = "777";
+    Daten.RouterUpload.Set(0, "777");
     Daten.AddUser("10.0.0.2", "m", "eth0", Now);
     Form->TimerShowingTimer();
     auto cell = [&](int row, int column) { return Form->DiagGrid().index(row, column).data().toString(); };

@@ -34,17 +34,17 @@ protected:
             char mac[18];
             std::snprintf(mac, sizeof mac, "02:1a:2b:3c:4d:%02x", i);
             Daten.AddUser(ip, mac, i % 3 ? "eth1" : "wlan0", Now);
-            Daten.UserUL.back() = std::to_string(99'999 * MB + 1'047'527 - i * 7919 * MB / 10);
-            Daten.UserDL.back() = std::to_string(99'999 * MB + 1'047'527 - i * 31 * MB);
-            Daten.UserCUL.back() = std::to_string(999'999 * 1024 + 1023 - i * 4711 * 1024);
-            Daten.UserCDL.back() = std::to_string(999'999 * 1024 + 1023);
+            Daten.UserUL.Set(Daten.UserUL.size() - 1, std::to_string(99'999 * MB + 1'047'527 - i * 7919 * MB / 10));
+            Daten.UserDL.Set(Daten.UserDL.size() - 1, std::to_string(99'999 * MB + 1'047'527 - i * 31 * MB));
+            Daten.UserCUL.Set(Daten.UserCUL.size() - 1, std::to_string(999'999 * 1024 + 1023 - i * 4711 * 1024));
+            Daten.UserCDL.Set(Daten.UserCDL.size() - 1, std::to_string(999'999 * 1024 + 1023));
             Daten.UserName.back() = "Kasse " + std::to_string(i);
         }
         for (int r = 0; r < 4; ++r) {
             Daten.AddRouter("192.168.100." + std::to_string(250 + r), 4'294'967'295 - r, Now);
-            Daten.RouterRecordCount.back() = "4294967295";
-            Daten.RouterUpload.back() = std::to_string(99'999 * MB);
-            Daten.RouterDownload.back() = std::to_string(99'999 * MB);
+            Daten.RouterRecordCount.Set(Daten.RouterRecordCount.size() - 1, "4294967295");
+            Daten.RouterUpload.Set(Daten.RouterUpload.size() - 1, std::to_string(99'999 * MB));
+            Daten.RouterDownload.Set(Daten.RouterDownload.size() - 1, std::to_string(99'999 * MB));
             Daten.RouterPLoss.back() = "4294967295";
         }
     }

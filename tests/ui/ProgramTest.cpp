@@ -52,7 +52,7 @@ TEST(Program, StopsOnSigtermAndSavesItsState)
     TDaten d;
     d.LocalSubnets = {"192.168.1"};
     d.AddUser("192.168.1.7", "02:00:00:00:00:07", "eth0", TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0));
-    d.UserDL[0] = "123456";
+    d.UserDL.Set(0, "123456");
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
     QProcess program;
@@ -69,7 +69,7 @@ TEST(Program, StopsOnSigtermAndSavesItsState)
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini"))) << "saved on the way out";
     ASSERT_EQ(saved.UserCount(), 1u);
-    EXPECT_EQ(saved.UserDL[0], "123456");
+    EXPECT_EQ(saved.UserDL.Text(0), "123456");
     EXPECT_EQ(saved.LocalSubnets, std::vector<std::string>{"192.168.1"});
 }
 
@@ -136,7 +136,7 @@ TEST(Program, SecondInstanceInTheSameFolderEndsWithoutTouchingTheState)
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
     ASSERT_EQ(saved.UserCount(), 1u) << "the first instance's counted state survives";
-    EXPECT_EQ(saved.UserDL[0], "223000000");
+    EXPECT_EQ(saved.UserDL.Text(0), "223000000");
 
     // The lock goes with the process, however it ends: after a hard kill the folder is
     // free again and the next start loads the state that was saved.
@@ -156,7 +156,7 @@ TEST(Program, SecondInstanceInTheSameFolderEndsWithoutTouchingTheState)
     TDaten reloaded;
     ASSERT_TRUE(TStateFile::Load(reloaded, dir.File("vexal.ini")));
     ASSERT_EQ(reloaded.UserCount(), 1u);
-    EXPECT_EQ(reloaded.UserDL[0], "223000000");
+    EXPECT_EQ(reloaded.UserDL.Text(0), "223000000");
 }
 
 // One announcement from the LAN whose quoted interface field carries line breaks must

@@ -74,7 +74,7 @@ TEST(UserRows, StoreContentsGiveRowsAndStatuses)
              AddUser(d, "10.0.0.1", 0, 0);
              AddUser(d, "10.0.0.2", 0, 0);
              AddUser(d, "10.0.0.3", 0, 500);
-             d.UserUL[1] = "kaputt";
+             d.UserUL.Set(1, "kaputt");
          },
          true, {"10.0.0.1"}, false, {"1", "1", "1"}},  // the third keeps the status it had
     };
@@ -96,10 +96,10 @@ TEST(UserRows, ValuesBandsAndZeroCounters)
     TDaten d;
     AddUser(d, "10.0.0.1", 5, 0);
     AddUser(d, "10.0.0.2", 600, 0);
-    d.UserUL[0] = "1048576";
-    d.UserDL[0] = "104857599999";
-    d.UserCUL[0] = "0";
-    d.UserCDL[0] = "0.0";  // a zero in another form is a value
+    d.UserUL.Set(0, "1048576");
+    d.UserDL.Set(0, "104857599999");
+    d.UserCUL.Set(0, "0");
+    d.UserCDL.Set(0, "0.0");  // a zero in another form is a value
     d.UserName[1] = "Kasse 1";
     std::vector<TUserGridRow> rows(5);  // scratch rows from an earlier tick stay after the written ones
     const TUserRowsOutcome outcome = BuildUserRows(d, Now, true, rows);
@@ -133,9 +133,9 @@ TEST(RouterRows, StoreContentsGiveRowsBarsAndTotals)
          [](TDaten& d) {
              d.AddRouter("10.0.0.1", 7, Now);
              d.AddRouter("10.0.0.2", 8, Now);
-             d.RouterDownload[0] = "1572864";
-             d.RouterUpload[1] = "4294967296";
-             d.RouterDownload[1] = "4294967296";
+             d.RouterDownload.Set(0, "1572864");
+             d.RouterUpload.Set(1, "4294967296");
+             d.RouterDownload.Set(1, "4294967296");
          },
          2, 2,
          {{0, "10.0.0.1", Blue}, {1572864, "1.00", Green}, {4294967296.0, "10.0.0.2", Blue}, {4294967296.0, "4096.00", Green}},
@@ -144,8 +144,8 @@ TEST(RouterRows, StoreContentsGiveRowsBarsAndTotals)
          [](TDaten& d) {
              d.AddRouter("10.0.0.1", 7, Now);
              d.AddRouter("10.0.0.2", 8, Now);
-             d.RouterUpload[0] = "100";
-             d.RouterUpload[1] = "kaputt";
+             d.RouterUpload.Set(0, "100");
+             d.RouterUpload.Set(1, "kaputt");
          },
          2, 1, {{100, "10.0.0.1", Blue}, {0, "0.00", Green}}, 0, 0, false},
         {"a router list shorter than RouterIP",
@@ -175,12 +175,12 @@ TEST(RouterRows, RowTextsAsStored)
 {
     TDaten d;
     d.AddRouter("10.0.0.1", 4'000'000'000, Now);
-    d.RouterRecordCount[0] = "1234567890";
+    d.RouterRecordCount.Set(0, "1234567890");
     d.RouterPLoss[0] = "12";
     const TRouterRows rows = BuildRouterRows(d);
     ASSERT_EQ(rows.Rows.size(), 1u);
     EXPECT_EQ(rows.Rows[0].IP, "10.0.0.1");
-    EXPECT_EQ(rows.Rows[0].Sequenz, d.RouterSequenz[0]);
+    EXPECT_EQ(rows.Rows[0].Sequenz, d.RouterSequenz.Text(0));
     EXPECT_EQ(rows.Rows[0].RecordCount, "1234567890");
     EXPECT_EQ(rows.Rows[0].PLoss, "12");
     EXPECT_EQ(rows.Rows[0].Time, d.RouterTime[0]);
@@ -216,7 +216,7 @@ TEST(DiagnosticRows, ListNamesAndCounts)
     TDaten d;
     d.AddUser("10.0.0.1", "02:00:00:00:00:01", "eth0", Now);
     d.AddRouter("10.0.0.254", 1, Now);
-    d.RouterDownload[0] = "77";
+    d.RouterDownload.Set(0, "77");
     const std::vector<TDiagnosticRow> rows = BuildDiagnosticRows(d);
     auto at = [&](int row) {
         for (const TDiagnosticRow& r : rows)

@@ -152,8 +152,8 @@ TEST_F(TickTest, NumbersAreFormattedFromTheirText)
         SCOPED_TRACE(c.Stored);
         Daten.ClearUsers();
         AddUser("10.0.0.1", 0, 0);
-        Daten.UserUL[0] = c.Stored;
-        Daten.UserCUL[0] = c.Stored;
+        Daten.UserUL.Set(0, c.Stored);
+        Daten.UserCUL.Set(0, c.Stored);
         Form->TimerShowingTimer();
         EXPECT_EQ(Form->UserGrid().index(0, TUserGridModel::ColUL).data().toString(), c.Total);
         EXPECT_EQ(Form->UserGrid().index(0, TUserGridModel::ColCUL).data().toString(), c.Counter);
@@ -167,9 +167,9 @@ TEST_F(TickTest, DamagedUserStopsTheStageAtThatUser)
     Form->TimerShowingTimer();
     ASSERT_EQ(LabelText("CoolLabel7"), "4/4 User");
 
-    Daten.UserDL[2] = "viel";  // only a damaged state file can do this
+    Daten.UserDL.Set(2, "viel");  // only a damaged state file can do this
     Daten.UserMACTime[3] = StampBefore(Now, 500);
-    Daten.UserUL[0] = "2048";
+    Daten.UserUL.Set(0, "2048");
     Form->TimerShowingTimer();
     EXPECT_EQ(LabelText("Label2"), "Fehler2");
     EXPECT_EQ(LabelText("CoolLabel7"), "4/4 User") << "the count label keeps its text";
@@ -199,9 +199,9 @@ TEST_F(TickTest, RouterStageTotalsAndDamage)
 
     Daten.AddRouter("10.0.0.1", 7, Now);
     Daten.AddRouter("10.0.0.2", 8, Now);
-    Daten.RouterDownload[0] = "1572864";          // 1.5 MiB
-    Daten.RouterUpload[1] = "4294967296";         // beyond 32 bits
-    Daten.RouterDownload[1] = "4294967296";
+    Daten.RouterDownload.Set(0, "1572864");          // 1.5 MiB
+    Daten.RouterUpload.Set(1, "4294967296");         // beyond 32 bits
+    Daten.RouterDownload.Set(1, "4294967296");
     Form->TimerShowingTimer();
     const TRouterGridModel& grid = Form->RouterGrid();
     EXPECT_EQ(grid.index(0, TRouterGridModel::ColDown).data().toString(), "1.500 MB");
@@ -212,8 +212,8 @@ TEST_F(TickTest, RouterStageTotalsAndDamage)
     EXPECT_EQ(bars[2].Label, "10.0.0.2");
     EXPECT_EQ(bars[3].Value, 4294967296.0);
 
-    Daten.RouterUpload[0] = "100";
-    Daten.RouterUpload[1] = "kaputt";
+    Daten.RouterUpload.Set(0, "100");
+    Daten.RouterUpload.Set(1, "kaputt");
     Form->TimerShowingTimer();
     EXPECT_EQ(LabelText("Label2"), "Fehler Tabelle Router");
     EXPECT_EQ(grid.index(0, TRouterGridModel::ColUp).data().toString(), "0.000 MB") << "row 0 was rewritten";
@@ -263,7 +263,8 @@ TEST_F(TickTest, UsersChosenSortSurvivesTheTicks)
     AddUser("10.0.0.10", 0, 0);
     AddUser("10.0.0.9", 0, 0);
     AddUser("10.0.0.100", 0, 0);
-    Daten.UserDL = {"9000000", "10000000", "200"};
+    for (std::size_t i = 0; const char* dl : {"9000000", "10000000", "200"})
+        Daten.UserDL.Set(i++, dl);
     Form->TimerShowingTimer();
     auto order = [&] {
         std::vector<std::string> ips;
@@ -275,7 +276,7 @@ TEST_F(TickTest, UsersChosenSortSurvivesTheTicks)
 
     Child<QTableView>("ProfGrid2")->horizontalHeader()->setSortIndicator(TUserGridModel::ColIP, Qt::AscendingOrder);
     EXPECT_EQ(order(), (std::vector<std::string>{"10.0.0.9", "10.0.0.10", "10.0.0.100"})) << "addresses by number";
-    Daten.UserDL[2] = "99999999";
+    Daten.UserDL.Set(2, "99999999");
     Form->TimerShowingTimer();
     Form->TimerShowingTimer();
     EXPECT_EQ(order(), (std::vector<std::string>{"10.0.0.9", "10.0.0.10", "10.0.0.100"}));
@@ -368,7 +369,7 @@ TEST_F(TickTest, ModelsBehaveForViews)
     // Rows that move, come and go in one tick: the grid holds exactly the users shown.
     Child<QCheckBox>("CoolCheckRadioBox1")->setChecked(false);
     for (std::size_t i = 0; i < Daten.UserCount(); i += 3)
-        Daten.UserDL[i] = std::to_string(i * 7919 % 1000);
+        Daten.UserDL.Set(i, std::to_string(i * 7919 % 1000));
     Daten.RemoveUser(0);
     AddUser("10.0.2.1", 0, 500);
     Form->TimerShowingTimer();

@@ -30,7 +30,7 @@ protected:
     {
         for (const auto& [ip, dl] : users) {
             Daten.AddUser(ip, "02:00:00:00:00:01", "eth0", Now);
-            Daten.UserDL.back() = std::to_string(dl);
+            Daten.UserDL.Set(Daten.UserDL.size() - 1, std::to_string(dl));
         }
         Form->TimerShowingTimer();
     }
@@ -85,7 +85,7 @@ TEST_F(UserActionsTest, RemovesTheUsersSelectedWhenTheBoxOpenedWhileTrafficMoves
                      .Add(Ip(8, 8, 8, 8), 443, Ip(10, 0, 0, 1), 50001, 1000)
                      .Bytes());
         SendMac("f0 10.0.0.6 f2 f3 02:00:00:00:00:06 f5 eth0\n");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserDL[1] == "5100" && Daten.UserCount() == 6; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserDL.Text(1) == "5100" && Daten.UserCount() == 6; }, 5000));
         Daten.UserMACTime[2] = "0";
         Child<QCheckBox>("CoolCheckRadioBox1")->setChecked(true);
         Form->TimerShowingTimer();
@@ -114,12 +114,12 @@ TEST_F(UserActionsTest, SelectionFollowsItsUsersAcrossTicks)
         std::function<void()> Change;
         int Row;  // where .1 stands afterwards
     } const steps[] = {
-        {"overtakes the others", [&] { Daten.UserDL[1] = "5000"; }, 0},
-        {"falls back", [&] { Daten.UserDL[1] = "1"; }, 2},
+        {"overtakes the others", [&] { Daten.UserDL.Set(1, "5000"); }, 0},
+        {"falls back", [&] { Daten.UserDL.Set(1, "1"); }, 2},
         {"a user before it in the store leaves", [&] { Daten.RemoveUser(0); }, 1},
         {"new users come", [&] {
              Daten.AddUser("10.0.0.7", "02:00:00:00:00:07", "eth0", Now);
-             Daten.UserDL.back() = "9999";
+             Daten.UserDL.Set(Daten.UserDL.size() - 1, "9999");
              Daten.AddUser("10.0.0.8", "02:00:00:00:00:08", "eth0", Now);
          }, 2},
         {"the user sorts by address", [&] { Grid->sortByColumn(TUserGridModel::ColIP, Qt::DescendingOrder); }, 3},
@@ -179,7 +179,7 @@ TEST_F(UserActionsTest, LowTrafficRemovalUsesTheWholeTable)
     Daten.HideIPs = {"10.0.0.6"};
     AddUsers({{"10.0.0.1", 102400}, {"10.0.0.2", 102399}, {"10.0.0.3", 0}, {"10.0.0.4", 50000},
               {"10.0.0.5", 200000}, {"10.0.0.6", 10}});
-    Daten.UserUL[3] = "60000";  // 110,000 in all: stays
+    Daten.UserUL.Set(3, "60000");  // 110,000 in all: stays
     QString message;
     AnswerMessageBox(QMessageBox::Ok, &message);
     Form->IPsentfernenmit100kB1Click();
@@ -198,7 +198,7 @@ TEST_F(UserActionsTest, LowTrafficRemovalUsesTheWholeTable)
 TEST_F(UserActionsTest, LowTrafficRemovalStopsAtADamagedCounter)
 {
     AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 500000}, {"10.0.0.3", 5}, {"10.0.0.4", 5}});
-    Daten.UserUL[2] = "x";
+    Daten.UserUL.Set(2, "x");
     Form->IPsentfernenmit100kB1Click();  // no information box: the error report instead
     EXPECT_TRUE(Form->ErrorReport().Showing());
     EXPECT_EQ(Form->ErrorReport().Text(), "'x' ist kein gültiger Integerwert");
@@ -208,17 +208,17 @@ TEST_F(UserActionsTest, LowTrafficRemovalStopsAtADamagedCounter)
 TEST_F(UserActionsTest, ResettingTotalsKeepsTheIntervalCounters)
 {
     AddUsers({{"10.0.0.1", 5000}, {"10.0.0.2", 7000}});
-    Daten.UserUL[0] = "42";
-    Daten.UserCDL[0] = "77";
-    Daten.UserCUL[1] = "88";
+    Daten.UserUL.Set(0, "42");
+    Daten.UserCDL.Set(0, "77");
+    Daten.UserCUL.Set(1, "88");
     QString message;
     AnswerMessageBox(QMessageBox::Ok, &message);
     Form->IPTrafficCounterauf0setzen1Click();
     EXPECT_EQ(message, "Traffic wurde auf 0 zurückgesetzt!");
-    EXPECT_EQ(Daten.UserDL, (std::vector<std::string>{"0", "0"}));
-    EXPECT_EQ(Daten.UserUL, (std::vector<std::string>{"0", "0"}));
-    EXPECT_EQ(Daten.UserCDL[0], "77");
-    EXPECT_EQ(Daten.UserCUL[1], "88");
+    EXPECT_EQ(Daten.UserDL.Texts(), (std::vector<std::string>{"0", "0"}));
+    EXPECT_EQ(Daten.UserUL.Texts(), (std::vector<std::string>{"0", "0"}));
+    EXPECT_EQ(Daten.UserCDL.Text(0), "77");
+    EXPECT_EQ(Daten.UserCUL.Text(1), "88");
     EXPECT_EQ(Users().size(), 2u);
 }
 
@@ -270,7 +270,7 @@ TEST_F(UserActionsTest, DoubleClickOpensTheLogOfTheUserClicked)
 
     // The first click hits .3; a tick puts .2 under the pointer before the second click.
     QTest::mouseClick(viewport, Qt::LeftButton, {}, at(0));
-    Daten.UserDL[1] = "90000";
+    Daten.UserDL.Set(1, "90000");
     Form->TimerShowingTimer();
     ASSERT_EQ(ShownAt(0), "10.0.0.2");
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, at(0));
@@ -296,7 +296,7 @@ TEST_F(UserActionsTest, ProtokollListsEveryoneAtOnceAfterAFilteredLog)
                  .Add(Ip(10, 0, 0, 2), 40000, Ip(8, 8, 8, 8), 443, 2048)
                  .Add(Ip(10, 0, 0, 1), 40001, Ip(8, 8, 8, 8), 80, 1024)
                  .Bytes());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL[0] == "1024"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL.Text(0) == "1024"; }, 5000));
     TFormProtokoll& log = Form->FormProtokoll();
     Select({0});  // .2
     Form->ProfGrid2DblClick();
@@ -368,7 +368,7 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossResetAndRemoval)
     AddUsers({{"192.168.1.5", 1000}});
     AnswerMessageBox(QMessageBox::Ok);
     Form->IPTrafficCounterauf0setzen1Click();
-    Daten.UserDL[0] = "500";
+    Daten.UserDL.Set(0, "500");
     AnswerMessageBox(QMessageBox::Ok);
     Form->AlleClientsentfernen1Click();
     AddUsers({{"192.168.1.5", 200}});
@@ -400,14 +400,14 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossAMacChange)
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
     auto download = [&](std::uint32_t sequence, std::uint32_t octets, const std::string& total) {
         SendFlow(TFlowDatagramBuilder(sequence).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 5), 50000, octets).Bytes());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserDL[0] == total; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserDL.Text(0) == total; }, 5000));
     };
     download(1, 1000, "1000");
     Form->Collector().RecordHistory();  // the periodic write
     download(2, 500, "1500");
     SendMac("f0 192.168.1.5 f2 f3 02:00:00:00:00:0b f5 eth0\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserMAC[0] == "02:00:00:00:00:0b"; }, 5000));
-    ASSERT_EQ(Daten.UserDL[0], "0") << "the new client starts afresh";
+    ASSERT_EQ(Daten.UserDL.Text(0), "0") << "the new client starts afresh";
     download(3, 200, "200");
     Form->close();
     Form.reset();
@@ -433,7 +433,7 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossAMacChange)
 TEST_F(UserActionsTest, VerlaufShowsTheSelectedDevicesTraffic)
 {
     AddUsers({{"192.168.1.5", 3 * 1024 * 1024}, {"192.168.1.6", 1024 * 1024}});
-    Daten.UserUL[0] = std::to_string(1024 * 1024);
+    Daten.UserUL.Set(0, std::to_string(1024 * 1024));
     Form->TimerShowingTimer();
     const int row = Form->UserGrid().Rows()[0].IP == "192.168.1.5" ? 0 : 1;
     Select({row});
@@ -464,7 +464,7 @@ TEST_F(UserActionsTest, VerlaufFromTheLogWindowShowsTheFlowsDevice)
     Daten.LocalSubnets = {"192.168.1"};
     AddUsers({{"192.168.1.5", 3 * 1024 * 1024}, {"192.168.1.6", 1024}});
     SendFlow(TFlowDatagramBuilder(1).Add(Ip(192, 168, 1, 5), 40000, Ip(8, 8, 8, 8), 443, 1024 * 1024).Bytes());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL[0] == std::to_string(1024 * 1024); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL.Text(0) == std::to_string(1024 * 1024); }, 5000));
     for (QPushButton* button : Form->findChildren<QPushButton*>())
         if (button->text() == "Protokoll")
             button->click();

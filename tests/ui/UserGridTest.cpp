@@ -28,7 +28,7 @@ TEST(UserGrid, AsksForTheLogAndTheHistoryOfTheUserItShows)
         for (const auto& [ip, mac, dl] :
              {std::tuple{"10.0.0.1", "02:00:00:00:00:01", "100"}, std::tuple{"10.0.0.2", "02:00:00:00:00:02", "900"}}) {
             daten.AddUser(ip, mac, "eth0", Noon);
-            daten.UserDL.back() = dl;
+            daten.UserDL.Set(daten.UserCount() - 1, dl);
         }
         TCollector collector(daten, 0, 0);
         TUserGrid grid(daten, collector);

@@ -72,9 +72,9 @@ std::string Scalar(QSqlDatabase& db, const QString& sql)
 TEST_F(WindowIntegrationTest, ExportSwitchedOffTouchesNothing)
 {
     Daten.AddUser("192.168.1.2", "m", "eth0", Now);
-    Daten.UserCDL[0] = "500";
+    Daten.UserCDL.Set(0, "500");
     RunExport();
-    EXPECT_EQ(Daten.UserCDL[0], "500");
+    EXPECT_EQ(Daten.UserCDL.Text(0), "500");
     EXPECT_TRUE(Form->Timer(QStringLiteral("TimerMySQLExport")).Enabled()) << "armed for the next period";
     EXPECT_FALSE(FlagVisible("MySqlFlag"));
     EXPECT_EQ(Child<QProgressBar>("ProgressBar3")->value(), 0);
@@ -89,10 +89,10 @@ TEST_F(WindowIntegrationTest, UnreachableServerIsReportedInTheStatusLine)
     Daten.MySqlHost = "127.0.0.1";
     Daten.ExportEnabled = true;
     Daten.AddUser("192.168.1.2", "m", "eth0", Now);
-    Daten.UserCDL[0] = "500";
+    Daten.UserCDL.Set(0, "500");
     RunExport();
     EXPECT_EQ(LabelText("Label2"), "mySQL Datenbank konnte nicht erreicht werden!");
-    EXPECT_EQ(Daten.UserCDL[0], "500");
+    EXPECT_EQ(Daten.UserCDL.Text(0), "500");
     EXPECT_TRUE(Form->Timer(QStringLiteral("TimerMySQLExport")).Enabled());
     EXPECT_FALSE(Form->ErrorReport().Showing());
 }
@@ -109,7 +109,7 @@ TEST_F(WindowIntegrationTest, ExportPeriodRunsOnAndABusyRunSkipsItsTurn)
     Daten.MySqlPort = std::to_string(first.serverPort());
     Daten.ExportEnabled = true;
     Daten.AddUser("192.168.1.2", "m", "eth0", Now);
-    Daten.UserCDL[0] = "500";
+    Daten.UserCDL.Set(0, "500");
     TTimer& timer = Form->Timer(QStringLiteral("TimerMySQLExport"));
     QSignalSpy finished(Form.get(), &TMainForm::ExportFinished);
 
@@ -133,7 +133,7 @@ TEST_F(WindowIntegrationTest, ExportPeriodRunsOnAndABusyRunSkipsItsTurn)
     EXPECT_FALSE(first.waitForNewConnection(0)) << "the skipped turn started a run";
     second.nextPendingConnection()->abort();
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 2 && !Form->DatabaseExport().Busy(); }, 10000));
-    EXPECT_EQ(Daten.UserCDL[0], "500");
+    EXPECT_EQ(Daten.UserCDL.Text(0), "500");
 }
 
 TEST_F(WindowIntegrationTest, LiveTrafficReachesTheDatabase)
@@ -143,13 +143,13 @@ TEST_F(WindowIntegrationTest, LiveTrafficReachesTheDatabase)
     SendMac("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
     SendFlow(TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 23), 5000, Ip(8, 8, 8, 8), 443, 123456).Bytes());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCUL[0] == "123456"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCUL.Text(0) == "123456"; }, 5000));
 
     RunExport();
     EXPECT_EQ(LabelText("Label2"), "");
     EXPECT_EQ(Scalar(check, QStringLiteral("select concat(ip,'/',uloktets,'/',porttraffic) from traffic")),
               "192.168.1.23/123456/443:123456");
-    EXPECT_EQ(Daten.UserCUL[0], "0");
+    EXPECT_EQ(Daten.UserCUL.Text(0), "0");
     EXPECT_EQ(Scalar(check, QStringLiteral("select name from akteth where ip='192.168.1.23'")), "-");
 
     // A failing statement: its error in the status line, no box, the timer armed again.
@@ -168,22 +168,22 @@ TEST_F(WindowIntegrationTest, CountersGoDownAsSoonAsTheTrafficIsCommitted)
     ASSERT_TRUE(check.isOpen());
     Daten.ExportDetailed = false;
     Daten.AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "eth1", Now);
-    Daten.UserCUL[0] = "1000";
-    Daten.UserCDL[0] = "2000";
+    Daten.UserCUL.Set(0, "1000");
+    Daten.UserCDL.Set(0, "2000");
     // The snapshot step fails after the traffic transaction has committed.
     ASSERT_TRUE(QSqlQuery(check).exec(QStringLiteral("alter table akteth rename to akteth_weg")));
     RunExport();
     QSqlQuery(check).exec(QStringLiteral("alter table akteth_weg rename to akteth"));
     EXPECT_TRUE(LabelText("Label2").startsWith("mySQL Export fehlgeschlagen: ")) << LabelText("Label2").toStdString();
-    EXPECT_EQ(Daten.UserCUL[0], "0");
-    EXPECT_EQ(Daten.UserCDL[0], "0");
+    EXPECT_EQ(Daten.UserCUL.Text(0), "0");
+    EXPECT_EQ(Daten.UserCDL.Text(0), "0");
 
-    Daten.UserCDL[0] = "300";
+    Daten.UserCDL.Set(0, "300");
     RunExport();
     EXPECT_EQ(Scalar(check, QStringLiteral("select group_concat(concat(uloktets,'/',dloktets) order by id) from traffic")),
               "1000/2000,0/300")
         << "nothing twice";
-    EXPECT_EQ(Daten.UserCDL[0], "0");
+    EXPECT_EQ(Daten.UserCDL.Text(0), "0");
     check.close();
 }
 
@@ -192,14 +192,14 @@ TEST_F(WindowIntegrationTest, ClosingRunsOneLastExport)
     QSqlDatabase check = UseTestDatabase();
     ASSERT_TRUE(check.isOpen());
     Daten.AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "eth1", Now);
-    Daten.UserCDL[0] = "500";
+    Daten.UserCDL.Set(0, "500");
     // A run of the period is under way when the window closes: it ends first, and the
     // last run sends only what was counted after it.
     Form->TimerMySQLExportTimer();
-    AddToCounter(Daten.UserCDL[0], 200);
+    Daten.UserCDL.Add(0, 200);
     Form->close();
     EXPECT_EQ(Scalar(check, QStringLiteral("select group_concat(dloktets order by id) from traffic")), "500,200");
-    EXPECT_EQ(Daten.UserCDL[0], "0");
+    EXPECT_EQ(Daten.UserCDL.Text(0), "0");
     EXPECT_EQ(LabelText("Label2"), "");
     check.close();
 }
@@ -225,14 +225,14 @@ TEST_F(WindowIntegrationTest, ALastExportThatCannotBeDoneIsSaidAndEndsInSeconds)
         Daten.MySqlPort = std::to_string(port);
         Daten.ExportEnabled = true;
         Daten.AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "eth1", Now);
-        Daten.UserCDL[0] = "500";
+        Daten.UserCDL.Set(0, "500");
         QElapsedTimer clock;
         clock.start();
         Form->close();
         EXPECT_LT(clock.elapsed(), TMainForm::LastExportMs + 1000);
         EXPECT_EQ(LabelText("Label2"),
                   "Letzter mySQL Export beim Beenden nicht möglich: mySQL Datenbank konnte nicht erreicht werden!");
-        EXPECT_EQ(Daten.UserCDL[0], "500");
+        EXPECT_EQ(Daten.UserCDL.Text(0), "500");
         Daten.ClearUsers();
     }
 }
