@@ -20,6 +20,7 @@ class TDatabaseExport;
 class TLocalHistory;
 class TMetricsExporter;
 class TNameImport;
+class TStateSaver;
 class TTimer;
 class TUdpListener;
 
@@ -78,9 +79,17 @@ public:
     TTimer& ExportTimer() const { return *TimerMySQLExport; }
     TUdpListener& FlowListener() const { return *NMUDP1; }
     TUdpListener& MacListener() const { return *NMUDP2; }
-    // Which listener ports could not be bound, as the status line says it; empty when both are.
+    // Which listener ports could not be bound and what the listeners lost, as the
+    // status line says it; empty when both are bound and nothing was lost.
     QString ListenerProblems() const;
+    // "UDP-Port 2055: 12 Datagramme verloren (Warteschlange voll), ..." for every
+    // listener that lost datagrams; empty when none did.
+    QString DropText() const;
     TDatabaseExport& DatabaseExport() const { return *Export; }
+    TStateSaver& StateSaver() const { return *Saver; }
+    // Saves the state file now, after a periodic save under way has ended (the
+    // settings dialog's save, the last one at Stop).
+    TSaveOutcome SaveNow();
     TNameImport& NameImport() const { return *Import; }
 
     // Runs a handler body; anything unexpected comes out as Error.
@@ -127,6 +136,7 @@ private:
     // One last database export on the way out, at most LastExportMs.
     void LastExport();
     void ShowNetworkError(const std::string& error);
+    void ReportSave(TSaveOutcome outcome);
 
     TDaten& Daten;
     // How the last periodic save went; a failed or unsafe save is reported once.
@@ -142,6 +152,9 @@ private:
     TTimer* TimerMySQLExport = nullptr;
     TTimer* TimerHistory = nullptr;
     TTimer* TimerMetrics = nullptr;
+    // Drops are shown at most once a second: a flood must not become a flood of texts.
+    TTimer* DropSummary = nullptr;
+    TStateSaver* Saver = nullptr;
     TDatabaseExport* Export = nullptr;
     TNameImport* Import = nullptr;
 
