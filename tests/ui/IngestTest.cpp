@@ -1,8 +1,10 @@
 // Receiving while the window thread is busy: what arrives meanwhile waits in the
 // listener's queue and is accounted afterwards, every octet, in order.
 #include "MainFormFixture.h"
+#include "MetricsSnapshot.h"
 #include "TCollector.h"
 #include "TStateFile.h"
+#include "TStateSaver.h"
 #include "TextForms.h"
 
 #include <arpa/inet.h>
@@ -12,6 +14,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -57,6 +61,56 @@ public:
 private:
     int Fd;
 };
+
+// A file system whose fsync waits until the test lets it go, and that counts the
+// renames (one per save that replaced the file).
+class THeldFileSystem : public TFileSystem {
+public:
+    int Sync(int fd) override
+    {
+        std::unique_lock lock(Mutex);
+        Held = true;
+        Changed.notify_all();
+        Changed.wait(lock, [this] { return Released; });
+        return TFileSystem::Sync(fd);
+    }
+    int Rename(const char* from, const char* to) override
+    {
+        ++Renames;
+        return TFileSystem::Rename(from, to);
+    }
+    bool WaitUntilHeld()
+    {
+        std::unique_lock lock(Mutex);
+        return Changed.wait_for(lock, std::chrono::seconds(10), [this] { return Held; });
+    }
+    void Release()
+    {
+        std::lock_guard lock(Mutex);
+        Released = true;
+        Changed.notify_all();
+    }
+    std::atomic<int> Renames{0};
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Held = false;
+    bool Released = false;
+};
+
+// Waits, without turning the event loop, until the listener's receiver has taken
+// `count` datagrams off the socket, queued or dropped.
+bool WaitUntilReceived(const TUdpListener& listener, std::uint64_t count)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (listener.Received() + listener.QueueDrops() < count) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 }
 
 // More than the kernel's receive buffer holds (8 MB) arrives while the window thread
@@ -104,4 +158,89 @@ TEST_F(MainFormTest, EveryOctetArrivingWhileTheWindowIsBusyIsCounted)
     EXPECT_EQ(Daten.RouterUpload[0], IntToStr(Datagrams * UploadPerDatagram));
     EXPECT_EQ(Daten.RouterDownload[0], IntToStr(Datagrams * DownloadPerDatagram));
     EXPECT_EQ(Daten.RouterPLoss[0], "0") << "no sequence gap";
+}
+
+// A window held up for long enough fills even the listener's queue. What did not fit is
+// counted as lost for that cause, shown in the status line and in the metrics; what
+// was queued before it is all accounted, in order.
+TEST_F(MainFormTest, WhatTheQueueCannotHoldIsCountedByCauseAndShown)
+{
+    WriteWholeFile("vexal.ini", StateWithLocalSubnet());
+    ShowWithoutTicks();
+    TUdpListener& listener = Form->FlowListener();
+    listener.SetQueueBytes(16 * 1024);
+    constexpr int Datagrams = 400;
+    // The window thread is busy sending here: nothing is handled until the event loop
+    // runs again. Datagram k carries k + 1 octets, so the total tells which were counted.
+    TSender socket;
+    for (int k = 0; k < Datagrams; ++k)
+        socket.Send(TFlowDatagramBuilder(1 + static_cast<std::uint32_t>(k))
+                        .Add(Ip(192, 168, 1, 23), 40000, Ip(8, 8, 8, 8), 443, static_cast<std::uint32_t>(k + 1))
+                        .Bytes(),
+                    listener.Port());
+    ASSERT_TRUE(WaitUntilReceived(listener, Datagrams));
+    const std::uint64_t dropped = listener.QueueDrops();
+    const std::uint64_t queued = listener.Waiting();
+    EXPECT_EQ(queued + dropped, std::uint64_t{Datagrams});
+    ASSERT_GT(dropped, 0u);
+    ASSERT_GT(queued, 0u);
+    EXPECT_EQ(listener.KernelDrops(), 0u);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listener.Waiting() == 0 && Daten.RouterCount() == 1; }, 5000));
+    EXPECT_EQ(StrToInt64(Daten.RouterUpload[0]), static_cast<std::int64_t>(queued * (queued + 1) / 2))
+        << "the first " << queued << " datagrams, every one of them";
+    const QString text =
+        QStringLiteral("UDP-Port %1: %2 Datagramme verloren (Warteschlange voll).").arg(listener.Port()).arg(dropped);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LabelText("Label2") == text; }, 5000)) << LabelText("Label2").toStdString();
+    Form->TimerClearPortsTimer();
+    EXPECT_EQ(LabelText("Label2"), text) << "the periodic port check keeps it in view";
+    const std::vector<std::pair<std::string, std::uint64_t>> byCause = {{"queue", dropped}, {"kernel", 0}};
+    EXPECT_EQ(Form->Collector().Health().Dropped, byCause);
+}
+
+// The periodic save is written on a thread of its own: while its fsync hangs, the
+// datagrams are accounted all the same, and a save period coming round meanwhile is
+// skipped. Closing the window waits for that save, then saves everything counted.
+TEST_F(MainFormTest, ThePeriodicSaveDoesNotHoldUpTheAccountingAndTheLastSaveHasEverything)
+{
+    WriteWholeFile("vexal.ini", StateWithLocalSubnet());
+    ShowWithoutTicks();
+    THeldFileSystem fileSystem;
+    TStateSaver& saver = Form->Collector().StateSaver();
+    saver.FileSystem = &fileSystem;
+    struct TLetGo {
+        THeldFileSystem& FileSystem;
+        TStateSaver& Saver;
+        ~TLetGo()
+        {
+            FileSystem.Release();
+            Saver.Wait();
+        }
+    } letGo{fileSystem, saver};
+
+    SendMac("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
+    Form->TimerSaveTimer();
+    ASSERT_TRUE(fileSystem.WaitUntilHeld());
+    constexpr int Datagrams = 100;
+    for (int k = 0; k < Datagrams; ++k)
+        SendFlow(FullDatagram(1 + 30 * static_cast<std::uint32_t>(k)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL[0] == IntToStr(Datagrams * UploadPerDatagram); }, 10'000))
+        << Daten.UserUL[0];
+    EXPECT_TRUE(saver.Busy()) << "accounted while the save hung";
+    Form->TimerSaveTimer();
+
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        fileSystem.Release();
+    });
+    Form->close();
+    release.join();
+    EXPECT_FALSE(saver.Busy());
+    EXPECT_EQ(fileSystem.Renames, 1) << "one periodic save, the second period skipped";
+    TDaten saved;
+    ASSERT_TRUE(TStateFile::Load(saved, "vexal.ini"));
+    ASSERT_EQ(saved.UserCount(), 1u);
+    EXPECT_EQ(saved.UserUL[0], IntToStr(Datagrams * UploadPerDatagram));
+    EXPECT_EQ(saved.UserDL[0], IntToStr(Datagrams * DownloadPerDatagram));
 }

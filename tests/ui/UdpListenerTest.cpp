@@ -22,12 +22,16 @@ namespace {
 class TFlood {
 public:
     TFlood(quint16 port, std::uint64_t limit) : Sender([this, port, limit] { Run(port, limit); }) {}
-    ~TFlood()
+    ~TFlood() { Finish(); }
+    // Stops sending and waits for the sender.
+    void Finish()
     {
         Stop = true;
-        Sender.join();
+        if (Sender.joinable())
+            Sender.join();
     }
     bool Running() const { return !Done; }
+    std::uint64_t Sent() const { return Count; }
 
 private:
     void Run(quint16 port, std::uint64_t limit)
@@ -40,7 +44,8 @@ private:
         char datagram[64] = {};
         for (std::uint64_t n = 0; n < limit && !Stop; ++n) {
             std::memcpy(datagram, &n, sizeof n);
-            ::sendto(fd, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            if (::sendto(fd, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0)
+                ++Count;
         }
         ::close(fd);
         Done = true;
@@ -48,6 +53,7 @@ private:
 
     std::atomic<bool> Stop{false};
     std::atomic<bool> Done{false};
+    std::atomic<std::uint64_t> Count{0};
     std::thread Sender;
 };
 }
@@ -92,6 +98,8 @@ TEST(TUdpListener, AFloodLeavesTheEventLoopItsTurns)
     ASSERT_TRUE(QTest::qWaitFor([&] { return ran; }, 60'000));
     EXPECT_TRUE(floodRunningWhenRan) << "the posted event waited for the flood to end";
     EXPECT_LE(ranAt - postedAt, std::uint64_t{2 * TUdpListener::DrainBudget});
+    flood->Finish();
+    const std::uint64_t flooded = flood->Sent();
     flood.reset();
     EXPECT_TRUE(inOrder);
     EXPECT_GT(handled, 2000u);
@@ -121,4 +129,35 @@ TEST(TUdpListener, AFloodLeavesTheEventLoopItsTurns)
         EXPECT_EQ(handled - before, n - first);
     }
     EXPECT_TRUE(inOrder);
+    // Every datagram of the flood was handled or counted as lost, by its cause (the
+    // kernel reports its drops with the next datagram it delivers, here the bursts').
+    EXPECT_EQ(handled - (n - 5'000'000) + listener.QueueDrops() + listener.KernelDrops(), flooded);
+    EXPECT_EQ(listener.Waiting(), 0u);
+}
+
+// Ending a listener while a flood keeps its socket busy and its queue full (nothing
+// handles it) returns: the receiver sees the stop between two batches.
+TEST(TUdpListener, EndsWhileAFloodIsRunning)
+{
+    for (const bool handling : {false, true}) {
+        SCOPED_TRACE(handling ? "while handling" : "with the queue full");
+        std::uint64_t handled = 0;
+        auto listener = std::make_unique<TUdpListener>(
+            0, [&](std::span<const unsigned char>, const std::string&, quint16) { ++handled; }, nullptr, 64 * 1024);
+        ASSERT_TRUE(listener->Bound());
+        TFlood flood(listener->Port(), std::uint64_t(-1));
+        if (handling) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return handled > 10'000; }, 10'000));
+        } else {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return listener->Received() > 0; }, 10'000));
+            // Not turning the event loop: the queue fills and stays full.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (listener->QueueDrops() == 0 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_GT(listener->QueueDrops(), 0u);
+        }
+        EXPECT_TRUE(flood.Running());
+        listener.reset();
+        EXPECT_TRUE(flood.Running()) << "ended while the flood went on";
+    }
 }
