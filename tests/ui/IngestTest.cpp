@@ -230,13 +230,19 @@ TEST_F(MainFormTest, ThePeriodicSaveDoesNotHoldUpTheAccountingAndTheLastSaveHasE
     EXPECT_TRUE(saver.Busy()) << "accounted while the save hung";
     Form->TimerSaveTimer();
 
+    // The periodic save is let go once the file has changed (a last save that did not
+    // wait for it), or after two seconds (one that does).
+    const std::string before = ReadWholeFile("vexal.ini");
     std::thread release([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (ReadWholeFile("vexal.ini") == before && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         fileSystem.Release();
     });
     Form->close();
     release.join();
-    EXPECT_FALSE(saver.Busy());
+    EXPECT_FALSE(saver.Busy()) << "the last save waited for the periodic one";
+    saver.Wait();  // (so a save still under way would show in the file)
     EXPECT_EQ(fileSystem.Renames, 1) << "one periodic save, the second period skipped";
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, "vexal.ini"));
