@@ -8,6 +8,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -160,4 +162,79 @@ TEST(TUdpListener, EndsWhileAFloodIsRunning)
         listener.reset();
         EXPECT_TRUE(flood.Running()) << "ended while the flood went on";
     }
+}
+
+// The kernel's own drops are counted too: a real-time sender on the receiver's core
+// keeps the receiver from running for a burst larger than the socket's buffer. One
+// datagram afterwards brings the kernel's count; then every datagram was handled or
+// counted as dropped by the kernel.
+TEST(TUdpListener, TheKernelsDropsAreCounted)
+{
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    int core = 0;
+    while (!CPU_ISSET(core, &all))
+        ++core;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(core, &one);
+
+    std::uint64_t handled = 0;
+    std::uint64_t last = 0;
+    bool inOrder = true;
+    // The receiver thread takes the affinity of the thread that starts it.
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    TUdpListener listener(0, [&](std::span<const unsigned char> bytes, const std::string&, quint16) {
+        std::uint64_t n = 0;
+        std::memcpy(&n, bytes.data(), std::min(bytes.size(), sizeof n));
+        inOrder &= handled == 0 || n > last;
+        last = n;
+        ++handled;
+    });
+    ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+    ASSERT_TRUE(listener.Bound());
+
+    constexpr std::uint64_t Burst = 12'000;  // 16.8 MB, twice the socket's buffer
+    bool realTime = false;
+    auto send = [&](std::uint64_t n, int fd) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(listener.Port());
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        char datagram[1400] = {};
+        std::memcpy(datagram, &n, sizeof n);
+        ::sendto(fd, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    };
+    std::thread sender([&] {
+        sched_setaffinity(0, sizeof one, &one);
+        sched_param priority{};
+        priority.sched_priority = 1;
+        realTime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority) == 0;
+        if (!realTime)
+            return;
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        for (std::uint64_t n = 0; n < Burst; ++n)
+            send(n, fd);
+        priority.sched_priority = 0;
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &priority);
+        ::close(fd);
+    });
+    sender.join();
+    if (!realTime)
+        GTEST_SKIP() << "no real-time scheduling here";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::uint64_t before = handled;
+            QTest::qWait(100);
+            return handled == before && listener.Waiting() == 0;
+        },
+        30'000));
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    send(Burst, fd);
+    ::close(fd);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return last == Burst; }, 5000));
+    EXPECT_GT(listener.KernelDrops(), 0u);
+    EXPECT_EQ(listener.QueueDrops(), 0u);
+    EXPECT_EQ(handled + listener.KernelDrops(), Burst + 1);
+    EXPECT_TRUE(inOrder);
 }
