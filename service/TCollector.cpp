@@ -97,7 +97,10 @@ void TCollector::Start()
 
 void TCollector::Stop()
 {
-    // Everything counted until now goes into the file, after a periodic save under way.
+    // What the listeners received until now is counted, and everything counted goes
+    // into the file, after a periodic save under way.
+    for (TUdpListener* listener : {NMUDP1, NMUDP2})
+        listener->HandleWaiting();
     Guard([this] { SaveNow(); });
     Guard([this] { Extra.Save(); });
     if (Daten.ExportEnabled && !InLastExport)

@@ -51,7 +51,8 @@ public:
     // Loads the state (and vexal-extra.ini), starts the timers, the local history and
     // the metrics, and accepts datagrams from now on.
     void Start();
-    // Saves the state and, with the export on, runs one last export (bounded); the
+    // Handles the datagrams the listeners have received, saves the state (after a
+    // periodic save under way) and, with the export on, runs one last export (bounded); the
     // local history takes its last write and waits for it.
     void Stop();
     bool Started() const { return IsStarted; }

@@ -215,6 +215,17 @@ void TUdpListener::Receive()
 
 void TUdpListener::Drain()
 {
+    Turn(DrainBudget, DrainBudgetNs);
+}
+
+void TUdpListener::HandleWaiting()
+{
+    if (Bound())
+        Turn(Waiting(), -1);
+}
+
+void TUdpListener::Turn(std::size_t most, qint64 budgetNs)
+{
     // A handler that opens a nested event loop (a message box) must not come back in
     // here: the notifier stays off until this turn is over.
     if (Draining)
@@ -232,7 +243,7 @@ void TUdpListener::Drain()
 
     QElapsedTimer clock;
     clock.start();
-    int handled = 0;
+    std::size_t handled = 0;
     for (;;) {
         if (!Current || Next == Current->Datagrams.size()) {
             std::lock_guard guard(Lock);
@@ -254,7 +265,7 @@ void TUdpListener::Drain()
         }
         // The rest waits for the next turn: WakeFd stays signalled, so the notifier
         // comes again after the event loop has done its other work.
-        if (handled >= DrainBudget || (handled > 0 && clock.nsecsElapsed() >= DrainBudgetNs))
+        if (handled >= most || (budgetNs >= 0 && handled > 0 && clock.nsecsElapsed() >= budgetNs))
             break;
         const TDatagram& datagram = Current->Datagrams[Next++];
         ++handled;

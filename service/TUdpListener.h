@@ -75,6 +75,9 @@ public:
     std::size_t Waiting() const;
     // Received in all, handled or not (the drops not included).
     std::uint64_t Received() const { return ReceivedCount.load(std::memory_order_relaxed); }
+    // Handles every datagram received until now, without a time budget: on the way out,
+    // so that what already arrived is counted before the last save.
+    void HandleWaiting();
     // The queue's bound in bytes; takes effect for the datagrams received from now on.
     void SetQueueBytes(std::size_t bytes) { QueueLimit.store(bytes, std::memory_order_relaxed); }
 
@@ -98,6 +101,8 @@ private:
 
     void Receive();
     void Drain();
+    // Handles at most `most` datagrams, and stops after budgetNs (none when negative).
+    void Turn(std::size_t most, qint64 budgetNs);
     void Handle(const TBatch& batch, const TDatagram& datagram);
     std::unique_ptr<TBatch> TakeSpare();
 

@@ -250,3 +250,28 @@ TEST_F(MainFormTest, ThePeriodicSaveDoesNotHoldUpTheAccountingAndTheLastSaveHasE
     EXPECT_EQ(saved.UserUL[0], IntToStr(Datagrams * UploadPerDatagram));
     EXPECT_EQ(saved.UserDL[0], IntToStr(Datagrams * DownloadPerDatagram));
 }
+
+// Datagrams that arrived but still wait in the queue when the window closes are
+// counted before the last save, not lost with the queue.
+TEST_F(MainFormTest, WhatWaitsInTheQueueAtCloseIsCountedAndSaved)
+{
+    WriteWholeFile("vexal.ini", StateWithLocalSubnet());
+    ShowWithoutTicks();
+    SendMac("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
+    // Sent and received while the window thread is here, not in its event loop.
+    constexpr int Datagrams = 200;
+    TSender socket;
+    for (int k = 0; k < Datagrams; ++k)
+        socket.Send(FullDatagram(1 + 30 * static_cast<std::uint32_t>(k)), Form->FlowListener().Port());
+    ASSERT_TRUE(WaitUntilReceived(Form->FlowListener(), Datagrams));
+    EXPECT_EQ(Form->FlowListener().QueueDrops(), 0u);
+    EXPECT_EQ(Form->FlowListener().Waiting(), std::size_t{Datagrams});
+    Form->close();
+    EXPECT_EQ(Form->FlowListener().Waiting(), 0u);
+    TDaten saved;
+    ASSERT_TRUE(TStateFile::Load(saved, "vexal.ini"));
+    ASSERT_EQ(saved.UserCount(), 1u);
+    EXPECT_EQ(saved.UserUL[0], IntToStr(Datagrams * UploadPerDatagram));
+    EXPECT_EQ(saved.UserDL[0], IntToStr(Datagrams * DownloadPerDatagram));
+}
