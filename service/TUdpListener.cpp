@@ -153,9 +153,12 @@ void TUdpListener::Receive()
         const int count = ::recvmmsg(Fd, messages.data(), BatchSize, MSG_DONTWAIT, nullptr);
         if (count <= 0) {
             const bool idle = count == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-            // Anything else (out of memory, say) is waited out briefly, not retried in a
-            // busy loop.
-            ::poll(waitFor, 2, idle ? -1 : 10);
+            // Anything else (out of memory, say) is waited out briefly, listening only for
+            // the stop: the socket may stay readable, and retrying at once would spin.
+            if (idle)
+                ::poll(waitFor, 2, -1);
+            else
+                ::poll(waitFor + 1, 1, 10);
             continue;
         }
 
