@@ -11,6 +11,8 @@
 #include "TLocalHistory.h"
 #include "TMetricsExporter.h"
 #include "TNameImport.h"
+#include "TStateFile.h"
+#include "TStateSaver.h"
 #include "TTimer.h"
 #include "TUdpListener.h"
 
@@ -57,6 +59,14 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
 
     Export = new TDatabaseExport(this);
     Import = new TNameImport(this);
+
+    Saver = new TStateSaver(this);
+    connect(Saver, &TStateSaver::Saved, this, &TCollector::ReportSave);
+    DropSummary = new TTimer(1000, this, true);
+    DropSummary->setObjectName(QStringLiteral("DropSummary"));
+    connect(DropSummary, &TTimer::Timeout, this, [this] { emit StatusText(ListenerProblems()); });
+    for (TUdpListener* listener : {NMUDP1, NMUDP2})
+        connect(listener, &TUdpListener::DropsChanged, DropSummary, [this] { DropSummary->SetEnabled(true); });
 }
 
 // The history's worker thread ends (with what is queued written) before the store goes.
@@ -87,7 +97,11 @@ void TCollector::Start()
 
 void TCollector::Stop()
 {
-    Guard([this] { Daten.SaveState(); });
+    // What the listeners received until now is counted, and everything counted goes
+    // into the file, after a periodic save under way.
+    for (TUdpListener* listener : {NMUDP1, NMUDP2})
+        listener->HandleWaiting();
+    Guard([this] { SaveNow(); });
     Guard([this] { Extra.Save(); });
     if (Daten.ExportEnabled && !InLastExport)
         Guard([this] { LastExport(); });
@@ -164,6 +178,8 @@ TMetricsHealth TCollector::Health() const
     health.FlowDatagrams = FlowDatagrams;
     health.MacDatagrams = MacDatagrams;
     health.Malformed = NetworkErrors;
+    health.Dropped = {{"queue", NMUDP1->QueueDrops() + NMUDP2->QueueDrops()},
+                      {"kernel", NMUDP1->KernelDrops() + NMUDP2->KernelDrops()}};
     health.ExportRuns = ExportRuns;
     health.ExportFailures = ExportFailures;
     return health;
@@ -184,7 +200,27 @@ QString TCollector::ListenerProblems() const
     };
     check(*NMUDP1, QStringLiteral("Flows"));
     check(*NMUDP2, QStringLiteral("Korvel-Meldungen"));
+    if (const QString drops = DropText(); !drops.isEmpty())
+        problems << drops;
     return problems.join(QLatin1Char(' '));
+}
+
+QString TCollector::DropText() const
+{
+    auto datagrams = [](std::uint64_t count) {
+        return count == 1 ? QStringLiteral("1 Datagramm") : QStringLiteral("%1 Datagramme").arg(count);
+    };
+    QStringList texts;
+    for (const TUdpListener* listener : {NMUDP1, NMUDP2}) {
+        QStringList causes;
+        if (listener->QueueDrops() > 0)
+            causes << QStringLiteral("%1 verloren (Warteschlange voll)").arg(datagrams(listener->QueueDrops()));
+        if (listener->KernelDrops() > 0)
+            causes << QStringLiteral("%1 vom System verworfen (Empfangspuffer voll)").arg(datagrams(listener->KernelDrops()));
+        if (!causes.isEmpty())
+            texts << QStringLiteral("UDP-Port %1: %2.").arg(listener->Port()).arg(causes.join(QStringLiteral(", ")));
+    }
+    return texts.join(QLatin1Char(' '));
 }
 
 void TCollector::LastExport()
@@ -282,7 +318,21 @@ void TCollector::TimerClearPortsTimer()
 
 void TCollector::TimerSaveTimer()
 {
-    const TSaveOutcome outcome = Daten.SaveState();
+    // The content is taken now, on the store's thread; the write and its fsync go on
+    // the saver's thread while datagrams are accounted. A save still under way when the
+    // period comes round skips this turn: never two writes of the file at once.
+    if (!Saver->Busy())
+        Saver->Start(TStateFile::DefaultPath, TStateFile::Format(Daten));
+}
+
+TSaveOutcome TCollector::SaveNow()
+{
+    Saver->Wait();
+    return Daten.SaveState();
+}
+
+void TCollector::ReportSave(TSaveOutcome outcome)
+{
     // Once when saving starts to go wrong, not again every period while it stays so.
     if (outcome != LastSaveOutcome && outcome == TSaveOutcome::Failed)
         emit StatusText(QStringLiteral("vexal.ini konnte nicht gespeichert werden"));

@@ -20,6 +20,7 @@ class TDatabaseExport;
 class TLocalHistory;
 class TMetricsExporter;
 class TNameImport;
+class TStateSaver;
 class TTimer;
 class TUdpListener;
 
@@ -50,7 +51,8 @@ public:
     // Loads the state (and vexal-extra.ini), starts the timers, the local history and
     // the metrics, and accepts datagrams from now on.
     void Start();
-    // Saves the state and, with the export on, runs one last export (bounded); the
+    // Handles the datagrams the listeners have received, saves the state (after a
+    // periodic save under way) and, with the export on, runs one last export (bounded); the
     // local history takes its last write and waits for it.
     void Stop();
     bool Started() const { return IsStarted; }
@@ -78,9 +80,17 @@ public:
     TTimer& ExportTimer() const { return *TimerMySQLExport; }
     TUdpListener& FlowListener() const { return *NMUDP1; }
     TUdpListener& MacListener() const { return *NMUDP2; }
-    // Which listener ports could not be bound, as the status line says it; empty when both are.
+    // Which listener ports could not be bound and what the listeners lost, as the
+    // status line says it; empty when both are bound and nothing was lost.
     QString ListenerProblems() const;
+    // "UDP-Port 2055: 12 Datagramme verloren (Warteschlange voll), ..." for every
+    // listener that lost datagrams; empty when none did.
+    QString DropText() const;
     TDatabaseExport& DatabaseExport() const { return *Export; }
+    TStateSaver& StateSaver() const { return *Saver; }
+    // Saves the state file now, after a periodic save under way has ended (the
+    // settings dialog's save, the last one at Stop).
+    TSaveOutcome SaveNow();
     TNameImport& NameImport() const { return *Import; }
 
     // Runs a handler body; anything unexpected comes out as Error.
@@ -127,6 +137,7 @@ private:
     // One last database export on the way out, at most LastExportMs.
     void LastExport();
     void ShowNetworkError(const std::string& error);
+    void ReportSave(TSaveOutcome outcome);
 
     TDaten& Daten;
     // How the last periodic save went; a failed or unsafe save is reported once.
@@ -142,6 +153,9 @@ private:
     TTimer* TimerMySQLExport = nullptr;
     TTimer* TimerHistory = nullptr;
     TTimer* TimerMetrics = nullptr;
+    // Drops are shown at most once a second: a flood must not become a flood of texts.
+    TTimer* DropSummary = nullptr;
+    TStateSaver* Saver = nullptr;
     TDatabaseExport* Export = nullptr;
     TNameImport* Import = nullptr;
 

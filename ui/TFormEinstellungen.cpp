@@ -284,7 +284,11 @@ void TFormEinstellungen::CoolBtn2Click()
     Daten.ExportEnabled = ExportEnabled->isChecked();
     if (!Daten.KeepsUserPorts())
         Daten.ClearUserPorts();
-    Daten.SaveState();
+    // Through the collector, so it does not write beside a periodic save under way.
+    if (Collector)
+        Collector->SaveNow();
+    else
+        Daten.SaveState();
     if (Collector) {
         TExtraSettings extra = Collector->ExtraSettings();
         extra.HistoryEnabled = HistoryEnabled->isChecked();

@@ -3,6 +3,7 @@
 #include "TErrorReport.h"
 #include "TRouterGridModel.h"
 #include "TStateFile.h"
+#include "TStateSaver.h"
 #include "TTimer.h"
 #include "TUserGridModel.h"
 #include "TextForms.h"
@@ -129,18 +130,24 @@ TEST_F(MainFormTest, FailedSaveIsReportedOnceInTheStatusLine)
     Create();
     Show();
     std::filesystem::create_directory("vexal.ini");  // nothing can be saved there
-    Form->TimerSaveTimer();
+    // The save goes on the saver's thread; its outcome comes back to the window.
+    auto save = [this] {
+        Form->TimerSaveTimer();
+        ASSERT_TRUE(Form->Collector().StateSaver().Busy());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !Form->Collector().StateSaver().Busy(); }, 5000));
+    };
+    save();
     EXPECT_EQ(LabelText("Label2"), "vexal.ini konnte nicht gespeichert werden");
     Form->TimerClearPortsTimer();
-    Form->TimerSaveTimer();
+    save();
     EXPECT_EQ(LabelText("Label2"), "") << "once, not at every save period";
     std::filesystem::remove("vexal.ini");
-    Form->TimerSaveTimer();
+    save();
     EXPECT_TRUE(std::filesystem::is_regular_file("vexal.ini"));
     EXPECT_EQ(LabelText("Label2"), "");
     std::filesystem::remove("vexal.ini");
     std::filesystem::create_directory("vexal.ini");
-    Form->TimerSaveTimer();
+    save();
     EXPECT_EQ(LabelText("Label2"), "vexal.ini konnte nicht gespeichert werden") << "again after a good save";
 }
 
