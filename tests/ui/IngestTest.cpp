@@ -149,14 +149,14 @@ TEST_F(MainFormTest, EveryOctetArrivingWhileTheWindowIsBusyIsCounted)
     const bool handled = QTest::qWaitFor(
         [&] {
             return sent && Daten.RouterCount() == 1
-                   && StrToInt64(Daten.RouterUpload[0]) == Datagrams * UploadPerDatagram;
+                   && StrToInt64(Daten.RouterUpload.Text(0)) == Datagrams * UploadPerDatagram;
         },
         20'000);
     sender.join();
     ASSERT_EQ(Daten.RouterCount(), 1u);
-    EXPECT_TRUE(handled) << "upload " << Daten.RouterUpload[0] << " of " << Datagrams * UploadPerDatagram;
-    EXPECT_EQ(Daten.RouterUpload[0], IntToStr(Datagrams * UploadPerDatagram));
-    EXPECT_EQ(Daten.RouterDownload[0], IntToStr(Datagrams * DownloadPerDatagram));
+    EXPECT_TRUE(handled) << "upload " << Daten.RouterUpload.Text(0) << " of " << Datagrams * UploadPerDatagram;
+    EXPECT_EQ(Daten.RouterUpload.Text(0), IntToStr(Datagrams * UploadPerDatagram));
+    EXPECT_EQ(Daten.RouterDownload.Text(0), IntToStr(Datagrams * DownloadPerDatagram));
     EXPECT_EQ(Daten.RouterPLoss[0], "0") << "no sequence gap";
 }
 
@@ -187,7 +187,7 @@ TEST_F(MainFormTest, WhatTheQueueCannotHoldIsCountedByCauseAndShown)
     EXPECT_EQ(listener.KernelDrops(), 0u);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return listener.Waiting() == 0 && Daten.RouterCount() == 1; }, 5000));
-    EXPECT_EQ(StrToInt64(Daten.RouterUpload[0]), static_cast<std::int64_t>(queued * (queued + 1) / 2))
+    EXPECT_EQ(StrToInt64(Daten.RouterUpload.Text(0)), static_cast<std::int64_t>(queued * (queued + 1) / 2))
         << "the first " << queued << " datagrams, every one of them";
     const QString text =
         QStringLiteral("UDP-Port %1: %2 Datagramme verloren (Warteschlange voll).").arg(listener.Port()).arg(dropped);
@@ -225,8 +225,8 @@ TEST_F(MainFormTest, ThePeriodicSaveDoesNotHoldUpTheAccountingAndTheLastSaveHasE
     constexpr int Datagrams = 100;
     for (int k = 0; k < Datagrams; ++k)
         SendFlow(FullDatagram(1 + 30 * static_cast<std::uint32_t>(k)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL[0] == IntToStr(Datagrams * UploadPerDatagram); }, 10'000))
-        << Daten.UserUL[0];
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL.Text(0) == IntToStr(Datagrams * UploadPerDatagram); }, 10'000))
+        << Daten.UserUL.Text(0);
     EXPECT_TRUE(saver.Busy()) << "accounted while the save hung";
     Form->TimerSaveTimer();
 
@@ -247,8 +247,8 @@ TEST_F(MainFormTest, ThePeriodicSaveDoesNotHoldUpTheAccountingAndTheLastSaveHasE
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, "vexal.ini"));
     ASSERT_EQ(saved.UserCount(), 1u);
-    EXPECT_EQ(saved.UserUL[0], IntToStr(Datagrams * UploadPerDatagram));
-    EXPECT_EQ(saved.UserDL[0], IntToStr(Datagrams * DownloadPerDatagram));
+    EXPECT_EQ(saved.UserUL.Text(0), IntToStr(Datagrams * UploadPerDatagram));
+    EXPECT_EQ(saved.UserDL.Text(0), IntToStr(Datagrams * DownloadPerDatagram));
 }
 
 // Datagrams that arrived but still wait in the queue when the window closes are
@@ -272,6 +272,6 @@ TEST_F(MainFormTest, WhatWaitsInTheQueueAtCloseIsCountedAndSaved)
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, "vexal.ini"));
     ASSERT_EQ(saved.UserCount(), 1u);
-    EXPECT_EQ(saved.UserUL[0], IntToStr(Datagrams * UploadPerDatagram));
-    EXPECT_EQ(saved.UserDL[0], IntToStr(Datagrams * DownloadPerDatagram));
+    EXPECT_EQ(saved.UserUL.Text(0), IntToStr(Datagrams * UploadPerDatagram));
+    EXPECT_EQ(saved.UserDL.Text(0), IntToStr(Datagrams * DownloadPerDatagram));
 }
