@@ -10,6 +10,10 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <optional>
+#include <set>
+#include <string_view>
+
 namespace {
 // SQLite's own codes for a file that is not (or no longer) a sound database.
 constexpr int SqliteCorrupt = 11;
@@ -209,6 +213,28 @@ THistoryOutcome THistoryStore::Write(const THistorySnapshot& snapshot)
     return outcome;
 }
 
+std::map<std::string, THistoryStore::TMark> THistoryStore::JoinedIPv6Marks(const THistorySnapshot& snapshot) const
+{
+    // A device known only by its IPv6 address has a row of its own, keyed by that
+    // address. When its IPv4 address is announced, that row goes and a row keyed by the
+    // IPv4 address takes over its totals. Nothing else makes an IPv6 row of a MAC go
+    // while an IPv4 row of the same MAC comes between two writes (a removal by the user
+    // or a replacement by another MAC is written right before it happens), so such a
+    // pair is one device: its marks carry over, or its octets would be written twice.
+    std::set<std::pair<std::string_view, std::string_view>> present;
+    for (const THistoryDevice& device : snapshot.Devices)
+        present.emplace(device.IP, device.MAC);
+    std::map<std::string, TMark> gone;
+    for (const auto& [key, mark] : LastMarks) {
+        if (key.first.find(':') == std::string::npos || present.contains({key.first, key.second}))
+            continue;
+        TMark& sum = gone[key.second];
+        sum.UL += mark.UL;
+        sum.DL += mark.DL;
+    }
+    return gone;
+}
+
 THistoryOutcome THistoryStore::WriteOnce(const THistorySnapshot& snapshot, bool& damaged)
 {
     THistoryOutcome outcome;
@@ -221,18 +247,27 @@ THistoryOutcome THistoryStore::WriteOnce(const THistorySnapshot& snapshot, bool&
     };
     std::vector<TRow> rows;
     TMarks marks;
+    std::map<std::string, TMark> joined = JoinedIPv6Marks(snapshot);
     for (const THistoryDevice& device : snapshot.Devices) {
         const auto key = std::make_pair(device.IP, device.MAC);
         if (marks.contains(key))
             continue;  // one address, one row; a second row of the same device is no second device
-        const auto last = LastMarks.find(key);
         auto delta = [&](std::int64_t now, std::int64_t before) -> std::int64_t {
             if (now >= before)
                 return now - before;
             return FirstWrite ? 0 : now;
         };
-        const std::int64_t ul = last == LastMarks.end() ? device.UL : delta(device.UL, last->second.UL);
-        const std::int64_t dl = last == LastMarks.end() ? device.DL : delta(device.DL, last->second.DL);
+        std::optional<TMark> last;
+        if (const auto found = LastMarks.find(key); found != LastMarks.end()) {
+            last = found->second;
+        } else if (const auto carried = joined.find(device.MAC);
+                   carried != joined.end() && device.IP.find(':') == std::string::npos) {
+            // The IPv4 row that took over the device's IPv6 row, and its totals with it.
+            last = carried->second;
+            joined.erase(carried);
+        }
+        const std::int64_t ul = last ? delta(device.UL, last->UL) : device.UL;
+        const std::int64_t dl = last ? delta(device.DL, last->DL) : device.DL;
         marks[key] = {device.UL, device.DL};
         if (ul != 0 || dl != 0)
             rows.push_back({&device, ul, dl});

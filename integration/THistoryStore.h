@@ -72,6 +72,8 @@ private:
     THistoryOutcome OpenOnce(bool& damaged);
     bool SetAside(QString& message);
     THistoryOutcome WriteOnce(const THistorySnapshot& snapshot, bool& damaged);
+    // The summed marks of the IPv6 rows gone since the last write, by MAC.
+    std::map<std::string, TMark> JoinedIPv6Marks(const THistorySnapshot& snapshot) const;
 
     QString FilePath;
     QString ConnectionName;

@@ -428,6 +428,42 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossAMacChange)
     EXPECT_EQ(perMac, (std::vector<std::string>{"02:00:00:00:00:0a=1500", "02:00:00:00:00:0b=200"}));
 }
 
+// A device counted by its IPv6 address until its IPv4 address is announced becomes
+// one row under the IPv4 address, with the totals it had: the history goes on from
+// what it had written for the IPv6 row, so nothing is written twice.
+TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceWhenAnIPv6DeviceGetsItsIPv4Address)
+{
+    Daten.LocalSubnets = {"192.168.1", "2001:db8:1::/64"};
+    SendMac("f0 2001:db8:1::5 f2 f3 02:00:00:00:00:0a f5 eth0\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
+    ASSERT_EQ(Daten.UserIP[0], "2001:db8:1::5");
+    Daten.UserDL.Set(0, "1000");
+    Form->Collector().RecordHistory();  // the periodic write
+    Daten.UserDL.Set(0, "1500");
+    SendMac("f0 192.168.1.5 f2 f3 02:00:00:00:00:0a f5 eth0\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1 && Daten.UserIP[0] == "192.168.1.5"; }, 5000));
+    ASSERT_EQ(Daten.UserDL.Text(0), "1500") << "the IPv4 row takes the device's totals";
+    Form->Collector().RecordHistory();
+    Daten.UserDL.Set(0, "1700");
+    Form->close();
+    Form.reset();
+
+    std::vector<std::string> perAddress;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("join-history"));
+        db.setDatabaseName(QString::fromStdString(Dir.File("vexal-history.sqlite")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec(QStringLiteral("select ip || '=' || sum(dloktets) from traffic"
+                                              " where mac = '02:00:00:00:00:0a' group by ip order by ip")));
+        while (query.next())
+            perAddress.push_back(query.value(0).toString().toStdString());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("join-history"));
+    EXPECT_EQ(perAddress, (std::vector<std::string>{"192.168.1.5=700", "2001:db8:1::5=1000"}));
+}
+
 // "Verlauf" on a user shows that device's traffic from the history file, what was
 // counted up to the click included: today's bar and the totals of every period.
 TEST_F(UserActionsTest, VerlaufShowsTheSelectedDevicesTraffic)
