@@ -286,7 +286,8 @@ void TUserGridModel::SortRows(const std::vector<bool>* changed)
     // Row i takes the row order[i] stood in, cycle by cycle, without a second table.
     std::vector<bool> done(order.size(), false);
     for (std::size_t start = 0; start < order.size(); ++start) {
-        if (done[start])
+        // A row that keeps its place is not touched: when one user moves, most stay.
+        if (done[start] || order[start] == start)
             continue;
         TUserGridRow first = std::move(Current[start]);
         const std::size_t firstSource = Source[start];
