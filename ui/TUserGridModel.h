@@ -45,7 +45,8 @@ struct TUserGridRow {
     friend bool operator==(const TUserGridRow&, const TUserGridRow&) = default;
 };
 
-// The user grid. The display tick hands it a fresh set of rows every 750 ms; it keeps
+// The user grid. The display tick hands it a fresh set of rows after rows came, went
+// or moved in the store, and otherwise only the rows that changed (Update); it keeps
 // the sort order the user chose (by raw numbers, not by formatted text) across ticks.
 // A row belongs to its user (the address), not to its position: when users come, go
 // or change places, the view's selection and current row follow them, as the

@@ -10,6 +10,7 @@
 #include "TextForms.h"
 #include "UserRows.h"
 
+#include <QItemSelectionModel>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -319,8 +320,14 @@ TEST(UserGridSort, FedTicksSignalOnlyWhatChanged)
     EXPECT_EQ(from.row(), to.row());
     EXPECT_EQ(model.Rows()[static_cast<std::size_t>(from.row())].IP, "10.0.0.5");
 
+    // The selection follows its user when the row moves.
+    QItemSelectionModel selection(&model);
+    selection.select(from, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     d.UserDL.Add(5, 1'000'000);
     feed.Show(d, Noon, false, model);
     EXPECT_EQ(layout.size(), 1);
-    EXPECT_EQ(model.Rows()[0].IP, "10.0.0.5");
+    ASSERT_EQ(model.Rows()[0].IP, "10.0.0.5");
+    const QModelIndexList selected = selection.selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].row(), 0);
 }
