@@ -9,6 +9,7 @@ void Refresh(TDaten& daten, int row, const std::string& device, const TLocalTime
 {
     daten.UserMACTime[row] = StampText(now);
     daten.UserDevice[row] = device;
+    daten.MarkUser(static_cast<std::size_t>(row));
 }
 }
 

@@ -147,6 +147,7 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
         if (daten.UserMAC[row] == mac) {
             daten.UserMACTime[row] = StampText(now);
             daten.UserDevice[row] = device;
+            daten.MarkUser(static_cast<std::size_t>(row));
             return outcome;
         }
         // Another MAC on a known address is another client: it starts afresh.

@@ -62,6 +62,7 @@ void TakeExportedTraffic(TDaten& d, const std::vector<TTrafficRow>& rows)
         TakeOff(d.UserCUL, static_cast<std::size_t>(user), row.UL);
         TakeOff(d.UserCDL, static_cast<std::size_t>(user), row.DL);
         d.UserCPort[user].Subtract(row.Ports);
+        d.MarkUser(static_cast<std::size_t>(user));
     }
 }
 

@@ -51,8 +51,10 @@ bool ApplyNameList(TDaten& daten, std::string_view body)
         if (matched.empty())
             continue;
         const std::string name = NameFromLine(line);
-        for (std::size_t j : matched)
+        for (std::size_t j : matched) {
             daten.UserName[j] = name;
+            daten.MarkUser(j);
+        }
     }
     return true;
 }

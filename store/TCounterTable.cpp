@@ -94,6 +94,7 @@ void TCounterTable::Set(std::size_t row, std::size_t column, std::string_view te
 {
     if (row >= Rows.size())
         throw std::out_of_range("TCounterTable::Set");
+    ++Rows[row].Mark;
     if (const auto value = PlainValue(text)) {
         Rows[row].Values[column] = *value;
         DropText(row, column);
@@ -107,6 +108,7 @@ void TCounterTable::SetValue(std::size_t row, std::size_t column, std::int64_t v
 {
     if (row >= Rows.size())
         throw std::out_of_range("TCounterTable::SetValue");
+    ++Rows[row].Mark;
     Rows[row].Values[column] = value;
     DropText(row, column);
 }
@@ -130,7 +132,7 @@ void TCounterTable::AppendTexts(const std::array<std::string_view, Columns>& tex
 
 void TCounterTable::AppendValues(const std::array<std::int64_t, Columns>& values)
 {
-    Rows.push_back(TRow{values, 0});
+    Rows.push_back(TRow{values, 0, 0});
 }
 
 void TCounterTable::Erase(std::size_t row)

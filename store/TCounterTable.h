@@ -43,6 +43,7 @@ public:
     void Add(std::size_t row, std::size_t column, std::int64_t amount)
     {
         TRow& r = Rows[row];
+        ++r.Mark;
         if (r.TextSlot == 0) [[likely]] {
             std::int64_t sum = 0;
             if (!__builtin_add_overflow(r.Values[column], amount, &sum)) [[likely]] {
@@ -54,6 +55,12 @@ public:
     }
 
     const void* RowAddress(std::size_t row) const { return &Rows[row]; }
+
+    // A number that changes whenever a cell of the row is written (set or charged) or
+    // the row is touched: the display redraws only rows whose mark moved since its last
+    // look. It lives in the row's own cache line, so a charge pays one increment for it.
+    std::uint32_t Mark(std::size_t row) const { return Rows[row].Mark; }
+    void Touch(std::size_t row) { ++Rows[row].Mark; }
 
     // Row operations, for the store's own row operations only: they keep this table as
     // long as the other columns.
@@ -71,6 +78,7 @@ private:
         std::array<std::int64_t, Columns> Values{};
         // 0: every cell is its number; else 1 + the index of this row's kept texts.
         std::uint32_t TextSlot = 0;
+        std::uint32_t Mark = 0;
     };
     using TTexts = std::array<std::optional<std::string>, Columns>;
 

@@ -42,6 +42,7 @@ void TDaten::AddUser(const std::string& address, const std::string& mac, const s
 
 void TDaten::AppendUser(TUserRow row)
 {
+    ++UserLayoutRevision;
     UserIPv6.AppendRow(row.IP);
     UserIP.Append(std::move(row.IP));
     UserMAC.push_back(std::move(row.MAC));
@@ -61,6 +62,7 @@ void TDaten::RemoveUser(int index)
     if (index < 0 || static_cast<std::size_t>(index) >= UserIP.size())
         return;
     const auto at = static_cast<std::ptrdiff_t>(index);
+    ++UserLayoutRevision;
     UserIP.Delete(static_cast<std::size_t>(index));
     UserIPv6.DeleteRow(static_cast<std::size_t>(index));
     MacRowsStale = true;
@@ -72,6 +74,7 @@ void TDaten::RemoveUser(int index)
 
 void TDaten::ClearUsers()
 {
+    ++UserLayoutRevision;
     UserIP.Clear();
     UserIPv6.Clear();
     MacRows.clear();
@@ -101,6 +104,7 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
     auto finish = [&] {
         if (kept == count)
             return;
+        ++UserLayoutRevision;
         UserIP.Items.resize(kept);
         for (std::vector<std::string>* column : columns)
             column->resize(kept);
@@ -153,6 +157,7 @@ void TDaten::ClearUserPorts()
     // Clear() would keep the capacity; these lists may have held tens of thousands of ports.
     for (TPortList& list : UserCPort)
         list = TPortList();
+    ++UserLayoutRevision;
 }
 
 int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now)
@@ -218,12 +223,22 @@ bool TDaten::LearnIPv6(int row, const TIpAddress& address, const TLocalTime& now
 {
     if (row < 0 || static_cast<std::size_t>(row) >= UserIPv6.size())
         return false;
-    return UserIPv6.Learn(static_cast<std::size_t>(row), address, TIPv6Aliases::Moment(now));
+    // The address may move here from another row: both rows show it changed.
+    const int before = UserIPv6.UserOf(address);
+    if (!UserIPv6.Learn(static_cast<std::size_t>(row), address, TIPv6Aliases::Moment(now)))
+        return false;
+    MarkUser(static_cast<std::size_t>(row));
+    if (before >= 0 && static_cast<std::size_t>(before) < UserCounters.size())
+        MarkUser(static_cast<std::size_t>(before));
+    return true;
 }
 
 void TDaten::ForgetIPv6(const TIpAddress& address)
 {
+    const int holder = UserIPv6.UserOf(address);
     UserIPv6.Forget(address);
+    if (holder >= 0 && static_cast<std::size_t>(holder) < UserCounters.size())
+        MarkUser(static_cast<std::size_t>(holder));
 }
 
 void TDaten::RememberIPv6(const TIpAddress& address, const std::string& mac, const TLocalTime& now)
@@ -234,7 +249,9 @@ void TDaten::RememberIPv6(const TIpAddress& address, const std::string& mac, con
 
 void TDaten::ForgetStaleIPv6(const TLocalTime& now)
 {
-    UserIPv6.ForgetOlderThan(TIPv6Aliases::Moment(now) - TIPv6Aliases::TimeoutMs);
+    // Any number of rows may have lost addresses.
+    if (UserIPv6.ForgetOlderThan(TIPv6Aliases::Moment(now) - TIPv6Aliases::TimeoutMs))
+        ++UserLayoutRevision;
 }
 
 void TDaten::NoteMac(std::size_t row) const
@@ -299,6 +316,7 @@ void TDaten::MergeInto(int row, int other)
         UserLastTime[row] = UserLastTime[other];
     if (UserName[row] == "-")
         UserName[row] = UserName[other];
+    MarkUser(static_cast<std::size_t>(row));
 }
 
 int TDaten::JoinDevice(int row, const TLocalTime& now)
@@ -327,5 +345,6 @@ int TDaten::JoinDevice(int row, const TLocalTime& now)
     }
     for (const auto& [address, seen] : UserIPv6.TakePending(mac))
         UserIPv6.Learn(static_cast<std::size_t>(row), address, seen);
+    ++UserLayoutRevision;
     return row;
 }

@@ -221,6 +221,17 @@ public:
     // was switched off or to packed).
     void ClearUserPorts();
 
+    // What the display needs to redraw only what changed. A user row's mark moves with
+    // every write of its counters (TCounterTable) and with MarkUser, which every other
+    // writer of a shown column calls (name, MAC, device, ports, IPv6 addresses); the
+    // stamps are read on every tick anyway, as the ages they give change with time.
+    // UserLayout moves whenever rows come, go or change places, or many rows change
+    // at once: the display then starts afresh.
+    std::uint32_t UserMark(std::size_t row) const { return UserCounters.Mark(row); }
+    void MarkUser(std::size_t row) { UserCounters.Touch(row); }
+    std::uint64_t UserLayout() const { return UserLayoutRevision; }
+    void MarkUserLayout() { ++UserLayoutRevision; }
+
     // Appends a router row for a sender seen for the first time; returns its index.
     int AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now);
 
@@ -236,6 +247,7 @@ public:
     void LoadState();
 
 private:
+    std::uint64_t UserLayoutRevision = 0;
     // Prepared filter lists, rebuilt when a dialog or the loader changed the lists.
     TFilterCache LocalFilter;
     TFilterCache HideFilter;

@@ -228,13 +228,16 @@ void TIPv6Aliases::Forget(const TIpAddress& address)
     DropPending(address.Bytes());
 }
 
-void TIPv6Aliases::ForgetOlderThan(std::int64_t limit)
+bool TIPv6Aliases::ForgetOlderThan(std::int64_t limit)
 {
+    bool forgotten = false;
     for (std::size_t row = 0; row < Rows.size(); ++row) {
         std::vector<TUserAlias>& list = Rows[row];
         for (std::size_t pos = list.size(); pos-- > 0;)
-            if (!list[pos].Own && list[pos].LastSeen < limit)
+            if (!list[pos].Own && list[pos].LastSeen < limit) {
                 RemoveAt(row, pos);
+                forgotten = true;
+            }
     }
     std::vector<TIpAddress::TBytes> stale;
     for (const auto& [key, pending] : Pending)
@@ -242,6 +245,7 @@ void TIPv6Aliases::ForgetOlderThan(std::int64_t limit)
             stale.push_back(key);
     for (const TIpAddress::TBytes& key : stale)
         DropPending(key);
+    return forgotten;
 }
 
 void TIPv6Aliases::Remember(const TIpAddress& address, const std::string& mac, std::int64_t seen)

@@ -98,7 +98,9 @@ private:
     void Forget(const TIpAddress& address);
     // Finds the address; on success row and pos name its entry.
     bool Locate(const TIpAddress& address, int& row, std::size_t& pos) const;
-    void ForgetOlderThan(std::int64_t limit);
+    // Drops learned addresses and remembered ones older than limit; true when a row
+    // lost an address.
+    bool ForgetOlderThan(std::int64_t limit);
 
     // Addresses announced with a MAC that no row has yet.
     void Remember(const TIpAddress& address, const std::string& mac, std::int64_t seen);

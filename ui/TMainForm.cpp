@@ -526,8 +526,7 @@ void TMainForm::ShowRouters()
 void TMainForm::ShowUsers(const TLocalTime& now)
 {
     TUserGridModel& users = ProfGrid2->Model();
-    const TUserRowsOutcome outcome = BuildUserRows(Daten, now, CoolCheckRadioBox1->isChecked(), users.Scratch());
-    users.Commit(outcome.Shown, outcome.Complete);
+    const TUserRowsOutcome outcome = UserFeed.Show(Daten, now, CoolCheckRadioBox1->isChecked(), users);
     if (outcome.Complete)
         CoolLabel7->setText(QStringLiteral("%1/%2 User").arg(outcome.Shown).arg(Daten.UserIP.size()));
     else

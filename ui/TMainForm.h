@@ -3,6 +3,7 @@
 #include "LocalTime.h"
 #include "TCollector.h"
 #include "TUserGrid.h"
+#include "TUserGridFeed.h"
 
 #include <QModelIndex>
 #include <QSize>
@@ -175,6 +176,8 @@ private:
     TFormVerlauf* Verlauf = nullptr;
 
     TRouterGridModel* RouterModel = nullptr;
+    // Feeds the user grid what changed since the last tick.
+    TUserGridFeed UserFeed;
     QStandardItemModel* DiagModel = nullptr;
     TErrorReport* Errors = nullptr;
 

@@ -286,7 +286,8 @@ void TUserGridModel::SortRows(const std::vector<bool>* changed)
     // Row i takes the row order[i] stood in, cycle by cycle, without a second table.
     std::vector<bool> done(order.size(), false);
     for (std::size_t start = 0; start < order.size(); ++start) {
-        if (done[start])
+        // A row that keeps its place is not touched: when one user moves, most stay.
+        if (done[start] || order[start] == start)
             continue;
         TUserGridRow first = std::move(Current[start]);
         const std::size_t firstSource = Source[start];
@@ -320,8 +321,42 @@ void TUserGridModel::sort(int column, Qt::SortOrder order)
     SortRows();
 }
 
+void TUserGridModel::Update(std::size_t row, TUserGridRow& fresh)
+{
+    TUserGridRow& current = Current[row];
+    if (current == fresh)
+        return;
+    if (!SameSortValue(current, fresh))
+        Replace.push_back(row);
+    Updated.push_back(row);
+    swap(current, fresh);
+}
+
+void TUserGridModel::EndUpdate()
+{
+    if (Updated.empty())
+        return;
+    // One range from the first to the last row changed: a view repaints what of it is
+    // on screen, whatever its size.
+    const auto [first, last] = std::minmax_element(Updated.begin(), Updated.end());
+    const QModelIndex from = index(static_cast<int>(*first), 0);
+    const QModelIndex to = index(static_cast<int>(*last), ColumnCount - 1);
+    Updated.clear();
+    emit dataChanged(from, to);
+    if (Replace.empty())
+        return;
+    std::vector<bool> changed(Current.size(), false);
+    for (std::size_t row : Replace)
+        changed[row] = true;
+    Replace.clear();
+    SortRows(&changed);
+}
+
 void TUserGridModel::Commit(std::size_t count, bool complete)
 {
+    ++CommitCount;
+    Updated.clear();
+    Replace.clear();
     // The rows are matched to the fresh ones by address, so a row stays where it is
     // (and keeps its selection) while its user stays. Most ticks the users are those
     // of the tick before, in the same store order: each row first tries the fresh row

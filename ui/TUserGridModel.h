@@ -6,6 +6,7 @@
 
 #include "TIpAddress.h"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,9 +42,11 @@ struct TUserGridRow {
         swap(a.Band, b.Band);
         swap(a.IPv6, b.IPv6);
     }
+    friend bool operator==(const TUserGridRow&, const TUserGridRow&) = default;
 };
 
-// The user grid. The display tick hands it a fresh set of rows every 750 ms; it keeps
+// The user grid. The display tick hands it a fresh set of rows after rows came, went
+// or moved in the store, and otherwise only the rows that changed (Update); it keeps
 // the sort order the user chose (by raw numbers, not by formatted text) across ticks.
 // A row belongs to its user (the address), not to its position: when users come, go
 // or change places, the view's selection and current row follow them, as the
@@ -74,6 +77,19 @@ public:
     // rows it wrote and leaves the previous tick's rows after them.
     std::vector<TUserGridRow>& Scratch() { return Fresh; }
     void Commit(std::size_t count, bool complete);
+    // Counts the commits, so whoever follows the rows between commits can tell that
+    // they were all replaced.
+    std::uint64_t Commits() const { return CommitCount; }
+    // For each row, the position among the fresh rows it had at the last commit; rows
+    // keep it when the sort moves them.
+    const std::vector<std::size_t>& Sources() const { return Source; }
+
+    // Between commits, the tick may give single rows their new values (the same user,
+    // see Sources): Update swaps them in and notes what to redraw and place again;
+    // EndUpdate tells the views and places the rows whose sort value changed. A tick in
+    // which few users changed costs only those rows.
+    void Update(std::size_t row, TUserGridRow& fresh);
+    void EndUpdate();
 
     const std::vector<TUserGridRow>& Rows() const { return Current; }
     int SortColumn() const { return SortBy; }
@@ -102,6 +118,11 @@ private:
     // The rows stand in the order of SortBy/Order (set by every sort; cleared when the
     // column or direction changes), so a tick needs to place only the rows it changed.
     bool Sorted = false;
+    std::uint64_t CommitCount = 0;
+    // Rows given new values since the last EndUpdate, and those of them whose sort
+    // value changed.
+    std::vector<std::size_t> Updated;
+    std::vector<std::size_t> Replace;
     QIcon Online;
     QIcon Offline;
 };

@@ -40,6 +40,32 @@ private:
 };
 }
 
+void FillUserRow(const TDaten& d, std::size_t i, bool online, int band, TUserGridRow& row)
+{
+    row.UL = d.UserUL.Real(i);
+    row.DL = d.UserDL.Real(i);
+    row.CUL = d.UserCUL.Real(i);
+    row.CDL = d.UserCDL.Real(i);
+    row.CULIsZero = d.UserCUL.IsZero(i);
+    row.CDLIsZero = d.UserCDL.IsZero(i);
+    row.IP = d.UserIP[i];
+    row.MAC = d.UserMAC.at(i);
+    // Most lists are empty (kept only for the detailed export): no text to write.
+    if (const TPortList& ports = d.UserCPort.at(i); ports.Empty())
+        row.CPort.clear();
+    else
+        row.CPort = ports.ToText();
+    row.Device = d.UserDevice.at(i);
+    row.Name = d.UserName.at(i);
+    row.Online = online;
+    row.Band = band;
+    // The device's learned IPv6 addresses, for the count mark and the tooltip.
+    row.IPv6.clear();
+    for (const TUserAlias& alias : d.UserIPv6[i])
+        if (!alias.Own)
+            row.IPv6.push_back(alias.Address);
+}
+
 TUserRowsOutcome BuildUserRows(TDaten& daten, const TLocalTime& now, bool onlineOnly, std::vector<TUserGridRow>& rows)
 {
     TDaten& d = daten;
@@ -66,29 +92,7 @@ TUserRowsOutcome BuildUserRows(TDaten& daten, const TLocalTime& now, bool online
                 continue;
             if (rows.size() <= outcome.Shown)
                 rows.resize(outcome.Shown + 1);
-            TUserGridRow& row = rows[outcome.Shown];
-            row.UL = d.UserUL.Real(i);
-            row.DL = d.UserDL.Real(i);
-            row.CUL = d.UserCUL.Real(i);
-            row.CDL = d.UserCDL.Real(i);
-            row.CULIsZero = d.UserCUL.IsZero(i);
-            row.CDLIsZero = d.UserCDL.IsZero(i);
-            row.IP = ip;
-            row.MAC = d.UserMAC[i];
-            // Most lists are empty (kept only for the detailed export): no text to write.
-            if (const TPortList& ports = d.UserCPort.at(i); ports.Empty())
-                row.CPort.clear();
-            else
-                row.CPort = ports.ToText();
-            row.Device = d.UserDevice.at(i);
-            row.Name = d.UserName.at(i);
-            row.Online = online;
-            row.Band = band;
-            // The device's learned IPv6 addresses, for the count mark and the tooltip.
-            row.IPv6.clear();
-            for (const TUserAlias& alias : d.UserIPv6[i])
-                if (!alias.Own)
-                    row.IPv6.push_back(alias.Address);
+            FillUserRow(d, i, online, band, rows[outcome.Shown]);
             ++outcome.Shown;
         }
         outcome.Complete = true;

@@ -18,4 +18,8 @@ struct TUserRowsOutcome {
 // the grid shows into `rows`, in store order, growing it as needed (rows after the
 // written ones are left as they are: they are scratch space). Hidden users and, with
 // `onlineOnly`, offline users get no row.
+// Writes user i's row as the grid shows it, given its status and colour band.
+// EConvertError for a damaged counter.
+void FillUserRow(const TDaten& daten, std::size_t i, bool online, int band, TUserGridRow& row);
+
 TUserRowsOutcome BuildUserRows(TDaten& daten, const TLocalTime& now, bool onlineOnly, std::vector<TUserGridRow>& rows);

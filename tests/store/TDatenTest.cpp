@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 namespace {
 const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
 
@@ -202,4 +205,62 @@ TEST(TDaten, RemoveUsersWhereKeepsOrderAlignmentAndIndex)
     EXPECT_EQ(d.UserIP[0], "10.0.0.3");
     EXPECT_EQ(d.UserMAC[1], "m4");
     EXPECT_EQ(d.UserIP.IndexOf("10.0.0.4"), 1);
+}
+
+// The display redraws a user when the row's mark moved and starts afresh when the
+// layout moved: every write of a shown column moves the mark of its row (and only
+// of its row), every change to the rows as a whole moves the layout.
+TEST(TDaten, WritesMoveTheRowMarkAndRowOperationsTheLayout)
+{
+    const TIpAddress v6 = *TIpAddress::Parse("2001:db8::5");
+    struct {
+        const char* Change;
+        std::function<void(TDaten&)> Apply;
+        std::vector<std::size_t> Marked;  // rows whose mark must move; the others must not
+        bool Layout;
+    } const cases[] = {
+        {"a charge", [](TDaten& d) { d.UserDL.Add(1, 1500); }, {1}, false},
+        {"a charge refused", [](TDaten& d) {
+             d.UserUL.Set(2, "abc");
+             EXPECT_ANY_THROW(d.UserUL.Add(2, 1));
+         }, {2}, false},
+        {"a counter set", [](TDaten& d) { d.UserCUL.Set(0, "7"); }, {0}, false},
+        {"totals reset", [](TDaten& d) { d.ResetUserTotals(); }, {0, 1, 2, 3}, false},
+        {"a row touched", [](TDaten& d) { d.MarkUser(3); }, {3}, false},
+        {"an IPv6 address learned", [&](TDaten& d) { d.LearnIPv6(2, v6, Noon); }, {2}, false},
+        {"the address moves", [&](TDaten& d) {
+             d.LearnIPv6(2, v6, Noon);
+             d.LearnIPv6(1, v6, Noon);
+         }, {1, 2}, false},
+        {"the address forgotten", [&](TDaten& d) {
+             d.LearnIPv6(3, v6, Noon);
+             d.ForgetIPv6(v6);
+         }, {3}, false},
+        {"a user added", [](TDaten& d) { d.AddUser("10.0.0.9", "m9", "eth0", Noon); }, {}, true},
+        {"a user removed", [](TDaten& d) { d.RemoveUser(1); }, {}, true},
+        {"nobody removed", [](TDaten& d) { d.RemoveUsersWithAddress({"10.9.9.9"}); }, {}, false},
+        {"users removed in one pass", [](TDaten& d) { d.RemoveUsersWithAddress({"10.0.0.2"}); }, {}, true},
+        {"ports cleared", [](TDaten& d) { d.ClearUserPorts(); }, {}, true},
+        {"all users cleared", [](TDaten& d) { d.ClearUsers(); }, {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Change);
+        TDaten d;
+        for (int n = 0; n < 4; ++n)
+            d.AddUser("10.0.0." + std::to_string(n), "m" + std::to_string(n), "eth0", Noon);
+        std::vector<std::uint32_t> marks;
+        for (std::size_t row = 0; row < d.UserCount(); ++row)
+            marks.push_back(d.UserMark(row));
+        const std::uint64_t layout = d.UserLayout();
+        c.Apply(d);
+        EXPECT_EQ(d.UserLayout() != layout, c.Layout);
+        if (c.Layout)
+            continue;
+        ASSERT_EQ(d.UserCount(), marks.size());
+        std::vector<std::size_t> moved;
+        for (std::size_t row = 0; row < d.UserCount(); ++row)
+            if (d.UserMark(row) != marks[row])
+                moved.push_back(row);
+        EXPECT_EQ(moved, c.Marked);
+    }
 }

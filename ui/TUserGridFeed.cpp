@@ -1,0 +1,133 @@
+#include "TUserGridFeed.h"
+
+#include "TDaten.h"
+#include "TextForms.h"
+#include "UserAges.h"
+
+#include <cstring>
+#include <exception>
+#include <limits>
+
+double TUserGridFeed::ReadStamp(const std::string& text, TStamp& seen)
+{
+    const std::size_t kept = seen.Size;
+    if (kept < sizeof seen.Text && kept == text.size() && std::memcmp(seen.Text, text.data(), kept) == 0)
+        return seen.Value;
+    const double value = StrToFloat(text);  // a damaged stamp raises its error every time
+    seen.Value = value;
+    if (text.size() < sizeof seen.Text) {
+        std::memcpy(seen.Text, text.data(), text.size());
+        seen.Size = static_cast<std::uint8_t>(text.size());
+    } else {
+        seen.Size = 0xFF;
+    }
+    return value;
+}
+
+bool TUserGridFeed::Follows(const TDaten& daten, bool onlineOnly, const TUserGridModel& model) const
+{
+    return Valid && Model == &model && model.Commits() == Commits && model.Rows().size() == Shown
+        && daten.UserLayout() == Layout && daten.UserCount() == Seen.size() && onlineOnly == OnlineOnly
+        && daten.HideSubnets == HideSubnets && daten.HideIPs == HideIPs;
+}
+
+TUserRowsOutcome TUserGridFeed::Show(TDaten& daten, const TLocalTime& now, bool onlineOnly, TUserGridModel& model)
+{
+    if (Follows(daten, onlineOnly, model)) {
+        try {
+            if (Follow(daten, now, onlineOnly, model))
+                return {Shown, true};
+        } catch (const std::exception&) {
+            // The full pass meets the same fault and stops where it always did.
+        }
+    }
+    Valid = false;
+    const TUserRowsOutcome outcome = BuildUserRows(daten, now, onlineOnly, model.Scratch());
+    model.Commit(outcome.Shown, outcome.Complete);
+    if (outcome.Complete)
+        Valid = Prime(daten, now, onlineOnly, model, outcome.Shown);
+    return outcome;
+}
+
+bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly, TUserGridModel& model)
+{
+    // Every user's status, and the new rows of the users that changed, in store order
+    // as the full pass goes: a damaged counter raises its error at the same user, after
+    // the same statuses were written. Nothing of the grid is touched until the whole
+    // pass went through, so a pass given up leaves the rows as they were.
+    Changes.clear();
+    for (std::size_t i = 0; i < Seen.size(); ++i) {
+        TSeen& seen = Seen[i];
+        const int band = FlowAgeBand(StampAge(ReadStamp(daten.UserLastTime[i], seen.LastTime), now));
+        const bool online = OnlineByAge(StampAge(ReadStamp(daten.UserMACTime[i], seen.MACTime), now));
+        std::string& status = daten.UserStatus[i];
+        const char* const text = online ? "1" : "0";
+        if (status != text)
+            status = text;
+        if (seen.Hidden)
+            continue;
+        const bool visible = !onlineOnly || online;
+        if (visible != (seen.Fresh != NotShown))
+            return false;  // a user comes into the grid or leaves it
+        if (!visible || (band == seen.Band && online == seen.Online && daten.UserMark(i) == seen.Mark))
+            continue;
+        if (Rows.size() <= Changes.size())
+            Rows.resize(Changes.size() + 1);
+        FillUserRow(daten, i, online, band, Rows[Changes.size()]);
+        Changes.push_back({i, band, online});
+    }
+    if (Changes.empty())
+        return true;
+
+    // Where each user stands now: the sort moves rows, and they carry their place among
+    // the committed rows with them.
+    const std::vector<std::size_t>& sources = model.Sources();
+    GridRow.assign(Shown, std::numeric_limits<std::size_t>::max());
+    for (std::size_t r = 0; r < sources.size(); ++r)
+        if (sources[r] < Shown)
+            GridRow[sources[r]] = r;
+    for (const TChange& change : Changes)
+        if (GridRow[Seen[change.User].Fresh] >= sources.size())
+            return false;
+    for (std::size_t k = 0; k < Changes.size(); ++k) {
+        TSeen& seen = Seen[Changes[k].User];
+        model.Update(GridRow[seen.Fresh], Rows[k]);
+        seen.Band = Changes[k].Band;
+        seen.Online = Changes[k].Online;
+        seen.Mark = daten.UserMark(Changes[k].User);
+    }
+    model.EndUpdate();
+    return true;
+}
+
+bool TUserGridFeed::Prime(const TDaten& daten, const TLocalTime& now, bool onlineOnly, const TUserGridModel& model,
+                          std::size_t shown)
+{
+    try {
+        const std::size_t n = daten.UserCount();
+        Seen.assign(n, TSeen{});
+        const TAddressFilter& hidden = daten.HiddenAddressFilter();
+        std::uint32_t fresh = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            TSeen& seen = Seen[i];
+            seen.Band = FlowAgeBand(StampAge(ReadStamp(daten.UserLastTime.at(i), seen.LastTime), now));
+            seen.Online = OnlineByAge(StampAge(ReadStamp(daten.UserMACTime.at(i), seen.MACTime), now));
+            seen.Hidden = hidden.Matches(daten.UserIP[i]);
+            seen.Mark = daten.UserMark(i);
+            if (!seen.Hidden && (!onlineOnly || seen.Online))
+                seen.Fresh = fresh++;
+        }
+        if (fresh != shown || model.Rows().size() != shown)
+            return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    Model = &model;
+    Commits = model.Commits();
+    Layout = daten.UserLayout();
+    OnlineOnly = onlineOnly;
+    HideSubnets = daten.HideSubnets;
+    HideIPs = daten.HideIPs;
+    Shown = shown;
+    return true;
+}
