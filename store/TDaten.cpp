@@ -42,7 +42,6 @@ void TDaten::AddUser(const std::string& address, const std::string& mac, const s
 
 void TDaten::AppendUser(TUserRow row)
 {
-    ++UserLayoutRevision;
     UserIPv6.AppendRow(row.IP);
     UserIP.Append(std::move(row.IP));
     UserMAC.push_back(std::move(row.MAC));

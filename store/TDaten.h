@@ -225,8 +225,10 @@ public:
     // every write of its counters (TCounterTable) and with MarkUser, which every other
     // writer of a shown column calls (name, MAC, device, ports, IPv6 addresses); the
     // stamps are read on every tick anyway, as the ages they give change with time.
-    // UserLayout moves whenever rows come, go or change places, or many rows change
-    // at once: the display then starts afresh.
+    // UserLayout moves whenever rows go or change places, or many rows change at once:
+    // the display then starts afresh. A row appended at the end (a new user) does not
+    // move it: the rows before it keep their places, and the display takes the new
+    // rows on by the count.
     std::uint32_t UserMark(std::size_t row) const { return UserCounters.Mark(row); }
     void MarkUser(std::size_t row) { UserCounters.Touch(row); }
     std::uint64_t UserLayout() const { return UserLayoutRevision; }

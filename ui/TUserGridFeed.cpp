@@ -4,6 +4,7 @@
 #include "TextForms.h"
 #include "UserAges.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -26,8 +27,10 @@ double TUserGridFeed::ReadStamp(const std::string& text, TStamp& seen)
 
 bool TUserGridFeed::Follows(const TDaten& daten, bool onlineOnly, const TUserGridModel& model) const
 {
+    // Users appended since (new users) are taken on; anything else that moved rows
+    // moved the layout.
     return Valid && Model == &model && model.Commits() == Commits && model.Rows().size() == Shown
-        && daten.UserLayout() == Layout && daten.UserCount() == Seen.size() && onlineOnly == OnlineOnly
+        && daten.UserLayout() == Layout && daten.UserCount() >= Seen.size() && onlineOnly == OnlineOnly
         && daten.HideSubnets == HideSubnets && daten.HideIPs == HideIPs;
 }
 
@@ -56,7 +59,20 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
     // the same statuses were written. Nothing of the grid is touched until the whole
     // pass went through, so a pass given up leaves the rows as they were.
     Changes.clear();
-    for (std::size_t i = 0; i < Seen.size(); ++i) {
+    // New users at the end of the store: they come after every user seen so far, in
+    // store order, as a full pass would list them. A failed pass leaves Seen for Prime
+    // to write afresh.
+    const std::size_t known = Seen.size();
+    const std::size_t count = daten.UserCount();
+    if (count > known) {
+        if (daten.UserLastTime.size() < count || daten.UserMACTime.size() < count || daten.UserStatus.size() < count)
+            return false;
+        Seen.resize(count);
+        const TAddressFilter& hidden = daten.HiddenAddressFilter();
+        for (std::size_t i = known; i < count; ++i)
+            Seen[i].Hidden = hidden.Matches(daten.UserIP[i]);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
         TSeen& seen = Seen[i];
         const int band = FlowAgeBand(StampAge(ReadStamp(daten.UserLastTime[i], seen.LastTime), now));
         const bool online = OnlineByAge(StampAge(ReadStamp(daten.UserMACTime[i], seen.MACTime), now));
@@ -67,12 +83,17 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         if (seen.Hidden)
             continue;
         const bool visible = !onlineOnly || online;
-        if (visible != (seen.Fresh != NotShown))
-            return false;  // a user comes into the grid or leaves it
-        if (!visible || (band == seen.Band && online == seen.Online && daten.UserMark(i) == seen.Mark))
-            continue;
+        if (i >= known) {
+            if (!visible)
+                continue;
+        } else {
+            if (visible != (seen.Fresh != NotShown))
+                return false;  // a user comes into the grid or leaves it
+            if (!visible || (band == seen.Band && online == seen.Online && daten.UserMark(i) == seen.Mark))
+                continue;
+        }
         if (Rows.size() <= Changes.size())
-            Rows.resize(Changes.size() + 1);
+            Rows.resize(std::max<std::size_t>(2 * Rows.size(), Changes.size() + 1));
         FillUserRow(daten, i, online, band, Rows[Changes.size()]);
         Changes.push_back({i, band, online});
     }
@@ -87,11 +108,16 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         if (sources[r] < Shown)
             GridRow[sources[r]] = r;
     for (const TChange& change : Changes)
-        if (GridRow[Seen[change.User].Fresh] >= sources.size())
+        if (change.User < known && GridRow[Seen[change.User].Fresh] >= sources.size())
             return false;
     for (std::size_t k = 0; k < Changes.size(); ++k) {
         TSeen& seen = Seen[Changes[k].User];
-        model.Update(GridRow[seen.Fresh], Rows[k]);
+        if (Changes[k].User >= known) {
+            seen.Fresh = static_cast<std::uint32_t>(Shown++);
+            model.Append(Rows[k], seen.Fresh);
+        } else {
+            model.Update(GridRow[seen.Fresh], Rows[k]);
+        }
         seen.Band = Changes[k].Band;
         seen.Online = Changes[k].Online;
         seen.Mark = daten.UserMark(Changes[k].User);

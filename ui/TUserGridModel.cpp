@@ -13,7 +13,9 @@
 #include <limits>
 #include <numeric>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 struct TBandColours {
@@ -99,7 +101,7 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= static_cast<int>(Current.size()))
         return {};
-    const TUserGridRow& row = Current[static_cast<std::size_t>(index.row())];
+    const TUserGridRow& row = *Current[static_cast<std::size_t>(index.row())];
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
@@ -182,7 +184,8 @@ QVariant TUserGridModel::SortValue(const TUserGridRow& row, int column) const
 namespace {
 // The order of the rows by one column. Stable, so equal values keep their current order
 // and rows do not shuffle between ticks: rows are ordered by their value, then by their
-// current position.
+// current position. The keys are taken out first, so the comparisons read one array
+// instead of following each row.
 //
 // With `changed` (one flag per row), the rows not flagged are known to be in that order
 // already: the rows were sorted by this column at the last tick and their values have
@@ -190,12 +193,17 @@ namespace {
 // result is the same as sorting them all, for a cost that grows with the rows that
 // changed (plus one pass), not with n log n.
 template <typename Key>
-std::vector<std::size_t> OrderBy(const std::vector<TUserGridRow>& rows, bool descending, Key key,
+std::vector<std::size_t> OrderBy(const TUserGridRows::TStore& rows, bool descending, Key key,
                                  const std::vector<bool>* changed)
 {
+    using TKey = decltype(key(std::declval<const TUserGridRow&>()));
+    std::vector<TKey> keys;
+    keys.reserve(rows.size());
+    for (const auto& row : rows)
+        keys.push_back(key(*row));
     auto before = [&](std::size_t a, std::size_t b) {
-        const auto& ka = key(rows[a]);
-        const auto& kb = key(rows[b]);
+        const TKey& ka = keys[a];
+        const TKey& kb = keys[b];
         if (descending ? kb < ka : ka < kb)
             return true;
         if (descending ? ka < kb : kb < ka)
@@ -218,10 +226,16 @@ std::vector<std::size_t> OrderBy(const std::vector<TUserGridRow>& rows, bool des
     return order;
 }
 
+// A column's value as a sort key: numbers as they are, texts as views into the row.
 template <typename T>
 auto Member(T TUserGridRow::*member)
 {
-    return [member](const TUserGridRow& row) -> const T& { return row.*member; };
+    return [member](const TUserGridRow& row) {
+        if constexpr (std::is_same_v<T, std::string>)
+            return std::string_view(row.*member);
+        else
+            return row.*member;
+    };
 }
 
 constexpr std::size_t NoRow = std::numeric_limits<std::size_t>::max();
@@ -289,7 +303,7 @@ void TUserGridModel::SortRows(const std::vector<bool>* changed)
         // A row that keeps its place is not touched: when one user moves, most stay.
         if (done[start] || order[start] == start)
             continue;
-        TUserGridRow first = std::move(Current[start]);
+        std::unique_ptr<TUserGridRow> first = std::move(Current[start]);
         const std::size_t firstSource = Source[start];
         std::size_t at = start;
         for (;;) {
@@ -323,7 +337,7 @@ void TUserGridModel::sort(int column, Qt::SortOrder order)
 
 void TUserGridModel::Update(std::size_t row, TUserGridRow& fresh)
 {
-    TUserGridRow& current = Current[row];
+    TUserGridRow& current = *Current[row];
     if (current == fresh)
         return;
     if (!SameSortValue(current, fresh))
@@ -332,22 +346,38 @@ void TUserGridModel::Update(std::size_t row, TUserGridRow& fresh)
     swap(current, fresh);
 }
 
+void TUserGridModel::Append(TUserGridRow& fresh, std::size_t source)
+{
+    Added.emplace_back(std::make_unique<TUserGridRow>(std::move(fresh)), source);
+}
+
 void TUserGridModel::EndUpdate()
 {
-    if (Updated.empty())
-        return;
-    // One range from the first to the last row changed: a view repaints what of it is
-    // on screen, whatever its size.
-    const auto [first, last] = std::minmax_element(Updated.begin(), Updated.end());
-    const QModelIndex from = index(static_cast<int>(*first), 0);
-    const QModelIndex to = index(static_cast<int>(*last), ColumnCount - 1);
-    Updated.clear();
-    emit dataChanged(from, to);
-    if (Replace.empty())
+    if (!Updated.empty()) {
+        // One range from the first to the last row changed: a view repaints what of it
+        // is on screen, whatever its size.
+        const auto [first, last] = std::minmax_element(Updated.begin(), Updated.end());
+        const QModelIndex from = index(static_cast<int>(*first), 0);
+        const QModelIndex to = index(static_cast<int>(*last), ColumnCount - 1);
+        Updated.clear();
+        emit dataChanged(from, to);
+    }
+    const std::size_t kept = Current.size();
+    if (!Added.empty()) {
+        beginInsertRows(QModelIndex(), static_cast<int>(kept), static_cast<int>(kept + Added.size()) - 1);
+        for (auto& [row, source] : Added) {
+            Current.push_back(std::move(row));
+            Source.push_back(source);
+        }
+        Added.clear();
+        endInsertRows();
+    }
+    if (Replace.empty() && Current.size() == kept)
         return;
     std::vector<bool> changed(Current.size(), false);
     for (std::size_t row : Replace)
         changed[row] = true;
+    std::fill(changed.begin() + static_cast<std::ptrdiff_t>(kept), changed.end(), true);
     Replace.clear();
     SortRows(&changed);
 }
@@ -357,6 +387,7 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
     ++CommitCount;
     Updated.clear();
     Replace.clear();
+    Added.clear();
     // The rows are matched to the fresh ones by address, so a row stays where it is
     // (and keeps its selection) while its user stays. Most ticks the users are those
     // of the tick before, in the same store order: each row first tries the fresh row
@@ -366,7 +397,7 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
     bool missed = false;
     for (std::size_t r = 0; r < Current.size(); ++r) {
         const std::size_t i = Source[r];
-        if (i < count && !placed[i] && Fresh[i].IP == Current[r].IP) {
+        if (i < count && !placed[i] && Fresh[i].IP == Current[r]->IP) {
             match[r] = i;
             placed[i] = true;
         } else {
@@ -390,7 +421,7 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
         for (std::size_t r = 0; r < Current.size(); ++r) {
             if (match[r] != NoRow)
                 continue;
-            const auto at = firstFresh.find(Current[r].IP);
+            const auto at = firstFresh.find(Current[r]->IP);
             if (at != firstFresh.end() && at->second != NoRow) {
                 match[r] = at->second;
                 placed[at->second] = true;
@@ -428,8 +459,8 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
     for (std::size_t r = 0; r < Current.size(); ++r) {
         Source[r] = match[r];
         if (match[r] != NoRow) {
-            changed[r] = !SameSortValue(Current[r], Fresh[match[r]]);
-            swap(Current[r], Fresh[match[r]]);
+            changed[r] = !SameSortValue(*Current[r], Fresh[match[r]]);
+            swap(*Current[r], Fresh[match[r]]);
         }
     }
 
@@ -442,7 +473,7 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
         beginInsertRows(QModelIndex(), first, first + static_cast<int>(added) - 1);
         for (std::size_t i = 0; i < count; ++i)
             if (!placed[i]) {
-                Current.push_back(std::move(Fresh[i]));
+                Current.push_back(std::make_unique<TUserGridRow>(std::move(Fresh[i])));
                 Source.push_back(i);
                 changed.push_back(true);
             }

@@ -7,6 +7,7 @@
 #include "TIpAddress.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,39 @@ struct TUserGridRow {
         swap(a.IPv6, b.IPv6);
     }
     friend bool operator==(const TUserGridRow&, const TUserGridRow&) = default;
+};
+
+// The shown rows in view order, to read. Each row is held on its own, so placing rows
+// again moves pointers, not their texts: with tens of thousands of users a tick may
+// move most of them.
+class TUserGridRows {
+public:
+    using TStore = std::vector<std::unique_ptr<TUserGridRow>>;
+    class const_iterator {
+    public:
+        explicit const_iterator(TStore::const_iterator at) : At(at) {}
+        const TUserGridRow& operator*() const { return **At; }
+        const TUserGridRow* operator->() const { return At->get(); }
+        const_iterator& operator++()
+        {
+            ++At;
+            return *this;
+        }
+        friend bool operator==(const const_iterator&, const const_iterator&) = default;
+
+    private:
+        TStore::const_iterator At;
+    };
+
+    explicit TUserGridRows(const TStore& rows) : Rows(&rows) {}
+    std::size_t size() const { return Rows->size(); }
+    bool empty() const { return Rows->empty(); }
+    const TUserGridRow& operator[](std::size_t row) const { return *(*Rows)[row]; }
+    const_iterator begin() const { return const_iterator(Rows->begin()); }
+    const_iterator end() const { return const_iterator(Rows->end()); }
+
+private:
+    const TStore* Rows;
 };
 
 // The user grid. The display tick hands it a fresh set of rows after rows came, went
@@ -89,9 +123,13 @@ public:
     // EndUpdate tells the views and places the rows whose sort value changed. A tick in
     // which few users changed costs only those rows.
     void Update(std::size_t row, TUserGridRow& fresh);
+    // A user who came into the store after the last commit, given its place among the
+    // fresh rows as a full pass would give it (the rows it follows): the row joins at
+    // the end and EndUpdate places it, as Commit places a new user.
+    void Append(TUserGridRow& fresh, std::size_t source);
     void EndUpdate();
 
-    const std::vector<TUserGridRow>& Rows() const { return Current; }
+    TUserGridRows Rows() const { return TUserGridRows(Current); }
     int SortColumn() const { return SortBy; }
     Qt::SortOrder SortOrder() const { return Order; }
 
@@ -108,7 +146,7 @@ private:
     bool SameSortValue(const TUserGridRow& a, const TUserGridRow& b) const;
     QVariant SortValue(const TUserGridRow& row, int column) const;
 
-    std::vector<TUserGridRow> Current;
+    TUserGridRows::TStore Current;
     // For each row, the store-order position it had in the last tick's fresh rows
     // (none for a row kept from a tick that failed part-way).
     std::vector<std::size_t> Source;
@@ -123,6 +161,8 @@ private:
     // value changed.
     std::vector<std::size_t> Updated;
     std::vector<std::size_t> Replace;
+    // Rows appended since the last EndUpdate, with their sources.
+    std::vector<std::pair<std::unique_ptr<TUserGridRow>, std::size_t>> Added;
     QIcon Online;
     QIcon Offline;
 };

@@ -236,7 +236,7 @@ TEST(TDaten, WritesMoveTheRowMarkAndRowOperationsTheLayout)
              d.LearnIPv6(3, v6, Noon);
              d.ForgetIPv6(v6);
          }, {3}, false},
-        {"a user added", [](TDaten& d) { d.AddUser("10.0.0.9", "m9", "eth0", Noon); }, {}, true},
+        {"a user added at the end", [](TDaten& d) { d.AddUser("10.0.0.9", "m9", "eth0", Noon); }, {}, false},
         {"a user removed", [](TDaten& d) { d.RemoveUser(1); }, {}, true},
         {"nobody removed", [](TDaten& d) { d.RemoveUsersWithAddress({"10.9.9.9"}); }, {}, false},
         {"users removed in one pass", [](TDaten& d) { d.RemoveUsersWithAddress({"10.0.0.2"}); }, {}, true},
@@ -256,9 +256,9 @@ TEST(TDaten, WritesMoveTheRowMarkAndRowOperationsTheLayout)
         EXPECT_EQ(d.UserLayout() != layout, c.Layout);
         if (c.Layout)
             continue;
-        ASSERT_EQ(d.UserCount(), marks.size());
+        ASSERT_GE(d.UserCount(), marks.size()) << "rows were only appended";
         std::vector<std::size_t> moved;
-        for (std::size_t row = 0; row < d.UserCount(); ++row)
+        for (std::size_t row = 0; row < marks.size(); ++row)
             if (d.UserMark(row) != marks[row])
                 moved.push_back(row);
         EXPECT_EQ(moved, c.Marked);

@@ -36,7 +36,7 @@ protected:
         Daten.UserLastTime.back() = StampBefore(Now, flowAge);
         Daten.UserMACTime.back() = StampBefore(Now, macAge);
     }
-    const std::vector<TUserGridRow>& Rows() const { return Form->UserGrid().Rows(); }
+    TUserGridRows Rows() const { return Form->UserGrid().Rows(); }
 };
 }
 

@@ -249,13 +249,35 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
              row.MACTime = StampText(now);
              d.AppendUser(row);
          },
-         true},
+         false},
         {"a charge of the duplicate",
          [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserDL.Add(d.UserCount() - 1, 10'000); }, false},
         {"a charge of the first of the two",
          [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserDL.Add(5, 20'000); }, false},
+        {"a new user", [](TDaten& d, TLocalTime& now, bool&, TUserGridModel&) {
+             d.AddUser("10.0.0.40", "02:00:00:00:00:40", "eth0", now);
+             d.UserDL.SetValue(d.UserCount() - 1, 150);
+         }, false},
+        {"two new users, one hidden, and a charge", [](TDaten& d, TLocalTime& now, bool&, TUserGridModel&) {
+             d.AddUser("10.0.0.3", "02:00:00:00:00:41", "eth0", now);
+             d.AddUser("10.0.0.42", "02:00:00:00:00:42", "eth0", now);
+             d.UserDL.Add(0, 1);
+         }, false},
         {"online only", [](TDaten&, TLocalTime&, bool& onlineOnly, TUserGridModel&) { onlineOnly = true; }, true},
         {"a charge while online only", [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserDL.Add(4, 1); },
+         false},
+        {"a new offline user while online only",
+         [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) {
+             TDaten::TUserRow row;
+             row.IP = "10.0.0.43";
+             row.MAC = "02:00:00:00:00:43";
+             row.DL = "999999";
+             row.MACTime = "0";
+             d.AppendUser(row);
+         },
+         false},
+        {"a new online user while online only",
+         [](TDaten& d, TLocalTime& now, bool&, TUserGridModel&) { d.AddUser("10.0.0.44", "02:00:00:00:00:44", "eth0", now); },
          false},
         {"a user goes offline while online only",
          [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserMACTime[4] = "0"; }, true},
@@ -264,6 +286,19 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
         {"still damaged", [](TDaten&, TLocalTime&, bool&, TUserGridModel&) {}, true},
         {"repaired", [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserDL.Set(2, "7"); }, true},
         {"and quiet again", [](TDaten&, TLocalTime&, bool&, TUserGridModel&) {}, false},
+        {"a new user with a damaged counter",
+         [](TDaten& d, TLocalTime& now, bool&, TUserGridModel&) {
+             TDaten::TUserRow row;
+             row.IP = "10.0.0.45";
+             row.MAC = "02:00:00:00:00:45";
+             row.DL = "viel";
+             row.MACTime = StampText(now);
+             d.AppendUser(row);
+         },
+         true},
+        {"its counter repaired",
+         [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserDL.Set(d.UserCount() - 1, "70"); }, true},
+        {"quiet at last", [](TDaten&, TLocalTime&, bool&, TUserGridModel&) {}, false},
     };
 
     TDaten d = Site();
