@@ -6,15 +6,21 @@
 // Usage: bench_udp_rate [-v 5|9|10] [-u users] [seconds] [rate ...] (datagrams per
 // second); with -v 9 or -v 10 the same flows go out as NetFlow v9 or IPFIX, after one
 // template. The program's threads run on the first core, the sender on the second, and
-// the CPU figure is the whole process's time less the sender's.
+// the CPU figure is the whole process's time less the sender's. It runs in a fresh
+// temporary folder, as a new installation would, and the sending starts after the
+// local history's first write (every user's row, a one-off at start).
 #include "FlowDatagramBuilder.h"
 #include "TemplateDatagramBuilder.h"
+#include "TCollector.h"
 #include "TDaten.h"
+#include "TLocalHistory.h"
 #include "TMainForm.h"
 #include "TUdpListener.h"
 #include "TextForms.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -185,6 +191,13 @@ int main(int argc, char** argv)
         first += 2;
     }
     PinToCore(0);
+    // The state file and the local history of the runs go here, not into the folder the
+    // benchmark was started from, and every run starts without an old history.
+    const QTemporaryDir folder;
+    if (!folder.isValid() || !QDir::setCurrent(folder.path())) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
     const double seconds = argc > first ? std::atof(argv[first]) : 10.0;
     std::vector<int> rates;
     for (int i = first + 1; i < argc; ++i)
@@ -205,6 +218,8 @@ int main(int argc, char** argv)
         form.show();
         const quint16 port = form.FlowListener().Port();
         QTest::qWait(200);
+        if (TLocalHistory* history = form.Collector().LocalHistory())
+            history->WaitForWrites();
 
         const TUdpCounters before = ReadUdpCounters();
         const double cpuBefore = ProcessCpuSeconds();

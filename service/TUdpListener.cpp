@@ -14,9 +14,12 @@
 #include <unistd.h>
 
 namespace {
-// Batches emptied by the window thread and kept for the receiver to fill again; enough
-// for a steady flow without a trip to the allocator per batch.
-constexpr std::size_t SpareBatches = 8;
+// Batches emptied by the window thread are kept for the receiver to fill again, up to
+// this much buffer space in all. While the window thread is busy (a display tick at
+// tens of thousands of users takes tens of milliseconds), the receiver queues a batch
+// per read, a hundred or more at 150,000 datagrams a second; kept, they are filled
+// again without a trip to the allocator and without growing their buffers anew.
+constexpr std::size_t SpareBytes = 8 * 1024 * 1024;
 
 void Signal(int fd)
 {
@@ -108,6 +111,7 @@ std::unique_ptr<TUdpListener::TBatch> TUdpListener::TakeSpare()
         if (!Spare.empty()) {
             batch = std::move(Spare.back());
             Spare.pop_back();
+            SpareCapacity -= batch->Bytes.capacity();
         }
     }
     if (!batch) {
@@ -118,6 +122,15 @@ std::unique_ptr<TUdpListener::TBatch> TUdpListener::TakeSpare()
     batch->Datagrams.clear();
     batch->Cost = 0;
     return batch;
+}
+
+void TUdpListener::KeepSpare(std::unique_ptr<TBatch>& batch)
+{
+    const std::size_t capacity = batch->Bytes.capacity();
+    if (SpareCapacity + capacity > SpareBytes)
+        return;
+    SpareCapacity += capacity;
+    Spare.push_back(std::move(batch));
 }
 
 void TUdpListener::Receive()
@@ -204,8 +217,8 @@ void TUdpListener::Receive()
             QueuedBytes += batch->Cost;
             QueuedDatagrams += batch->Datagrams.size();
             Queue.push_back(std::move(batch));
-        } else if (Spare.size() < SpareBatches) {
-            Spare.push_back(std::move(batch));
+        } else {
+            KeepSpare(batch);
         }
         // Woken once until it has emptied the queue; also for drops alone, so they are
         // shown even when nothing could be queued.
@@ -250,8 +263,8 @@ void TUdpListener::Turn(std::size_t most, qint64 budgetNs)
     for (;;) {
         if (!Current || Next == Current->Datagrams.size()) {
             std::lock_guard guard(Lock);
-            if (Current && Spare.size() < SpareBatches)
-                Spare.push_back(std::move(Current));
+            if (Current)
+                KeepSpare(Current);
             Current.reset();
             if (Queue.empty()) {
                 // Under the lock, so a batch queued right now signals anew.

@@ -105,6 +105,9 @@ private:
     void Turn(std::size_t most, qint64 budgetNs);
     void Handle(const TBatch& batch, const TDatagram& datagram);
     std::unique_ptr<TBatch> TakeSpare();
+    // Under Lock: keeps an emptied batch for reuse while the spares' buffers stay within
+    // their bound; else leaves it to its owner to free.
+    void KeepSpare(std::unique_ptr<TBatch>& batch);
 
     int Fd = -1;
     quint16 BoundPort = 0;
@@ -115,6 +118,7 @@ private:
     mutable std::mutex Lock;
     std::deque<std::unique_ptr<TBatch>> Queue;       // under Lock
     std::vector<std::unique_ptr<TBatch>> Spare;      // under Lock: emptied batches, kept for reuse
+    std::size_t SpareCapacity = 0;                   // under Lock: their buffers' bytes
     std::size_t QueuedBytes = 0;                     // under Lock
     std::size_t QueuedDatagrams = 0;                 // under Lock
     bool WakePending = false;                        // under Lock: WakeFd is signalled
