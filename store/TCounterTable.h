@@ -35,6 +35,8 @@ public:
     bool IsZero(std::size_t row, std::size_t column) const;
     // True when the cell holds a text of its own (not the plain form of a number).
     bool HoldsText(std::size_t row, std::size_t column) const;
+    // True when every cell of the row is its number: reading the row cannot fail.
+    bool AllNumbers(std::size_t row) const { return Rows[row].TextSlot == 0; }
 
     void Set(std::size_t row, std::size_t column, std::string_view text);
     void SetValue(std::size_t row, std::size_t column, std::int64_t value);

@@ -230,6 +230,8 @@ public:
     // move it: the rows before it keep their places, and the display takes the new
     // rows on by the count.
     std::uint32_t UserMark(std::size_t row) const { return UserCounters.Mark(row); }
+    // True when the user's counters are all plain numbers (no kept or damaged text).
+    bool UserCountersAreNumbers(std::size_t row) const { return UserCounters.AllNumbers(row); }
     void MarkUser(std::size_t row) { UserCounters.Touch(row); }
     std::uint64_t UserLayout() const { return UserLayoutRevision; }
     void MarkUserLayout() { ++UserLayoutRevision; }

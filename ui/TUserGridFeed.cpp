@@ -64,6 +64,11 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
     // to write afresh.
     const std::size_t known = Seen.size();
     const std::size_t count = daten.UserCount();
+    // Every column a row is filled from is as long as the user list, so filling a row
+    // in place cannot fail part-way.
+    if (daten.UserMAC.size() != count || daten.UserCPort.size() != count || daten.UserDevice.size() != count
+        || daten.UserName.size() != count || daten.UserCounters.size() != count || daten.UserIPv6.size() != count)
+        return false;
     if (count > known) {
         if (daten.UserLastTime.size() < count || daten.UserMACTime.size() < count || daten.UserStatus.size() < count)
             return false;
@@ -72,6 +77,7 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         for (std::size_t i = known; i < count; ++i)
             Seen[i].Hidden = hidden.Matches(daten.UserIP[i]);
     }
+    std::size_t filled = 0;
     for (std::size_t i = 0; i < count; ++i) {
         TSeen& seen = Seen[i];
         const int band = FlowAgeBand(StampAge(ReadStamp(daten.UserLastTime[i], seen.LastTime), now));
@@ -92,10 +98,16 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
             if (!visible || (band == seen.Band && online == seen.Online && daten.UserMark(i) == seen.Mark))
                 continue;
         }
-        if (Rows.size() <= Changes.size())
-            Rows.resize(std::max<std::size_t>(2 * Rows.size(), Changes.size() + 1));
-        FillUserRow(daten, i, online, band, Rows[Changes.size()]);
-        Changes.push_back({i, band, online});
+        if (i < known && daten.UserCountersAreNumbers(i)) {
+            Changes.push_back({i, band, online, NotFilled});
+            continue;
+        }
+        // A counter kept as text may fail to read: it raises its error here, before
+        // anything of the grid changed, as the full pass raises it.
+        if (Rows.size() <= filled)
+            Rows.resize(std::max<std::size_t>(2 * Rows.size(), filled + 1));
+        FillUserRow(daten, i, online, band, Rows[filled]);
+        Changes.push_back({i, band, online, filled++});
     }
     if (Changes.empty())
         return true;
@@ -111,12 +123,17 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         if (change.User < known && GridRow[Seen[change.User].Fresh] >= sources.size())
             return false;
     for (std::size_t k = 0; k < Changes.size(); ++k) {
-        TSeen& seen = Seen[Changes[k].User];
-        if (Changes[k].User >= known) {
+        const TChange& change = Changes[k];
+        TSeen& seen = Seen[change.User];
+        if (change.User >= known) {
             seen.Fresh = static_cast<std::uint32_t>(Shown++);
-            model.Append(Rows[k], seen.Fresh);
+            model.Append(Rows[change.Scratch], seen.Fresh);
+        } else if (change.Scratch == NotFilled) {
+            model.Refill(GridRow[seen.Fresh], [&](TUserGridRow& row) {
+                FillUserRow(daten, change.User, change.Online, change.Band, row);
+            });
         } else {
-            model.Update(GridRow[seen.Fresh], Rows[k]);
+            model.Update(GridRow[seen.Fresh], Rows[change.Scratch]);
         }
         seen.Band = Changes[k].Band;
         seen.Online = Changes[k].Online;

@@ -46,7 +46,11 @@ private:
         std::size_t User = 0;
         int Band = 0;
         bool Online = false;
+        // Where its new row was written, or NotFilled: a shown user whose counters are
+        // all numbers is written straight into its grid row, as nothing in it can fail.
+        std::size_t Scratch = 0;
     };
+    static constexpr std::size_t NotFilled = ~std::size_t{0};
 
     static double ReadStamp(const std::string& text, TStamp& seen);
     bool Follows(const TDaten& daten, bool onlineOnly, const TUserGridModel& model) const;

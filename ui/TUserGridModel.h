@@ -123,6 +123,15 @@ public:
     // EndUpdate tells the views and places the rows whose sort value changed. A tick in
     // which few users changed costs only those rows.
     void Update(std::size_t row, TUserGridRow& fresh);
+    // The same, writing the row in place: `fill` rewrites it whole and must not fail.
+    template <typename Fill>
+    void Refill(std::size_t row, Fill&& fill)
+    {
+        TUserGridRow& current = *Current[row];
+        KeepSortValue(current);
+        fill(current);
+        Refilled(row, current);
+    }
     // A user who came into the store after the last commit, given its place among the
     // fresh rows as a full pass would give it (the rows it follows): the row joins at
     // the end and EndUpdate places it, as Commit places a new user.
@@ -144,6 +153,9 @@ private:
     std::vector<std::size_t> SortedOrder(const std::vector<bool>* changed) const;
     void SortRows(const std::vector<bool>* changed = nullptr);
     bool SameSortValue(const TUserGridRow& a, const TUserGridRow& b) const;
+    // A row's sort value before Refill rewrites it, and the check after.
+    void KeepSortValue(const TUserGridRow& row);
+    void Refilled(std::size_t row, const TUserGridRow& now);
     QVariant SortValue(const TUserGridRow& row, int column) const;
 
     TUserGridRows::TStore Current;
@@ -161,6 +173,8 @@ private:
     // value changed.
     std::vector<std::size_t> Updated;
     std::vector<std::size_t> Replace;
+    double KeptNumber = 0;
+    std::string KeptText;
     // Rows appended since the last EndUpdate, with their sources.
     std::vector<std::pair<std::unique_ptr<TUserGridRow>, std::size_t>> Added;
     QIcon Online;

@@ -240,6 +240,8 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
         {"a hide-list change",
          [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.HideIPs = {"10.0.0.3"}; }, true},
         {"a charge of a hidden user", [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserDL.Add(3, 1); }, false},
+        {"a counter kept as its hand-edited text",
+         [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserCUL.Set(1, "007"); }, false},
         {"a hand-edited duplicate address",
          [](TDaten& d, TLocalTime& now, bool&, TUserGridModel&) {
              TDaten::TUserRow row;
