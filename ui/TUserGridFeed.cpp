@@ -64,14 +64,13 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
     // to write afresh.
     const std::size_t known = Seen.size();
     const std::size_t count = daten.UserCount();
-    // Every column a row is filled from is as long as the user list, so filling a row
-    // in place cannot fail part-way.
+    // Every column read below is as long as the user list, so filling a row in place
+    // cannot fail part-way.
     if (daten.UserMAC.size() != count || daten.UserCPort.size() != count || daten.UserDevice.size() != count
-        || daten.UserName.size() != count || daten.UserCounters.size() != count || daten.UserIPv6.size() != count)
+        || daten.UserName.size() != count || daten.UserCounters.size() != count || daten.UserIPv6.size() != count
+        || daten.UserLastTime.size() != count || daten.UserMACTime.size() != count || daten.UserStatus.size() != count)
         return false;
     if (count > known) {
-        if (daten.UserLastTime.size() < count || daten.UserMACTime.size() < count || daten.UserStatus.size() < count)
-            return false;
         Seen.resize(count);
         const TAddressFilter& hidden = daten.HiddenAddressFilter();
         for (std::size_t i = known; i < count; ++i)
@@ -89,17 +88,16 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         if (seen.Hidden)
             continue;
         const bool visible = !onlineOnly || online;
-        if (i >= known) {
-            if (!visible)
-                continue;
-        } else {
+        if (i < known) {
             if (visible != (seen.Fresh != NotShown))
                 return false;  // a user comes into the grid or leaves it
             if (!visible || (band == seen.Band && online == seen.Online && daten.UserMark(i) == seen.Mark))
                 continue;
-        }
-        if (i < known && daten.UserCountersAreNumbers(i)) {
-            Changes.push_back({i, band, online, NotFilled});
+            if (daten.UserCountersAreNumbers(i)) {
+                Changes.push_back({i, band, online, NotFilled});
+                continue;
+            }
+        } else if (!visible) {
             continue;
         }
         // A counter kept as text may fail to read: it raises its error here, before
@@ -122,8 +120,7 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
     for (const TChange& change : Changes)
         if (change.User < known && GridRow[Seen[change.User].Fresh] >= sources.size())
             return false;
-    for (std::size_t k = 0; k < Changes.size(); ++k) {
-        const TChange& change = Changes[k];
+    for (const TChange& change : Changes) {
         TSeen& seen = Seen[change.User];
         if (change.User >= known) {
             seen.Fresh = static_cast<std::uint32_t>(Shown++);
@@ -135,9 +132,9 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         } else {
             model.Update(GridRow[seen.Fresh], Rows[change.Scratch]);
         }
-        seen.Band = Changes[k].Band;
-        seen.Online = Changes[k].Online;
-        seen.Mark = daten.UserMark(Changes[k].User);
+        seen.Band = change.Band;
+        seen.Online = change.Online;
+        seen.Mark = daten.UserMark(change.User);
     }
     model.EndUpdate();
     return true;

@@ -12,14 +12,15 @@
 class TDaten;
 
 // The user stage of the display tick for one grid, at a cost that follows what changed
-// rather than the number of users. After rows came, went or moved, the hide lists or
-// the "online only" choice changed, or the last pass failed, it builds every row as
+// rather than the number of users. After rows went or moved, the hide lists or the
+// "online only" choice changed, or the last pass failed, it builds every row as
 // BuildUserRows does and commits them. Otherwise it looks at each user only as far as
 // its change mark, its two stamps and its status (the one change the tick makes to the
-// store, which stays exactly what a full pass writes), and rebuilds and places again
-// just the rows whose mark, colour band or online status moved. A user who comes into
-// the grid or leaves it ("online only") sends the tick the full way, as does any fault,
-// so what the grid shows is always what a full pass gives.
+// store, which stays exactly what a full pass writes), rebuilds and places again just
+// the rows whose mark, colour band or online status moved, and adds the users appended
+// to the store since. A known user who comes into the grid or leaves it ("online
+// only") sends the tick the full way, as does any fault, so what the grid shows is
+// always what a full pass gives.
 class TUserGridFeed {
 public:
     TUserRowsOutcome Show(TDaten& daten, const TLocalTime& now, bool onlineOnly, TUserGridModel& model);

@@ -353,36 +353,25 @@ void TUserGridModel::Append(TUserGridRow& fresh, std::size_t source)
 
 void TUserGridModel::KeepSortValue(const TUserGridRow& row)
 {
+    // Only the sorted column is copied, into a row kept for it: SameSortValue reads
+    // no other.
     switch (SortBy) {
-    case ColIP: KeptText = row.IP; break;
-    case ColMAC: KeptText = row.MAC; break;
-    case ColUL: KeptNumber = row.UL; break;
-    case ColDL: KeptNumber = row.DL; break;
-    case ColCUL: KeptNumber = row.CUL; break;
-    case ColCDL: KeptNumber = row.CDL; break;
-    case ColCPort: KeptText = row.CPort; break;
-    case ColNIC: KeptText = row.Device; break;
-    case ColName: KeptText = row.Name; break;
+    case ColIP: Kept.IP = row.IP; break;
+    case ColMAC: Kept.MAC = row.MAC; break;
+    case ColUL: Kept.UL = row.UL; break;
+    case ColDL: Kept.DL = row.DL; break;
+    case ColCUL: Kept.CUL = row.CUL; break;
+    case ColCDL: Kept.CDL = row.CDL; break;
+    case ColCPort: Kept.CPort = row.CPort; break;
+    case ColNIC: Kept.Device = row.Device; break;
+    case ColName: Kept.Name = row.Name; break;
     default: break;
     }
 }
 
 void TUserGridModel::Refilled(std::size_t row, const TUserGridRow& now)
 {
-    bool same = true;
-    switch (SortBy) {
-    case ColIP: same = KeptText == now.IP; break;
-    case ColMAC: same = KeptText == now.MAC; break;
-    case ColUL: same = KeptNumber == now.UL; break;
-    case ColDL: same = KeptNumber == now.DL; break;
-    case ColCUL: same = KeptNumber == now.CUL; break;
-    case ColCDL: same = KeptNumber == now.CDL; break;
-    case ColCPort: same = KeptText == now.CPort; break;
-    case ColNIC: same = KeptText == now.Device; break;
-    case ColName: same = KeptText == now.Name; break;
-    default: break;
-    }
-    if (!same)
+    if (!SameSortValue(Kept, now))
         Replace.push_back(row);
     Updated.push_back(row);
 }

@@ -173,8 +173,8 @@ private:
     // value changed.
     std::vector<std::size_t> Updated;
     std::vector<std::size_t> Replace;
-    double KeptNumber = 0;
-    std::string KeptText;
+    // The sort value of the row being refilled, in its own column.
+    TUserGridRow Kept;
     // Rows appended since the last EndUpdate, with their sources.
     std::vector<std::pair<std::unique_ptr<TUserGridRow>, std::size_t>> Added;
     QIcon Online;

@@ -34,3 +34,13 @@ inline void ExportToTestDatabase(TDaten& d, const std::map<std::string, std::str
     d.MySqlPassword = server.at("password");
     d.MySqlDatabase = server.at("database");
 }
+
+// Points a state's export at a port where nothing listens (inside a network namespace
+// of the test's own), switched on the same way: every run fails to connect.
+inline void ExportToNoServer(TDaten& d)
+{
+    d.ExportEnabled = true;
+    d.ExportInterval = 3600;
+    d.MySqlHost = "127.0.0.1";
+    d.MySqlPort = "3306";
+}

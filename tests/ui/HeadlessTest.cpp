@@ -3,6 +3,7 @@
 #include "TDaten.h"
 #include "TExtraSettings.h"
 #include "TStateFile.h"
+#include "SqliteQuery.h"
 #include "TempDir.h"
 #include "TestDatabaseCheck.h"
 
@@ -81,20 +82,8 @@ TDaten Site()
 // "ip/ul/dl" of every row of a table in the history file beside the state.
 std::vector<std::string> HistoryRows(const TTempDir& dir, const QString& table)
 {
-    std::vector<std::string> rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("headless-check"));
-        db.setDatabaseName(QString::fromStdString(dir.File("vexal-history.sqlite")));
-        if (db.open()) {
-            QSqlQuery query(db);
-            query.exec(QStringLiteral("select ip || '/' || uloktets || '/' || dloktets from %1 order by id").arg(table));
-            while (query.next())
-                rows.push_back(query.value(0).toString().toStdString());
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("headless-check"));
-    return rows;
+    return SqliteColumn(dir.File("vexal-history.sqlite"),
+                        QStringLiteral("select ip || '/' || uloktets || '/' || dloktets from %1 order by id").arg(table));
 }
 
 std::string Fetch(quint16 port, const QByteArray& path)
@@ -237,10 +226,7 @@ TEST(Headless, FailedLastExportIsLoggedOnce)
     ASSERT_TRUE(EnterOwnNetworkNamespace());
     TTempDir dir;
     TDaten d = Site();
-    d.ExportEnabled = true;
-    d.ExportInterval = 3600;
-    d.MySqlHost = "127.0.0.1";
-    d.MySqlPort = "3306";  // nothing listens in this namespace
+    ExportToNoServer(d);
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
     QProcess program;

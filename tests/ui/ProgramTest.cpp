@@ -36,6 +36,28 @@ void StartProgram(QProcess& program, const TTempDir& dir)
     program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), {});
 }
 
+// Starts the program and waits until it has shown its window and loaded its state: it
+// must still be running 1.5 s on.
+::testing::AssertionResult StartRunning(QProcess& program, const TTempDir& dir)
+{
+    StartProgram(program, dir);
+    if (!program.waitForStarted(5000))
+        return ::testing::AssertionFailure() << "the program did not start";
+    if (program.waitForFinished(1500))
+        return ::testing::AssertionFailure() << "the program ended at once: "
+                                             << program.readAllStandardError().toStdString();
+    return ::testing::AssertionSuccess();
+}
+
+// Stops it as the system stops a service, and waits for its end.
+::testing::AssertionResult Terminate(QProcess& program, int waitMs = 10000)
+{
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    if (!program.waitForFinished(waitMs))
+        return ::testing::AssertionFailure() << "the program did not end within " << waitMs << " ms";
+    return ::testing::AssertionSuccess();
+}
+
 void SendTo(quint16 port, const std::vector<std::uint8_t>& bytes)
 {
     QUdpSocket sender;
@@ -56,13 +78,9 @@ TEST(Program, StopsOnSigtermAndSavesItsState)
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
     QProcess program;
-    StartProgram(program, dir);
-    ASSERT_TRUE(program.waitForStarted(5000));
-    // Give it time to show its window and load the state.
-    ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
+    ASSERT_TRUE(StartRunning(program, dir));
     std::filesystem::remove(dir.File("vexal.ini"));
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(10000));
+    ASSERT_TRUE(Terminate(program));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
 
@@ -81,18 +99,12 @@ TEST(Program, FailedLastExportIsLoggedOnce)
     ASSERT_TRUE(EnterOwnNetworkNamespace());
     TTempDir dir;
     TDaten d;
-    d.ExportEnabled = true;
-    d.ExportInterval = 3600;
-    d.MySqlHost = "127.0.0.1";
-    d.MySqlPort = "3306";  // nothing listens in this namespace
+    ExportToNoServer(d);
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
     QProcess program;
-    StartProgram(program, dir);
-    ASSERT_TRUE(program.waitForStarted(5000));
-    ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(10000));
+    ASSERT_TRUE(StartRunning(program, dir));
+    ASSERT_TRUE(Terminate(program));
     const QString log = QString::fromUtf8(program.readAllStandardError());
     EXPECT_EQ(log.count(QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: "
                                        "mySQL Datenbank konnte nicht erreicht werden!")),
@@ -112,9 +124,7 @@ TEST(Program, SecondInstanceInTheSameFolderEndsWithoutTouchingTheState)
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
     QProcess first;
-    StartProgram(first, dir);
-    ASSERT_TRUE(first.waitForStarted(5000));
-    ASSERT_FALSE(first.waitForFinished(1500)) << first.readAllStandardError().toStdString();
+    ASSERT_TRUE(StartRunning(first, dir));
     const std::string announcement = "f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0";
     SendTo(2056, std::vector<std::uint8_t>(announcement.begin(), announcement.end()));
     QTest::qWait(300);
@@ -131,8 +141,7 @@ TEST(Program, SecondInstanceInTheSameFolderEndsWithoutTouchingTheState)
     EXPECT_EQ(ReadWholeFile(dir.File("vexal.ini")), before) << "the second instance left the state file alone";
     EXPECT_EQ(first.state(), QProcess::Running);
 
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_TRUE(Terminate(first));
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
     ASSERT_EQ(saved.UserCount(), 1u) << "the first instance's counted state survives";
@@ -141,18 +150,12 @@ TEST(Program, SecondInstanceInTheSameFolderEndsWithoutTouchingTheState)
     // The lock goes with the process, however it ends: after a hard kill the folder is
     // free again and the next start loads the state that was saved.
     QProcess third;
-    StartProgram(third, dir);
-    ASSERT_TRUE(third.waitForStarted(5000));
-    ASSERT_FALSE(third.waitForFinished(1500)) << third.readAllStandardError().toStdString();
+    ASSERT_TRUE(StartRunning(third, dir));
     ::kill(static_cast<pid_t>(third.processId()), SIGKILL);
     ASSERT_TRUE(third.waitForFinished(5000));
     QProcess fourth;
-    StartProgram(fourth, dir);
-    ASSERT_TRUE(fourth.waitForStarted(5000));
-    ASSERT_FALSE(fourth.waitForFinished(1500)) << "a killed instance leaves no stale lock: "
-                                               << fourth.readAllStandardError().toStdString();
-    ::kill(static_cast<pid_t>(fourth.processId()), SIGTERM);
-    ASSERT_TRUE(fourth.waitForFinished(10000));
+    ASSERT_TRUE(StartRunning(fourth, dir)) << "a killed instance leaves no stale lock";
+    ASSERT_TRUE(Terminate(fourth));
     TDaten reloaded;
     ASSERT_TRUE(TStateFile::Load(reloaded, dir.File("vexal.ini")));
     ASSERT_EQ(reloaded.UserCount(), 1u);
@@ -176,15 +179,12 @@ TEST(Program, AnnouncementWithLineBreaksCannotRewriteTheStateFile)
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run == 0 ? "first run, datagram sent" : "after a restart");
         QProcess program;
-        StartProgram(program, dir);
-        ASSERT_TRUE(program.waitForStarted(5000));
-        ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
+        ASSERT_TRUE(StartRunning(program, dir));
         if (run == 0) {
             SendTo(2056, std::vector<std::uint8_t>(injection.begin(), injection.end()));
             QTest::qWait(300);
         }
-        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-        ASSERT_TRUE(program.waitForFinished(10000));
+        ASSERT_TRUE(Terminate(program));
 
         TDaten saved;
         ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
@@ -219,9 +219,7 @@ TEST(Program, SigtermExportsTheTrafficNotYetExported)
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
     QProcess program;
-    StartProgram(program, dir);
-    ASSERT_TRUE(program.waitForStarted(5000));
-    ASSERT_FALSE(program.waitForFinished(1500)) << program.readAllStandardError().toStdString();
+    ASSERT_TRUE(StartRunning(program, dir));
     QUdpSocket sender;
     const QByteArray announcement = "f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n";
     sender.writeDatagram(announcement, QHostAddress::LocalHost, 2056);
@@ -230,8 +228,7 @@ TEST(Program, SigtermExportsTheTrafficNotYetExported)
         TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 23), 5000, Ip(8, 8, 8, 8), 443, 123456).Bytes();
     sender.writeDatagram(reinterpret_cast<const char*>(flow.data()), static_cast<qint64>(flow.size()), QHostAddress::LocalHost, 2055);
     QThread::msleep(300);
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(15000));
+    ASSERT_TRUE(Terminate(program, 15000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
 
     QSqlQuery query(check);

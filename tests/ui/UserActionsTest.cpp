@@ -1,4 +1,5 @@
 #include "MainFormFixture.h"
+#include "SqliteQuery.h"
 #include "TErrorReport.h"
 #include "TFlowLogModel.h"
 #include "TFormProtokoll.h"
@@ -9,8 +10,6 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QMenu>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTableView>
 #include <QTableWidget>
 
@@ -375,19 +374,9 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossResetAndRemoval)
     Form->close();
     Form.reset();
 
-    std::int64_t down = -1;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("actions-history"));
-        db.setDatabaseName(QString::fromStdString(Dir.File("vexal-history.sqlite")));
-        ASSERT_TRUE(db.open());
-        QSqlQuery query(db);
-        ASSERT_TRUE(query.exec(QStringLiteral("select sum(dloktets) from traffic where ip = '192.168.1.5'")));
-        ASSERT_TRUE(query.next());
-        down = query.value(0).toLongLong();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("actions-history"));
-    EXPECT_EQ(down, 1000 + 500 + 200);
+    EXPECT_EQ(SqliteColumn(Dir.File("vexal-history.sqlite"),
+                           QStringLiteral("select sum(dloktets) from traffic where ip = '192.168.1.5'")),
+              std::vector<std::string>{std::to_string(1000 + 500 + 200)});
 }
 
 // A known address announced with another MAC is another client: its row is replaced.
@@ -412,19 +401,9 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossAMacChange)
     Form->close();
     Form.reset();
 
-    std::vector<std::string> perMac;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mac-change-history"));
-        db.setDatabaseName(QString::fromStdString(Dir.File("vexal-history.sqlite")));
-        ASSERT_TRUE(db.open());
-        QSqlQuery query(db);
-        ASSERT_TRUE(query.exec(QStringLiteral(
-            "select mac || '=' || sum(dloktets) from traffic where ip = '192.168.1.5' group by mac order by mac")));
-        while (query.next())
-            perMac.push_back(query.value(0).toString().toStdString());
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("mac-change-history"));
+    const std::vector<std::string> perMac = SqliteColumn(
+        Dir.File("vexal-history.sqlite"),
+        QStringLiteral("select mac || '=' || sum(dloktets) from traffic where ip = '192.168.1.5' group by mac order by mac"));
     EXPECT_EQ(perMac, (std::vector<std::string>{"02:00:00:00:00:0a=1500", "02:00:00:00:00:0b=200"}));
 }
 
@@ -448,19 +427,9 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceWhenAnIPv6DeviceGetsItsIPv4Add
     Form->close();
     Form.reset();
 
-    std::vector<std::string> perAddress;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("join-history"));
-        db.setDatabaseName(QString::fromStdString(Dir.File("vexal-history.sqlite")));
-        ASSERT_TRUE(db.open());
-        QSqlQuery query(db);
-        ASSERT_TRUE(query.exec(QStringLiteral("select ip || '=' || sum(dloktets) from traffic"
-                                              " where mac = '02:00:00:00:00:0a' group by ip order by ip")));
-        while (query.next())
-            perAddress.push_back(query.value(0).toString().toStdString());
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("join-history"));
+    const std::vector<std::string> perAddress =
+        SqliteColumn(Dir.File("vexal-history.sqlite"), QStringLiteral("select ip || '=' || sum(dloktets) from traffic"
+                                                                      " where mac = '02:00:00:00:00:0a' group by ip order by ip"));
     EXPECT_EQ(perAddress, (std::vector<std::string>{"192.168.1.5=700", "2001:db8:1::5=1000"}));
 }
 

@@ -142,6 +142,18 @@ std::vector<std::string> Lines(const TUserGridModel& model)
     return lines;
 }
 
+// A user row as the state file loads it, texts as they stand there.
+void AppendStored(TDaten& d, const std::string& ip, const std::string& mac, const std::string& dl,
+                  const std::string& macTime)
+{
+    TDaten::TUserRow row;
+    row.IP = ip;
+    row.MAC = mac;
+    row.DL = dl;
+    row.MACTime = macTime;
+    d.AppendUser(std::move(row));
+}
+
 // Twelve users a few seconds apart, so time passing moves them across the colour
 // bands and the online limit one by one.
 TDaten Site()
@@ -244,12 +256,7 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
          [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserCUL.Set(1, "007"); }, false},
         {"a hand-edited duplicate address",
          [](TDaten& d, TLocalTime& now, bool&, TUserGridModel&) {
-             TDaten::TUserRow row;
-             row.IP = "10.0.0.5";
-             row.MAC = "02:00:00:00:00:99";
-             row.DL = "250";
-             row.MACTime = StampText(now);
-             d.AppendUser(row);
+             AppendStored(d, "10.0.0.5", "02:00:00:00:00:99", "250", StampText(now));
          },
          false},
         {"a charge of the duplicate",
@@ -270,12 +277,7 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
          false},
         {"a new offline user while online only",
          [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) {
-             TDaten::TUserRow row;
-             row.IP = "10.0.0.43";
-             row.MAC = "02:00:00:00:00:43";
-             row.DL = "999999";
-             row.MACTime = "0";
-             d.AppendUser(row);
+             AppendStored(d, "10.0.0.43", "02:00:00:00:00:43", "999999", "0");
          },
          false},
         {"a new online user while online only",
@@ -290,12 +292,7 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
         {"and quiet again", [](TDaten&, TLocalTime&, bool&, TUserGridModel&) {}, false},
         {"a new user with a damaged counter",
          [](TDaten& d, TLocalTime& now, bool&, TUserGridModel&) {
-             TDaten::TUserRow row;
-             row.IP = "10.0.0.45";
-             row.MAC = "02:00:00:00:00:45";
-             row.DL = "viel";
-             row.MACTime = StampText(now);
-             d.AppendUser(row);
+             AppendStored(d, "10.0.0.45", "02:00:00:00:00:45", "viel", StampText(now));
          },
          true},
         {"its counter repaired",
