@@ -281,6 +281,51 @@ TEST_F(TemplateFlowTest, VariableLengthAndEnterpriseFieldsAreReadPast)
     }
 }
 
+// A template may carry both address pairs, each record filling only one with a real
+// address; IPv4 is read where the template has both IPv4 addresses.
+TEST_F(TemplateFlowTest, AddressPairOfATemplateWithBothFamilies)
+{
+    const std::vector<TTestField> v4 = {{8, 4}, {12, 4}};
+    const std::vector<TTestField> v6 = {{27, 16}, {28, 16}};
+    const auto join = [](std::vector<TTestField> a, const std::vector<TTestField>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        a.push_back({1, 4});
+        return a;
+    };
+    struct {
+        const char* Name;
+        std::vector<TTestField> Fields;
+    } const cases[] = {
+        {"IPv4 pair first", join(v4, v6)},
+        {"IPv6 pair first", join(v6, v4)},
+        {"pairs interleaved", {{27, 16}, {8, 4}, {28, 16}, {12, 4}, {1, 4}}},
+    };
+    // The IPv6 slots of these records hold addresses of no user.
+    const std::vector<std::uint8_t> foreign6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9};
+    for (std::uint16_t version : Versions) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(version) + " " + c.Name);
+            Reset();
+            TBytes record;
+            for (const TTestField& field : c.Fields) {
+                if (field.Id == 8)
+                    record.Ip(192, 168, 1, 2);
+                else if (field.Id == 12)
+                    record.Ip(8, 8, 8, 8);
+                else if (field.Length == 16)
+                    record.Raw(foreign6);
+                else
+                    record.U32(700);
+            }
+            const TDatagramOutcome outcome =
+                Send(TTemplateDatagramBuilder(version, 1).Template(FlowTemplateId, c.Fields).Data(FlowTemplateId, record.Data));
+            ASSERT_FALSE(outcome.Failed()) << outcome.Error;
+            EXPECT_EQ(UL(), "700") << "charged to the IPv4 source";
+            EXPECT_EQ(DL(), "0");
+        }
+    }
+}
+
 TEST_F(TemplateFlowTest, OctetsInEveryEncodedSize)
 {
     struct {
@@ -358,6 +403,12 @@ TEST_F(TemplateFlowTest, MalformedSetsStopTheDatagramAndKeepWhatCameBefore)
          [](auto& b) {
              b.Template(257, {{82, 65535}, {8, 4}, {12, 4}});
              b.Data(257, {20, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i'});
+         },
+         "Feld 82 reicht über das Set-Ende"},
+        {"variable field one byte past its set", 10,
+         [](auto& b) {
+             b.Template(257, {{8, 4}, {12, 4}, {82, 65535}});
+             b.Data(257, {192, 168, 1, 2, 8, 8, 8, 8, 3, 'a', 'b'});
          },
          "Feld 82 reicht über das Set-Ende"},
     };
