@@ -254,6 +254,8 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
         {"a charge of a hidden user", [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserDL.Add(3, 1); }, false},
         {"a counter kept as its hand-edited text",
          [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserCUL.Set(1, "007"); }, false},
+        {"that user charged to the top",
+         [](TDaten& d, TLocalTime&, bool&, TUserGridModel&) { d.UserDL.Add(1, 50'000); }, false},
         {"a hand-edited duplicate address",
          [](TDaten& d, TLocalTime& now, bool&, TUserGridModel&) {
              AppendStored(d, "10.0.0.5", "02:00:00:00:00:99", "250", StampText(now));
