@@ -37,6 +37,11 @@ struct TSums {
     bool operator==(const TSums&) const = default;
 };
 
+void PrintTo(const TSums& sums, std::ostream* out)
+{
+    *out << "UL " << sums.UL << " DL " << sums.DL;
+}
+
 std::map<std::string, TSums> FileSums(const std::string& path)
 {
     std::map<std::string, TSums> sums;
@@ -189,15 +194,19 @@ TEST(LocalHistory, EveryOctetExactlyOnceAcrossCrashResetRemovalAndRestart)
 
 // After a crash the state file may be older or newer than the last history write. Older:
 // its totals are below the marks, and the octets in between are in the file already.
-// Newer: the difference has not been written yet.
+// Newer: the difference has not been written yet. The marks of the last write are
+// what the restart counts from, also where only one direction changed.
 TEST(LocalHistory, RestartWithAnOlderOrNewerStateFile)
 {
     struct TCase {
         const char* Name;
         bool SaveBeforeLastWrite;
+        std::int64_t LastUL, LastDL;  // counted for 10.0.0.1 before the last write
     };
-    for (const TCase& c : {TCase{"state file older than the last write", true},
-                           TCase{"state file newer than the last write", false}}) {
+    for (const TCase& c : {TCase{"state file older than the last write", true, 50, 60},
+                           TCase{"state file newer than the last write", false, 50, 60},
+                           TCase{"only the download changed in the last write", false, 0, 60},
+                           TCase{"only the upload changed in the last write", false, 50, 0}}) {
         SCOPED_TRACE(c.Name);
         TTempDir dir;
         const std::string path = dir.File("vexal-history.sqlite");
@@ -212,7 +221,7 @@ TEST(LocalHistory, RestartWithAnOlderOrNewerStateFile)
             ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Start)).Ok);
             if (c.SaveBeforeLastWrite)
                 saved = site.Daten;
-            site.Count("10.0.0.1", 50, 60);
+            site.Count("10.0.0.1", c.LastUL, c.LastDL);
             ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Later(Start, 5))).Ok);
             site.Count("10.0.0.2", 70, 80);
             if (!c.SaveBeforeLastWrite)
@@ -290,10 +299,9 @@ TEST(LocalHistory, RowsLikeTheDatabaseTrafficTable)
     QSqlDatabase::removeDatabase(QStringLiteral("columns-reader"));
 }
 
-// Rows older than 90 days become one row per device and hour, older than a year one per
-// day; nothing is lost or doubled, also when the roll-up runs again, and the queries
-// for the history window see all three tables.
-TEST(LocalHistory, RollsUpToHoursAndDays)
+namespace {
+// Ten writes over 400 days of one device, rolled up after each write or only at the end.
+void RollUpCase(bool afterEveryWrite)
 {
     TTempDir dir;
     const std::string path = dir.File("h.sqlite");
@@ -320,6 +328,9 @@ TEST(LocalHistory, RollsUpToHoursAndDays)
     for (const auto& w : writes) {
         site.Count("10.0.0.1", w.UL, w.DL);
         ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, at(w.DaysAgo, w.Hour, w.Minute))).Ok);
+        if (afterEveryWrite) {
+            ASSERT_TRUE(store.RollUp(today, 90, 365).Ok);
+        }
     }
     for (int run = 0; run < 2; ++run)
         ASSERT_TRUE(store.RollUp(today, 90, 365).Ok);
@@ -351,6 +362,19 @@ TEST(LocalHistory, RollsUpToHoursAndDays)
     EXPECT_EQ(monthly.front().Date, QDate(2024, 5, 1));  // 400 days before 2025-06-15
     EXPECT_EQ(monthly.back().Date, QDate(2025, 6, 1));
     EXPECT_TRUE(query.Hourly("10.0.0.9", "x", today).back().UL == 0);
+}
+}
+
+// Rows older than 90 days become one row per device and hour, older than a year one per
+// day; nothing is lost or doubled, also when the roll-up runs again or after every
+// write (as the program runs it), adding to rows it made before, and the queries for
+// the history window see all three tables.
+TEST(LocalHistory, RollsUpToHoursAndDays)
+{
+    for (const bool afterEveryWrite : {false, true}) {
+        SCOPED_TRACE(afterEveryWrite ? "roll-up after every write" : "roll-up after all writes");
+        RollUpCase(afterEveryWrite);
+    }
 }
 
 // The last 48 hours reach back over midnight; hours without traffic are 0.
