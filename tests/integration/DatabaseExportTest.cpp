@@ -416,11 +416,14 @@ TEST_F(DatabaseExportTest, ARefusedRowLeavesTheOthersWritten)
     // A table narrower than ours: the fitting cannot help, the server refuses the row.
     Exec(QStringLiteral("alter table traffic modify device varchar(4) not null"));
     Exec(QStringLiteral("alter table akteth modify name varchar(5) not null"));
+    // A user outside the local subnets comes first: its traffic row is in the job but
+    // not inserted, so the job's rows and the inserted rows are numbered apart.
+    AddUser("10.0.0.9", "02:00:00:00:00:09", "70", "80");
     AddUser("192.168.1.1", "02:00:00:00:00:01", "10", "20");
     AddUser("192.168.1.2", "02:00:00:00:00:02", "30", "40");
     AddUser("192.168.1.3", "02:00:00:00:00:03", "50", "60");
-    D.UserDevice[1] = "wlan0";
-    D.UserName[2] = "Langer Name";
+    D.UserDevice[2] = "wlan0";
+    D.UserName[3] = "Langer Name";
     D.AddRouter("192.168.1.254", 7, Noon);
     const TExportResult result = Export();
     ASSERT_TRUE(result.Complete) << result.Error.toStdString();
@@ -430,7 +433,9 @@ TEST_F(DatabaseExportTest, ARefusedRowLeavesTheOthersWritten)
     EXPECT_TRUE(result.StatusText().startsWith(QStringLiteral("mySQL Export: 2 Zeilen abgewiesen, zuerst traffic 192.168.1.2")))
         << result.StatusText().toStdString();
     EXPECT_EQ(Rows(QStringLiteral("select ip from traffic order by ip")), (std::vector<std::string>{"192.168.1.1", "192.168.1.3"}));
-    EXPECT_EQ(Rows(QStringLiteral("select ip from akteth order by ip")), (std::vector<std::string>{"192.168.1.1", "192.168.1.2"}));
+    EXPECT_EQ(Rows(QStringLiteral("select ip from akteth order by ip")),
+              (std::vector<std::string>{"10.0.0.9", "192.168.1.1", "192.168.1.2"}));
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from aktrouter")), std::vector<std::string>{"1"});
-    EXPECT_EQ(D.UserCUL.Texts(), (std::vector<std::string>{"0", "30", "0"})) << "refused traffic stays counted";
+    EXPECT_EQ(D.UserCUL.Texts(), (std::vector<std::string>{"0", "0", "30", "0"})) << "refused traffic stays counted";
+    EXPECT_EQ(D.UserCDL.Texts(), (std::vector<std::string>{"0", "0", "40", "0"}));
 }
