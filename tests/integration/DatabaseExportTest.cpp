@@ -318,10 +318,15 @@ TEST_F(DatabaseExportTest, LostCommitAnswerStillWritesEachIntervalOnce)
         const char* Name;
         TFault Fault;
         std::vector<std::string> Traffic;  // uloktets|dloktets|porttraffic of the rows
+        std::string ReleaseOn = {};        // HoldCommit: the statement that lets the COMMIT go
     } const cases[] = {
         // The first run's rows are in: the second sends only what came after them.
         {"answer held past the read time-out", TFault::HoldAnswer, {"1000|2000|443:3000", "0|500|53:500"}},
         {"connection dropped after the server committed", TFault::DropAfterCommit, {"1000|2000|443:3000", "0|500|53:500"}},
+        // The COMMIT lands only once the next run, not finding the mark, claims the run:
+        // the claim meets the committed mark's key.
+        {"COMMIT held until the next run claims the run", TFault::HoldCommit, {"1000|2000|443:3000", "0|500|53:500"},
+         "(id,zeit,verworfen)"},
         // Nothing is in: the second run sends the whole interval.
         {"connection dropped before the COMMIT arrived", TFault::DropBeforeCommit, {"1000|2500|443:3000,53:500"}},
     };
@@ -335,7 +340,7 @@ TEST_F(DatabaseExportTest, LostCommitAnswerStillWritesEachIntervalOnce)
         AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
         D.UserCPort[0].Add(443, 3000);
 
-        proxy.Arm(c.Fault);
+        proxy.Arm(c.Fault, c.ReleaseOn);
         const TExportResult lost = Export();
         EXPECT_EQ(proxy.FaultsApplied(), 1);
         EXPECT_TRUE(lost.CommitUnclear) << lost.Error.toStdString();

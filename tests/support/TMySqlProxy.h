@@ -19,6 +19,12 @@
 // its own, so the test thread can run an export synchronously through it. Packets from
 // the client are read whole (MySQL protocol: 3 bytes length, 1 byte sequence), so the
 // proxy sees the COM_QUERY "COMMIT"; an armed fault hits the next one.
+//
+// HoldCommit keeps the COMMIT itself on its way: the client times out and gives up,
+// while the proxy keeps the server connection (and its open transaction) until a
+// statement containing the armed text is executed on another connection. That one goes
+// to the server first, then the COMMIT, then the held connection closes: a late COMMIT
+// that lands while the next run asks after it.
 class TMySqlProxy {
 public:
     enum class TFault {
@@ -26,6 +32,7 @@ public:
         HoldAnswer,        // the server commits, its answer never comes: the client times out
         DropAfterCommit,   // the server commits and answers, then the connection drops
         DropBeforeCommit,  // the connection drops before the COMMIT reaches the server
+        HoldCommit,        // the COMMIT reaches the server only after the armed statement
     };
 
     explicit TMySqlProxy(int serverPort) : ServerPort(serverPort)
@@ -52,7 +59,16 @@ public:
     }
 
     int Port() const { return ListenPort; }
-    void Arm(TFault fault) { Armed = fault; }
+    // `releaseOn`: for HoldCommit, a part of the statement whose execution lets the COMMIT go.
+    void Arm(TFault fault, const std::string& releaseOn = {})
+    {
+        {
+            std::lock_guard lock(ReleaseMutex);
+            ReleaseOn = releaseOn;
+        }
+        Released = false;
+        Armed = fault;
+    }
     // How many armed faults have hit a COMMIT.
     int FaultsApplied() const { return Applied; }
 
@@ -112,10 +128,34 @@ private:
         ::close(server);
     }
 
+    static constexpr char ComQuery = '\x03';
+    static constexpr char ComStmtPrepare = '\x16';
+    static constexpr char ComStmtExecute = '\x17';
+
+    bool Contains(const std::string& packet, std::size_t from)
+    {
+        std::lock_guard lock(ReleaseMutex);
+        return !ReleaseOn.empty() && packet.find(ReleaseOn, from) != std::string::npos;
+    }
+
+    // Sends the held COMMIT once the armed statement has gone to the server, waits for
+    // the server's answer, and lets the connection end.
+    void SendHeldCommit(int server, const std::string& commit)
+    {
+        for (int waited = 0; !Released && !Stopping && waited < 60'000; waited += 10)
+            ::usleep(10'000);
+        if (!Released || !WriteAll(server, commit.data(), commit.size()))
+            return;
+        char answer[256];
+        if (Readable(server, 5000))
+            ::recv(server, answer, sizeof answer, 0);
+    }
+
     void Forward(int client, int server)
     {
         std::string fromClient;
         bool holding = false;
+        bool releasePrepared = false;  // the armed statement was prepared: its execution releases
         char buffer[65536];
         while (!Stopping) {
             pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
@@ -142,14 +182,27 @@ private:
                     break;
                 const std::string packet = fromClient.substr(0, 4 + length);
                 fromClient.erase(0, 4 + length);
-                const bool commit = length == 7 && packet[4] == '\x03' && ::strncasecmp(packet.data() + 5, "COMMIT", 6) == 0;
+                const bool commit = length == 7 && packet[4] == ComQuery && ::strncasecmp(packet.data() + 5, "COMMIT", 6) == 0;
                 const TFault fault = commit ? Armed.exchange(TFault::None) : TFault::None;
                 if (fault != TFault::None)
                     ++Applied;
                 if (fault == TFault::DropBeforeCommit)
                     return;
+                if (fault == TFault::HoldCommit) {
+                    SendHeldCommit(server, packet);
+                    return;
+                }
+                const bool armedText = length > 1 && Contains(packet, 5);
+                const bool releases = (packet[4] == ComQuery && armedText)
+                    || (packet[4] == ComStmtExecute && releasePrepared);
+                if (packet[4] == ComStmtPrepare && armedText)
+                    releasePrepared = true;
                 if (!WriteAll(server, packet.data(), packet.size()))
                     return;
+                if (releases) {
+                    releasePrepared = false;
+                    Released = true;
+                }
                 if (fault == TFault::DropAfterCommit) {
                     // Only once the server has answered is the COMMIT surely done.
                     if (Readable(server, 5000))
@@ -168,6 +221,9 @@ private:
     std::atomic<bool> Stopping{false};
     std::atomic<TFault> Armed{TFault::None};
     std::atomic<int> Applied{0};
+    std::mutex ReleaseMutex;
+    std::string ReleaseOn;
+    std::atomic<bool> Released{false};
     std::thread Acceptor;
     std::mutex PipesMutex;
     std::vector<std::thread> Pipes;
