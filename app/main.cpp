@@ -1,27 +1,34 @@
 #include "AppTitle.h"
 #include "Headless.h"
+#include "StartOptions.h"
 #include "TDaten.h"
 #include "TInstanceLock.h"
 #include "TMainForm.h"
 #include "TSignalWatcher.h"
+#include "VexalVersion.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 
 namespace {
 const char* const AlreadyRunning = "Vexal Capture läuft in diesem Ordner bereits.";
 
-const char* const Help = "Aufruf: vexal-capture [--headless]\n"
+const char* const Help = "Aufruf: vexal-capture [--headless] [--folder ORDNER]\n"
                          "Zählt den Traffic aus NetFlow (UDP 2055) und Korvel-Meldungen (UDP 2056);\n"
                          "Zustand und Einstellungen in vexal.ini im Arbeitsverzeichnis.\n"
                          "\n"
-                         "  (ohne Option)  mit Fenster\n"
-                         "  --headless     ohne Fenster und ohne Bildschirm, als Dienst: Meldungen auf\n"
-                         "                 stderr, SIGTERM/SIGINT speichern und beenden\n"
-                         "  --help         diese Hilfe\n";
+                         "  (ohne Option)    mit Fenster\n"
+                         "  --headless       ohne Fenster und ohne Bildschirm, als Dienst: Meldungen auf\n"
+                         "                   stderr, SIGTERM/SIGINT speichern und beenden\n"
+                         "  --folder ORDNER  vexal.ini und die anderen Dateien in ORDNER statt im\n"
+                         "                   Arbeitsverzeichnis (wird angelegt, wenn er fehlt)\n"
+                         "  --menu           Start aus dem Menü: die Dateien im Datenordner des Benutzers,\n"
+                         "                   $XDG_DATA_HOME/vexal-capture (~/.local/share/vexal-capture)\n"
+                         "  --version        die Version\n"
+                         "  --help           diese Hilfe\n";
 
 // A person who started a second copy by mistake must see why nothing opens; on a
 // platform without a screen (offscreen, minimal) nobody could close a box, so the
@@ -38,23 +45,33 @@ void ReportAlreadyRunning()
 int main(int argc, char* argv[])
 {
     // Decided before any application object exists: headless must not need a display.
-    bool headless = false;
-    const char* unknown = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(Help, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--headless") == 0)
-            headless = true;
-        else if (!unknown)
-            unknown = argv[i];
+    const TStartOptions options = ParseStartOptions(argc, argv);
+    if (options.Help) {
+        std::fputs(Help, stdout);
+        return 0;
+    }
+    if (options.Version) {
+        std::printf("vexal-capture %s\n", VEXAL_VERSION);
+        return 0;
+    }
+    if (!options.Error.empty()) {
+        std::fprintf(stderr, "%s\n\n%s", options.Error.c_str(), Help);
+        return 2;
     }
     // The window passes its arguments to Qt (-platform, -style ...), as it always did;
     // a service has none to pass.
-    if (headless && unknown) {
-        std::fprintf(stderr, "Unbekannte Option: %s\n\n%s", unknown, Help);
+    const bool headless = options.Headless;
+    if (headless && !options.Unknown.empty()) {
+        std::fprintf(stderr, "Unbekannte Option: %s\n\n%s", options.Unknown.c_str(), Help);
         return 2;
+    }
+    // Every file (vexal.ini, the lock, the history) is opened by its bare name, so the
+    // chosen folder becomes the working folder before anything opens one.
+    const std::string folder = ChooseStartFolder(options, std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    std::string folderError;
+    if (!folder.empty() && !EnterStartFolder(folder, folderError)) {
+        std::fprintf(stderr, "%s\n", folderError.c_str());
+        return 1;
     }
     if (headless)
         return RunHeadless(argc, argv);

@@ -1,5 +1,7 @@
 #include "TMetricsExporter.h"
 
+#include "VexalVersion.h"
+
 #include <prometheus/collectable.h>
 #include <prometheus/exposer.h>
 #include <prometheus/metric_family.h>
@@ -61,6 +63,9 @@ public:
             add(routerLoss, {{"ip", router.IP}}, d(router.PLoss));
         }
         const TMetricsHealth& health = snapshot->Health;
+        // The usual build-info gauge: a dashboard tells the collectors' versions apart by its label.
+        add(family("vexal_build_info", "The program's version, as a label; always 1", MetricType::Gauge),
+            {{"version", VEXAL_VERSION}}, 1);
         add(family("vexal_devices", "Devices in the user table", MetricType::Gauge), {}, u(snapshot->Devices.size()));
         add(family("vexal_routers", "Routers that sent flows", MetricType::Gauge), {}, u(snapshot->Routers.size()));
         auto& received = family("vexal_datagrams_received_total", "Datagrams received, per port", MetricType::Counter);

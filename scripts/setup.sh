@@ -13,6 +13,8 @@ packages=(
     xvfb xauth imagemagick xdotool iproute2
     softflowd
     netcat-openbsd busybox
+    dpkg-dev file lintian desktop-file-utils appstream man-db systemd librsvg2-bin
+    qt6-translations-l10n
 )
 
 missing=()

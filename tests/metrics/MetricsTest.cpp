@@ -2,6 +2,7 @@
 #include "TDaten.h"
 #include "TMetricsExporter.h"
 #include "TempDir.h"
+#include "VexalVersion.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,7 @@ TEST(Metrics, EndpointPassesPromtoolAndEscapesLabels)
         R"(vexal_export_runs_total 12)",
         R"(vexal_export_failures_total 1)",
         R"(vexal_devices 2)",
+        "vexal_build_info{version=\"" VEXAL_VERSION "\"} 1",
         "# TYPE vexal_device_upload_octets_total counter",
         "# TYPE vexal_router_flow_loss gauge",
     };

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+// What the command line asks for, read before any Qt object exists (a service must not
+// need a display). Standard library only, so the rules are tested without a program.
+struct TStartOptions {
+    bool Help = false;
+    bool Version = false;
+    bool Headless = false;
+    // Started from the desktop menu: the files go to the user's data folder.
+    bool Menu = false;
+    // --folder DIR: the files go there.
+    std::string Folder;
+    // The first argument none of the above knows; the window hands it to Qt (-platform ...).
+    std::string Unknown;
+    // An option given wrongly (--folder without a folder), as the message to show.
+    std::string Error;
+};
+
+TStartOptions ParseStartOptions(int argc, const char* const* argv);
+
+// The folder the program keeps vexal.ini and its other files in; empty for the current
+// folder, as a start from a terminal without options always had it. xdgDataHome and home
+// are the environment's values (null when unset).
+std::string ChooseStartFolder(const TStartOptions& options, const char* xdgDataHome, const char* home);
+
+// Creates the folder (and its parents) when missing and makes it the working folder, so
+// every file the program opens by its bare name lands there. Returns false, with the
+// reason in error, when it cannot.
+bool EnterStartFolder(const std::string& folder, std::string& error);
