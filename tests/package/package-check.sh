@@ -31,7 +31,7 @@ build)
 
     # Errors fail the step; warnings are shown. --fail-on error is lintian's default too.
     echo "== lintian"
-    lintian --fail-on error --no-tag-display-limit "$deb"
+    lintian --fail-on error --tag-display-limit 0 "$deb"
 
     contents=$(mktemp -d)
     trap 'rm -rf "$contents"' EXIT
@@ -47,7 +47,7 @@ build)
         echo "$warnings" >&2
         exit 1
     fi
-    version=$(sed -n 's/^set(CMAKE_PROJECT_VERSION "\(.*\)")$/\1/p' "$build"/CPackConfig.cmake)
+    version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build"/CPackConfig.cmake)
     if ! zcat "$contents"/usr/share/man/man1/vexal-capture.1.gz | grep -q "^\.TH .*\"vexal-capture $version\""; then
         echo "the manual page does not name version $version" >&2
         exit 1
