@@ -1,7 +1,12 @@
-// The metrics endpoint as the collector runs it: built when scraped, a taken port tried
-// again, the refusals of the bounded tables shown.
+// The collector as a service runs it: the metrics endpoint built when scraped and a
+// taken port tried again; failures of the name import and refusals of the bounded
+// tables as status texts (which the headless log writes, as the window shows them).
 #include "NetworkNamespace.h"
+#include "FlowAccounting.h"
 #include "TCollector.h"
+#include "THttpTestServer.h"
+#include "TNameImport.h"
+#include "TemplateDatagramBuilder.h"
 #include "TDaten.h"
 #include "TExtraSettings.h"
 #include "TMetricsExporter.h"
@@ -112,5 +117,63 @@ TEST(MetricsService, TakenPortIsTriedAgain)
     ASSERT_TRUE(QTest::qWaitFor([&] { return collector.MetricsExporter() != nullptr; }, 10'000));
     EXPECT_NE(Scrape(MetricsPort).find("vexal_datagrams_received_total"), std::string::npos);
     EXPECT_FALSE(collector.MetricsRetryTimer().Enabled());
+    collector.Stop();
+}
+
+// Every way the name import can fail comes out as a status text.
+TEST(CollectorService, NameImportFailuresAreStatusTexts)
+{
+    THttpTestServer loop([](const QByteArray&) { return THttpTestServer::Response(302, "", "Location: /macs.txt\r\n"); });
+    THttpTestServer large([](const QByteArray&) {
+        return THttpTestServer::Response(200, QByteArray(TNameImport::MaxBodyBytes + 1, 'x'));
+    });
+    const struct {
+        const char* Name;
+        QString Url;
+        const char* Said;
+    } cases[] = {
+        {"redirect loop", loop.Url(), "mehr als 10 Weiterleitungen"},
+        {"body too large", large.Url(), "Namensliste größer als 4 MB"},
+        {"nobody listening", QStringLiteral("http://127.0.0.1:1/macs.txt"), "HTTP Namensimport fehlgeschlagen: "},
+    };
+    TInTempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TDaten daten;
+        daten.HttpUrl = c.Url.toStdString();
+        TCollector collector(daten, 0, 0);
+        QStringList texts;
+        QObject::connect(&collector, &TCollector::StatusText, [&](const QString& text) { texts << text; });
+        bool done = false;
+        QObject::connect(&collector, &TCollector::NamesImported, [&] { done = true; });
+        collector.TimerGetNameTimer();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
+        const QString said = texts.join(QLatin1Char('\n'));
+        EXPECT_TRUE(said.contains(QStringLiteral("HTTP Namensimport fehlgeschlagen: "))) << said.toStdString();
+        EXPECT_TRUE(said.contains(QString::fromUtf8(c.Said))) << said.toStdString();
+    }
+}
+
+// A flood of made-up flow senders fills the router table; the refusals reach the status
+// line (within a second, summed up) and the metrics, by cause.
+TEST(CollectorService, RefusedRoutersAreShownAndCounted)
+{
+    TInTempDir dir;
+    TDaten daten;
+    TCollector collector(daten, 0, 0);
+    collector.Start();
+    QStringList texts;
+    QObject::connect(&collector, &TCollector::StatusText, [&](const QString& text) { texts << text; });
+    const std::vector<std::uint8_t> header = TTemplateDatagramBuilder(9, 1).Bytes();
+    const int flood = static_cast<int>(TDaten::MaxRouters) + 10;
+    for (int i = 0; i < flood; ++i)
+        collector.NMUDP1DataReceived(header, "10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256), 2055);
+    EXPECT_EQ(daten.RouterCount(), TDaten::MaxRouters);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !texts.isEmpty(); }, 5000));
+    EXPECT_TRUE(texts.back().contains(QStringLiteral("Routertabelle voll (4096 Router): 10 neue Absender abgewiesen.")))
+        << texts.back().toStdString();
+    const TMetricsHealth health = collector.Health();
+    const std::pair<std::string, std::uint64_t> routers{"router_table_full", 10};
+    EXPECT_NE(std::find(health.Refused.begin(), health.Refused.end(), routers), health.Refused.end());
     collector.Stop();
 }
