@@ -162,10 +162,12 @@ std::string ScrapeText()
 // Paces a loop to `rate` per second.
 class TPacer {
 public:
-    explicit TPacer(double rate) : Rate(rate), Start(Clock::now()) {}
+    explicit TPacer(double rate) : Rate(rate), Start(Clock::now()) { }
     void Wait(long long done) const
     {
-        const auto due = Start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(static_cast<double>(done) / Rate));
+        const auto due = Start
+                         + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(static_cast<double>(done) / Rate));
         if (due > Clock::now())
             std::this_thread::sleep_until(due);
     }
@@ -225,7 +227,8 @@ int main(int argc, char** argv)
     std::thread real([&] {
         std::uint32_t sequence = 1;
         while (flooding) {
-            SendFrom(own, TFlowDatagramBuilder(sequence++).Add(Ip(192, 168, 1, 2), 40000, Ip(8, 8, 8, 8), 443, 1000).Bytes(),
+            SendFrom(own,
+                     TFlowDatagramBuilder(sequence++).Add(Ip(192, 168, 1, 2), 40000, Ip(8, 8, 8, 8), 443, 1000).Bytes(),
                      2055);
             ++realDatagrams;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -296,20 +299,22 @@ int main(int argc, char** argv)
     const auto stateSize = std::filesystem::file_size(dir / "vexal.ini");
 
     std::printf("program                 %s\n", program.c_str());
-    std::printf("flood                   %d router senders, %d announcements, %.0f/s: %.1f s (routers %.1f s)\n", routers,
-                announcements, rate, floodSeconds, routerFloodSeconds);
+    std::printf("flood                   %d router senders, %d announcements, %.0f/s: %.1f s (routers %.1f s)\n",
+                routers, announcements, rate, floodSeconds, routerFloodSeconds);
     std::printf("RSS                     %.1f MB at start, %.1f MB after the router flood, %.1f MB after both\n",
                 Mb(rssStart), Mb(rssAfterRouters), Mb(rssAfter));
     std::printf("kernel UDP drops        %lld\n", kernelDrops);
     std::printf("idle afterwards         %.1f %% of a core (10 s without datagrams or scrapes)\n", 100.0 * idleCpu);
-    std::printf("/metrics                %.2f MB, scrape %.3f s (again %.3f s)\n", static_cast<double>(metricsSize) / 1048576.0, scrapeSeconds,
-                secondScrape);
+    std::printf("/metrics                %.2f MB, scrape %.3f s (again %.3f s)\n",
+                static_cast<double>(metricsSize) / 1048576.0, scrapeSeconds, secondScrape);
     std::printf("rows after the flood    routers %lld (/metrics), users %zu (state file, %.1f MB)\n",
                 SampleOf(metrics, "vexal_routers "), saved.UserCount(), static_cast<double>(stateSize) / 1048576.0);
-    std::printf("SIGTERM to exit         %.2f s (exit %d)\n", stopSeconds, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    std::printf("real router             %lld datagrams, %lld octets sent; /metrics upload %lld, loss %lld; saved upload %lld: %s\n",
-                realDatagrams.load(), expected, routerUpload, routerLoss, savedUpload,
-                routerUpload == expected && savedUpload == expected ? "exact" : "NOT exact");
+    std::printf("SIGTERM to exit         %.2f s (exit %d)\n", stopSeconds,
+                WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    std::printf(
+        "real router             %lld datagrams, %lld octets sent; /metrics upload %lld, loss %lld; saved upload %lld: %s\n",
+        realDatagrams.load(), expected, routerUpload, routerLoss, savedUpload,
+        routerUpload == expected && savedUpload == expected ? "exact" : "NOT exact");
     // What the status line said about the floods, as the log has it.
     std::ifstream log(dir / "log.txt");
     std::string line, last;

@@ -30,7 +30,7 @@ TLocalTime After(const TLocalTime& start, std::int64_t ms)
 std::string Spoofed(int i)
 {
     return "10." + std::to_string((i >> 16) & 0xFF) + "." + std::to_string((i >> 8) & 0xFF) + "."
-        + std::to_string(i & 0xFF);
+           + std::to_string(i & 0xFF);
 }
 
 std::string Mac(int i)
@@ -65,8 +65,8 @@ protected:
     TDatagramOutcome Announce(const std::string& ip, const std::string& mac, const TLocalTime& now = Noon)
     {
         const std::string text = "f0 " + ip + " f2 f3 " + mac + " f5 br-lan\n";
-        return AccountMacAnnouncement(d, {reinterpret_cast<const unsigned char*>(text.data()), text.size()},
-                                      RealRouter, Count, now);
+        return AccountMacAnnouncement(d, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, RealRouter,
+                                      Count, now);
     }
 
     void ExpectRealRouterExact()

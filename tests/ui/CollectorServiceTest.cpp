@@ -123,7 +123,8 @@ TEST(MetricsService, TakenPortIsTriedAgain)
 // Every way the name import can fail comes out as a status text.
 TEST(CollectorService, NameImportFailuresAreStatusTexts)
 {
-    THttpTestServer loop([](const QByteArray&) { return THttpTestServer::Response(302, "", "Location: /macs.txt\r\n"); });
+    THttpTestServer loop(
+        [](const QByteArray&) { return THttpTestServer::Response(302, "", "Location: /macs.txt\r\n"); });
     THttpTestServer large([](const QByteArray&) {
         return THttpTestServer::Response(200, QByteArray(TNameImport::MaxBodyBytes + 1, 'x'));
     });
