@@ -359,9 +359,9 @@ TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned
     try {
         const TTemplateMessage message = DecodeTemplateMessage(datagram);
         const bool ipfix = message.Version == FlowTemplates::Ipfix;
-        int router = daten.RouterIP.IndexOf(fromIP);
+        const int router = daten.RouterFor(fromIP, message.Sequence, now);
         if (router < 0)
-            router = daten.AddRouter(fromIP, message.Sequence, now);
+            return outcome;  // the router table is full: counted there
         TRouterFlowState& state = daten.RouterFlow[router];
         const std::int64_t nowMs = Milliseconds(now);
         if (const std::size_t expired = ExpireHeldSets(state, daten.FlowHeldBytes, nowMs)) {
@@ -382,7 +382,7 @@ TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned
                 return outcome;  // the same exporter, domain and sequence again: counted once
             daten.RouterSequenz.SetValue(router, message.Sequence);
         }
-        daten.RouterTime[router] = TimeText(now);
+        daten.RouterSeen(router, now);
 
         TChargingSink sink(daten, router, now, outcome.Notice);
         const TSetsResult sets =
@@ -419,9 +419,9 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
     try {
         const TFlowHeader header = DecodeFlowHeader(datagram);
 
-        int router = daten.RouterIP.IndexOf(fromIP);
+        const int router = daten.RouterFor(fromIP, header.Sequence, now);
         if (router < 0)
-            router = daten.AddRouter(fromIP, header.Sequence, now);
+            return outcome;  // the router table is full: counted there
         std::vector<std::string> memo{
             "IP:" + fromIP,
             "FS:" + IntToStr(header.Sequence) + " Count :" + IntToStr(header.Count),
@@ -429,7 +429,7 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
         // A datagram without records says nothing about the sequence: it only shows
         // that the exporter is alive.
         if (header.Count == 0) {
-            daten.RouterTime[router] = TimeText(now);
+            daten.RouterSeen(router, now);
             outcome.Memo = std::move(memo);
             return outcome;
         }
@@ -439,7 +439,7 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
         if (!BeginSequence(follower, sequence, first))
             return outcome;  // a repeated datagram: already counted once
         daten.RouterSequenz.SetValue(router, header.Sequence);
-        daten.RouterTime[router] = TimeText(now);
+        daten.RouterSeen(router, now);
 
         // Records are charged strictly in order. Looking them all up first changes
         // nothing: accounting neither adds nor removes users or filter entries.

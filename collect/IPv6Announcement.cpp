@@ -45,12 +45,15 @@ void AccountIPv6Announcement(TDaten& daten, const TIpAddress& address, std::stri
     // A local entry as typed (the textual rule) or by network; rows of their own are
     // bounded, so a flood of announcements cannot grow the user table without end.
     const bool local = daten.IsLocalAddress(address) || daten.IsLocalAddress(announced);
-    if (local && daten.UserIPv6.Count() - daten.UserIPv6.LearnedCount() < TIPv6Aliases::MaxOwnRows) {
+    if (local && daten.UserIPv6.Count() - daten.UserIPv6.LearnedCount() >= TIPv6Aliases::MaxOwnRows)
+        ++daten.IPv6RowsRefused;
+    else if (local) {
         const std::string key = address.Text();
         if (daten.UserIP.IndexOf(key) < 0) {
-            daten.AddUser(key, mac, device, now);
-            daten.JoinDevice(static_cast<int>(daten.UserCount()) - 1, now);
-            return;
+            if (daten.AddUser(key, mac, device, now)) {
+                daten.JoinDevice(static_cast<int>(daten.UserCount()) - 1, now);
+                return;
+            }
         }
     }
     daten.RememberIPv6(address, mac, now);

@@ -155,7 +155,8 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
             beforeReplace();
         daten.RemoveUser(row);
     }
-    daten.AddUser(ip, mac, device, now);
+    if (!daten.AddUser(ip, mac, device, now))
+        return outcome;  // the user table is full: counted there
     daten.JoinDevice(static_cast<int>(daten.UserCount()) - 1, now);
     return outcome;
 }

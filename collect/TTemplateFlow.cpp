@@ -346,12 +346,16 @@ void ReadTemplateSet(const TTemplateMessage& message, std::span<const unsigned c
             AssignRoles(message, tmpl);
         Layout(message, tmpl);
 
-        if (TFlowTemplate* known = FindTemplate(state, session, id)) {
-            *known = std::move(tmpl);  // a redefinition replaces the template
-        } else {
-            if (state.Templates.size() >= MaxTemplates)
-                state.Templates.erase(state.Templates.begin());
-            state.Templates.push_back(std::move(tmpl));
+        // A redefinition replaces the template and, as the newest, is kept longest.
+        std::erase_if(state.Templates, [&](const TFlowTemplate& kept) { return kept.Id == id && kept.Session == session; });
+        state.Templates.push_back(std::move(tmpl));
+        // The oldest make room; the one just kept always fits.
+        std::size_t bytes = 0;
+        for (const TFlowTemplate& kept : state.Templates)
+            bytes += TemplateBytes(kept);
+        while (state.Templates.size() > MaxTemplates || bytes > MaxTemplateBytesPerRouter) {
+            bytes -= TemplateBytes(state.Templates.front());
+            state.Templates.erase(state.Templates.begin());
         }
 
         // Data that waited for this template is read now, in the order it came.
@@ -368,6 +372,17 @@ void ReadTemplateSet(const TTemplateMessage& message, std::span<const unsigned c
         }
     }
 }
+}
+
+// The most fields one datagram can describe (four bytes each after the headers) fit
+// the budget, so the template just kept never has to give way itself.
+static_assert(sizeof(TFlowTemplate)
+                  + (FlowV5::MaxDatagramSize - IpfixHeaderSize - SetHeaderSize - 4) / 4 * sizeof(TTemplateField)
+              <= MaxTemplateBytesPerRouter);
+
+std::size_t FlowTemplates::TemplateBytes(const TFlowTemplate& tmpl)
+{
+    return sizeof(TFlowTemplate) + tmpl.Fields.size() * sizeof(TTemplateField);
 }
 
 std::uint16_t FlowVersion(std::span<const unsigned char> datagram)

@@ -36,6 +36,13 @@ constexpr std::uint16_t PostSourceMacAddress = 81;      // v9 OUT_SRC_MAC
 // Templates kept per router, over all its sessions and domains: far more than any
 // exporter uses, few enough that a flood of made-up templates stays small.
 constexpr std::size_t MaxTemplates = 256;
+// ... and bytes they take per router, the fields of variable layouts included: an
+// exporter's real templates take a few KB, while one made-up template set can describe
+// hundreds of fields, and any sender address may send it. With the router table's
+// bound this keeps all templates within 64 MB even when every row is made up.
+constexpr std::size_t MaxTemplateBytesPerRouter = 16 * 1024;
+// What a kept template costs of that budget.
+std::size_t TemplateBytes(const TFlowTemplate& tmpl);
 // Data before its template is held this long and up to this many bytes per router
 // and over all routers; what does not fit or expires is counted as lost.
 constexpr std::int64_t HeldMs = 60'000;

@@ -14,6 +14,9 @@ struct TMetricsHealth {
     std::uint64_t Malformed = 0;      // datagrams that could not be decoded
     // Datagrams lost, one entry per cause ("kernel", "queue", ...).
     std::vector<std::pair<std::string, std::uint64_t>> Dropped;
+    // Senders and devices a bounded table refused, one entry per cause ("router_table_full", ...).
+    std::vector<std::pair<std::string, std::uint64_t>> Refused;
+    std::uint64_t IdleRoutersDropped = 0;
     std::uint64_t ExportRuns = 0;
     std::uint64_t ExportFailures = 0;
 };

@@ -103,7 +103,10 @@ void TNameImport::Get(const QUrl& url, int redirects)
             return;
         }
         TResult result;
-        if (status.isValid()) {
+        if (status.isValid() && !target.isEmpty()) {
+            // A loop of redirects has no list at its end: its last answer is no list.
+            result.Error = QStringLiteral("mehr als %1 Weiterleitungen, abgebrochen").arg(MaxRedirects);
+        } else if (status.isValid()) {
             // The server answered: its body counts, whatever the status.
             result.Ok = true;
             if (reply->isOpen())

@@ -16,13 +16,16 @@
 #include "TTimer.h"
 #include "TUdpListener.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEvent>
 #include <QStringList>
 
 #include <algorithm>
 #include <climits>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 namespace {
 // The export period in milliseconds, kept within what a timer holds.
@@ -55,7 +58,7 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
     TimerClearPorts = makeTimer("TimerClearPorts", ClearPortsInterval, &TCollector::TimerClearPortsTimer);
     TimerMySQLExport = makeTimer("TimerMySQLExport", 1000, &TCollector::TimerMySQLExportTimer);
     TimerHistory = makeTimer("TimerHistory", TLocalHistory::WriteIntervalMs, &TCollector::RecordHistory);
-    TimerMetrics = makeTimer("TimerMetrics", MetricsInterval, &TCollector::UpdateMetrics);
+    TimerMetricsRetry = makeTimer("TimerMetricsRetry", MetricsRetryInterval, &TCollector::StartMetrics);
 
     Export = new TDatabaseExport(this);
     Import = new TNameImport(this);
@@ -108,6 +111,10 @@ void TCollector::Stop()
     if (History && IsStarted) {
         RecordHistory();
         History->WaitForWrites();
+        // What the last write had to say (a file locked by another program) is waiting
+        // as a queued call, and the event loop may never run again: it is said now,
+        // while the window and the headless log still pass status texts on to the log.
+        QCoreApplication::sendPostedEvents(History.get(), QEvent::MetaCall);
     }
 }
 
@@ -129,20 +136,38 @@ void TCollector::StartHistoryAndMetrics()
     }
     TimerHistory->SetEnabled(History != nullptr);
 
-    const bool portChanged = Metrics && Metrics->Port() != Extra.MetricsPort;
-    if (!Extra.MetricsEnabled || portChanged)
+    // Another address, port or login: the endpoint starts again with them.
+    if (!Extra.MetricsEnabled || MetricsRunning != std::tie(Extra.MetricsAddress, Extra.MetricsPort, Extra.MetricsUser,
+                                                            Extra.MetricsPassword))
         Metrics.reset();
+    StartMetrics();
+}
+
+void TCollector::StartMetrics()
+{
     if (Extra.MetricsEnabled && !Metrics) {
+        TMetricsExporter::TOptions options;
+        options.Address = Extra.MetricsAddress;
+        options.Port = Extra.MetricsPort;
+        options.User = Extra.MetricsUser;
+        options.Password = Extra.MetricsPassword;
         std::string error;
-        Metrics = TMetricsExporter::Start("0.0.0.0:" + std::to_string(Extra.MetricsPort), error);
-        if (!Metrics)
-            emit StatusText(QStringLiteral("Metriken: Port %1 nicht verfügbar: %2")
+        Metrics = TMetricsExporter::Start(options, error);
+        if (Metrics) {
+            MetricsRunning = {Extra.MetricsAddress, Extra.MetricsPort, Extra.MetricsUser, Extra.MetricsPassword};
+            // Built on the store's thread, and only when scraped.
+            Metrics->SetSource(this, [this] { return BuildMetricsSnapshot(Daten, Health()); });
+            if (TimerMetricsRetry->Enabled())
+                emit StatusText(QStringLiteral("Metriken: Port %1 ist jetzt offen.").arg(Extra.MetricsPort));
+        } else {
+            emit StatusText(QStringLiteral("Metriken: Port %1 nicht verfügbar (neuer Versuch alle %2 s): %3")
                                 .arg(Extra.MetricsPort)
+                                .arg(MetricsRetryInterval / 1000)
                                 .arg(QString::fromStdString(error)));
+        }
     }
-    if (Metrics)
-        UpdateMetrics();
-    TimerMetrics->SetEnabled(Metrics != nullptr);
+    // A port taken by another program may be free later: tried again while it is not open.
+    TimerMetricsRetry->SetEnabled(Extra.MetricsEnabled && !Metrics);
 }
 
 void TCollector::ApplyExtraSettings(const TExtraSettings& settings)
@@ -180,15 +205,13 @@ TMetricsHealth TCollector::Health() const
     health.Malformed = NetworkErrors;
     health.Dropped = {{"queue", NMUDP1->QueueDrops() + NMUDP2->QueueDrops()},
                       {"kernel", NMUDP1->KernelDrops() + NMUDP2->KernelDrops()}};
+    health.Refused = {{"router_table_full", Daten.RoutersRefused},
+                      {"user_table_full", Daten.UsersRefused},
+                      {"ipv6_rows_full", Daten.IPv6RowsRefused}};
+    health.IdleRoutersDropped = Daten.RoutersDropped;
     health.ExportRuns = ExportRuns;
     health.ExportFailures = ExportFailures;
     return health;
-}
-
-void TCollector::UpdateMetrics()
-{
-    if (Metrics)
-        Metrics->Update(BuildMetricsSnapshot(Daten, Health()));
 }
 
 QString TCollector::ListenerProblems() const
@@ -202,7 +225,36 @@ QString TCollector::ListenerProblems() const
     check(*NMUDP2, QStringLiteral("Korvel-Meldungen"));
     if (const QString drops = DropText(); !drops.isEmpty())
         problems << drops;
+    if (const QString refused = RefusalText(); !refused.isEmpty())
+        problems << refused;
     return problems.join(QLatin1Char(' '));
+}
+
+QString TCollector::RefusalText() const
+{
+    QStringList texts;
+    if (Daten.RoutersRefused > 0)
+        texts << QStringLiteral("Routertabelle voll (%1 Router): %2 neue Absender abgewiesen.")
+                     .arg(TDaten::MaxRouters)
+                     .arg(Daten.RoutersRefused);
+    if (Daten.UsersRefused > 0)
+        texts << QStringLiteral("Benutzertabelle voll (%1 Geräte): %2 neue Geräte abgewiesen.")
+                     .arg(TDaten::MaxUsers)
+                     .arg(Daten.UsersRefused);
+    if (Daten.IPv6RowsRefused > 0)
+        texts << QStringLiteral("Kein Platz mehr für Geräte nur mit IPv6 (%1): %2 abgewiesen.")
+                     .arg(TIPv6Aliases::MaxOwnRows)
+                     .arg(Daten.IPv6RowsRefused);
+    return texts.join(QLatin1Char(' '));
+}
+
+void TCollector::NoteRefusals()
+{
+    const std::uint64_t refusals = Daten.RoutersRefused + Daten.UsersRefused + Daten.IPv6RowsRefused;
+    if (refusals != RefusalsShown) {
+        RefusalsShown = refusals;
+        DropSummary->SetEnabled(true);
+    }
 }
 
 QString TCollector::DropText() const
@@ -283,6 +335,7 @@ void TCollector::NMUDP1DataReceived(std::span<const unsigned char> bytes, const 
         if (!outcome.Notice.empty())
             ShowNetworkError(outcome.Notice);
     });
+    NoteRefusals();
 }
 
 void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP)
@@ -305,6 +358,7 @@ void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const 
         if (outcome.Failed())
             ShowNetworkError(outcome.Error);
     });
+    NoteRefusals();
 }
 
 void TCollector::TimerClearPortsTimer()
@@ -312,6 +366,8 @@ void TCollector::TimerClearPortsTimer()
     Daten.ClearPortTraffic();
     // IPv6 addresses not seen for the online time-out leave their devices.
     Daten.ForgetStaleIPv6(Clock());
+    // Neighbours known only by IPv6 that came and went give their room back.
+    Daten.RemoveIdleIPv6Rows(Clock());
     // A port that could not be bound stays named: it explains why nothing arrives.
     emit StatusText(ListenerProblems());
 }
@@ -352,6 +408,9 @@ void TCollector::TimerGetNameTimer()
         Guard([&] {
             if (result.Ok && !ApplyNameList(Daten, std::string_view(result.Body.constData(), result.Body.size())))
                 emit StatusText(QStringLiteral("Zugriff verweigert!"));
+            // As a status text, so that the headless log has it as the window has it.
+            if (!result.Ok)
+                emit StatusText(QStringLiteral("HTTP Namensimport fehlgeschlagen: %1").arg(result.Error));
         });
         emit NameImportRunning(false);
         emit NamesImported();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,8 @@ public:
     static constexpr int GetNameInterval = 38'254;
     static constexpr int SaveInterval = 57'254;
     static constexpr int ClearPortsInterval = 10'000;
-    static constexpr int MetricsInterval = 750;
+    // A metrics port that could not be opened is tried again this often.
+    static constexpr int MetricsRetryInterval = 30'000;
 
     // The listeners bind now; until Start they discard everything.
     TCollector(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
@@ -78,6 +80,7 @@ public:
     TTimer& GetNameTimer() const { return *TimerGetName; }
     TTimer& ClearPortsTimer() const { return *TimerClearPorts; }
     TTimer& ExportTimer() const { return *TimerMySQLExport; }
+    TTimer& MetricsRetryTimer() const { return *TimerMetricsRetry; }
     TUdpListener& FlowListener() const { return *NMUDP1; }
     TUdpListener& MacListener() const { return *NMUDP2; }
     // Which listener ports could not be bound and what the listeners lost, as the
@@ -86,6 +89,9 @@ public:
     // "UDP-Port 2055: 12 Datagramme verloren (Warteschlange voll), ..." for every
     // listener that lost datagrams; empty when none did.
     QString DropText() const;
+    // "Routertabelle voll (4096 Router): 12 Absender abgewiesen." for every bounded
+    // table that refused something; empty when none did.
+    QString RefusalText() const;
     TDatabaseExport& DatabaseExport() const { return *Export; }
     TStateSaver& StateSaver() const { return *Saver; }
     // Saves the state file now, after a periodic save under way has ended (the
@@ -152,7 +158,7 @@ private:
     TTimer* TimerClearPorts = nullptr;
     TTimer* TimerMySQLExport = nullptr;
     TTimer* TimerHistory = nullptr;
-    TTimer* TimerMetrics = nullptr;
+    TTimer* TimerMetricsRetry = nullptr;
     // Drops are shown at most once a second: a flood must not become a flood of texts.
     TTimer* DropSummary = nullptr;
     TStateSaver* Saver = nullptr;
@@ -160,11 +166,17 @@ private:
     TNameImport* Import = nullptr;
 
     void StartHistoryAndMetrics();
-    void UpdateMetrics();
+    void StartMetrics();
+    // Refusals of the bounded tables since they were last shown: the status line is
+    // told within a second, not once per refused datagram.
+    void NoteRefusals();
+    std::uint64_t RefusalsShown = 0;
 
     TExtraSettings Extra;
     std::unique_ptr<TLocalHistory> History;
     std::unique_ptr<TMetricsExporter> Metrics;
+    // What the running endpoint was started with: address, port and login.
+    std::tuple<std::string, int, std::string, std::string> MetricsRunning;
     std::uint64_t FlowDatagrams = 0;
     std::uint64_t MacDatagrams = 0;
     std::uint64_t ExportRuns = 0;

@@ -34,7 +34,10 @@ std::string TExtraSettings::Format() const
         << "HistoryHourlyAfterDays=" << HourlyAfterDays << '\n'
         << "HistoryDailyAfterDays=" << DailyAfterDays << '\n'
         << "MetricsEnabled=" << (MetricsEnabled ? 1 : 0) << '\n'
-        << "MetricsPort=" << MetricsPort << '\n';
+        << "MetricsPort=" << MetricsPort << '\n'
+        << "MetricsAddress=" << MetricsAddress << '\n'
+        << "MetricsUser=" << MetricsUser << '\n'
+        << "MetricsPassword=" << MetricsPassword << '\n';
     return out.str();
 }
 
@@ -61,6 +64,12 @@ TExtraSettings TExtraSettings::Parse(const std::string& text)
             ParseBool(value, settings.MetricsEnabled);
         else if (key == "MetricsPort")
             ParseInt(value, 1, 65535, settings.MetricsPort);
+        else if (key == "MetricsAddress")
+            settings.MetricsAddress = value.empty() ? std::string("0.0.0.0") : std::string(value);
+        else if (key == "MetricsUser")
+            settings.MetricsUser = value;
+        else if (key == "MetricsPassword")
+            settings.MetricsPassword = value;
     }
     return settings;
 }

@@ -14,6 +14,12 @@ struct TExtraSettings {
     int DailyAfterDays = 365;
     bool MetricsEnabled = false;
     int MetricsPort = 9155;
+    // The address the endpoint listens on (all of this host's IPv4 addresses by
+    // default; "[::]" or "[::1]" for IPv6) and, when both are set, the login a scrape
+    // needs (HTTP Basic authentication; the password is kept here as written).
+    std::string MetricsAddress = "0.0.0.0";
+    std::string MetricsUser{};
+    std::string MetricsPassword{};
 
     std::string Format() const;
     static TExtraSettings Parse(const std::string& text);

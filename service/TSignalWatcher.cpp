@@ -6,6 +6,7 @@
 
 namespace {
 int SignalPair[2] = {-1, -1};
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void OnSignal(int signal)
 {
@@ -24,14 +25,16 @@ TSignalWatcher::TSignalWatcher(QObject* parent) : QObject(parent)
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // SIGHUP is what a closing SSH terminal sends: the program ends as with SIGTERM,
+    // saving what it counted, instead of being killed by the default action.
+    for (const int signal : StopSignals)
+        sigaction(signal, &action, nullptr);
 }
 
 TSignalWatcher::~TSignalWatcher()
 {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (const int signal : StopSignals)
+        std::signal(signal, SIG_DFL);
 }
 
 void TSignalWatcher::ReadSignal()

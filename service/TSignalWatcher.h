@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 
-// Turns SIGINT and SIGTERM into a Qt signal on the GUI thread. The handler only writes
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the GUI thread. The handler only writes
 // a byte to a socket pair (all a signal handler may safely do); the notifier reads it
 // in the event loop, where the program can end the normal way and save its state.
 class TSignalWatcher : public QObject {

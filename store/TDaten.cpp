@@ -1,10 +1,16 @@
 #include "TDaten.h"
 
 #include "TStateFile.h"
+#include "Errors.h"
 #include "TextForms.h"
 
 #include <algorithm>
 #include <unordered_set>
+
+namespace {
+// The online time-out (the one the IPv6 addresses expire by) in the age units of stamps.
+constexpr double OnlineAgeUnits = static_cast<double>(TIPv6Aliases::TimeoutMs) * 75'000.0 / TLocalTime::MsPerDay;
+}
 
 TDaten::TDaten() = default;
 
@@ -28,9 +34,13 @@ bool TDaten::IsHiddenAddress(const TIpAddress& address) const
     return HideFilter.For(HideSubnets, HideIPs).Matches(address);
 }
 
-void TDaten::AddUser(const std::string& address, const std::string& mac, const std::string& device,
+bool TDaten::AddUser(const std::string& address, const std::string& mac, const std::string& device,
                      const TLocalTime& now)
 {
+    if (UserTableFull()) {
+        ++UsersRefused;
+        return false;
+    }
     TUserRow row;
     row.IP = address;
     row.MAC = mac;
@@ -38,6 +48,7 @@ void TDaten::AddUser(const std::string& address, const std::string& mac, const s
     row.MACTime = StampText(now);
     row.Device = device;
     AppendUser(std::move(row));
+    return true;
 }
 
 void TDaten::AppendUser(TUserRow row)
@@ -168,7 +179,68 @@ int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const T
     RouterPortTrafficDL.emplace_back();
     RouterPLoss.emplace_back("0");
     RouterFlow.emplace_back();
+    RouterSeenMs.push_back(TIPv6Aliases::Moment(now));
     return static_cast<int>(RouterIP.size()) - 1;
+}
+
+int TDaten::RouterFor(const std::string& address, std::int64_t sequence, const TLocalTime& now)
+{
+    const int row = RouterIP.IndexOf(address);
+    if (row >= 0)
+        return row;
+    if (RouterIP.size() >= MaxRouters && !DropIdleRouters(TIPv6Aliases::Moment(now))) {
+        ++RoutersRefused;
+        return -1;
+    }
+    return AddRouter(address, sequence, now);
+}
+
+void TDaten::RouterSeen(int router, const TLocalTime& now)
+{
+    RouterTime[router] = TimeText(now);
+    RouterSeenMs[router] = std::max(RouterSeenMs[router], TIPv6Aliases::Moment(now));
+}
+
+bool TDaten::DropIdleRouters(std::int64_t nowMs)
+{
+    if (nowMs < NoIdleRouterBefore)
+        return false;
+    const std::int64_t limit = nowMs - RouterIdleMs;
+    std::int64_t oldestKept = nowMs;
+    std::size_t kept = 0;
+    for (std::size_t row = 0; row < RouterIP.size(); ++row) {
+        if (RouterSeenMs[row] < limit) {
+            FlowHeldBytes -= RouterFlow[row].HeldBytes;
+            continue;
+        }
+        oldestKept = std::min(oldestKept, RouterSeenMs[row]);
+        if (row != kept) {
+            RouterIP.Items[kept] = std::move(RouterIP.Items[row]);
+            RouterCounters.MoveRow(kept, row);
+            RouterTime[kept] = std::move(RouterTime[row]);
+            RouterPortTrafficUL[kept] = std::move(RouterPortTrafficUL[row]);
+            RouterPortTrafficDL[kept] = std::move(RouterPortTrafficDL[row]);
+            RouterPLoss[kept] = std::move(RouterPLoss[row]);
+            RouterFlow[kept] = std::move(RouterFlow[row]);
+            RouterSeenMs[kept] = RouterSeenMs[row];
+        }
+        ++kept;
+    }
+    NoIdleRouterBefore = oldestKept + RouterIdleMs;
+    const std::size_t dropped = RouterIP.size() - kept;
+    if (dropped == 0)
+        return false;
+    RouterIP.Items.resize(kept);
+    RouterIP.IndexStale = true;
+    RouterCounters.Resize(kept);
+    RouterTime.resize(kept);
+    RouterPortTrafficUL.resize(kept);
+    RouterPortTrafficDL.resize(kept);
+    RouterPLoss.resize(kept);
+    RouterFlow.resize(kept);
+    RouterSeenMs.resize(kept);
+    RoutersDropped += dropped;
+    return true;
 }
 
 std::string TDaten::AddPortTraffic(std::int32_t port, std::int64_t octets, std::string_view portList)
@@ -251,6 +323,26 @@ void TDaten::ForgetStaleIPv6(const TLocalTime& now)
     // Any number of rows may have lost addresses.
     if (UserIPv6.ForgetOlderThan(TIPv6Aliases::Moment(now) - TIPv6Aliases::TimeoutMs))
         ++UserLayoutRevision;
+}
+
+std::size_t TDaten::RemoveIdleIPv6Rows(const TLocalTime& now)
+{
+    if (UserIPv6.OwnCount == 0)
+        return 0;
+    const std::size_t before = UserIP.size();
+    RemoveUsersWhere([&](std::size_t row) {
+        if (!UserIPv6.IsIPv6Only(row) || !UserCPort[row].Entries().empty())
+            return false;
+        for (const TCounterColumn* counter : {&UserDL, &UserUL, &UserCDL, &UserCUL})
+            if (!counter->IsZero(row))
+                return false;
+        try {
+            return StampAge(UserMACTime[row], now) > OnlineAgeUnits;
+        } catch (const EConvertError&) {
+            return false;  // a damaged stamp says nothing about its age: the row stays
+        }
+    });
+    return before - UserIP.size();
 }
 
 void TDaten::NoteMac(std::size_t row) const

@@ -79,6 +79,9 @@ public:
     // Per router, what the flow path follows between datagrams (sequences per exporter
     // domain); not a column anyone shows, never saved.
     std::vector<TRouterFlowState> RouterFlow;
+    // Per router, when it was last heard from (ms on the serial time line): a row that
+    // stays silent long enough may give way to a new sender when the table is full.
+    std::vector<std::int64_t> RouterSeenMs;
     // Damaged counters already reported, by user address and column: a damaged row is
     // named once, not for every flow that touches it.
     std::set<std::string> ReportedCounterFaults;
@@ -186,9 +189,26 @@ public:
     int JoinDevice(int row, const TLocalTime& now);
     // Forgets learned and remembered addresses not seen for the online time-out.
     void ForgetStaleIPv6(const TLocalTime& now);
+    // Removes the rows of devices known only by IPv6 that hold no traffic and were not
+    // announced for the online time-out (also rows loaded from the file): such a row is
+    // a neighbour that came and went, and keeping it would fill the bounded room for
+    // these rows for good. A row with any octets stays. Returns how many went.
+    std::size_t RemoveIdleIPv6Rows(const TLocalTime& now);
 
-    // Appends a complete user row: zero totals, name "-", online, announced now.
-    void AddUser(const std::string& address, const std::string& mac, const std::string& device, const TLocalTime& now);
+    // Rows the user table holds at most: far above any real site (the IPv6 index is
+    // sized for as many devices), low enough that a flood of announcements from the
+    // LAN cannot exhaust memory or make every save and stop slow. Rows that exist are
+    // never dropped to make room; a new device is refused and counted.
+    static constexpr std::size_t MaxUsers = 262'144;
+    bool UserTableFull() const { return UserIP.size() >= MaxUsers; }
+    // New devices refused because the user table was full, and devices known only by
+    // IPv6 refused because their bounded room was full.
+    std::uint64_t UsersRefused = 0;
+    std::uint64_t IPv6RowsRefused = 0;
+
+    // Appends a complete user row: zero totals, name "-", online, announced now. False
+    // (and counted in UsersRefused) when the table is full.
+    bool AddUser(const std::string& address, const std::string& mac, const std::string& device, const TLocalTime& now);
     // Deletes the row from every user list; an index outside the table changes nothing.
     void RemoveUser(int index);
     // Empties the user table (the state file loader starts from here).
@@ -239,6 +259,24 @@ public:
     // Appends a router row for a sender seen for the first time; returns its index.
     int AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now);
 
+    // Any sender of one well-formed flow header gets a router row, and a sender address
+    // costs an attacker nothing to make up: the table and what each row keeps are
+    // bounded. Real sites have a handful of exporters; a few thousand leaves room for
+    // the largest while a flood of made-up senders stays a few MB.
+    static constexpr std::size_t MaxRouters = 4096;
+    // A full table lets rows go that have not been heard from for this long. A router
+    // that exports traffic sends every few seconds and its templates every few minutes,
+    // so a row silent for an hour belongs to nobody who still sends.
+    static constexpr std::int64_t RouterIdleMs = 3'600'000;
+    // The row of the sender, added when it is new; -1 when the table is full of routers
+    // heard from lately (counted in RoutersRefused). Rows that exist are always found.
+    int RouterFor(const std::string& address, std::int64_t sequence, const TLocalTime& now);
+    // The router was heard from now: the time column and the age its row is kept by.
+    void RouterSeen(int router, const TLocalTime& now);
+    // Senders refused because the router table was full, and idle rows let go for them.
+    std::uint64_t RoutersRefused = 0;
+    std::uint64_t RoutersDropped = 0;
+
     // The text form of adding octets to a port list: returns the new list text.
     static std::string AddPortTraffic(std::int32_t port, std::int64_t octets, std::string_view portList);
     // Empties every router's per-port lists (every 10 s); totals stay.
@@ -252,6 +290,11 @@ public:
 
 private:
     std::uint64_t UserLayoutRevision = 0;
+    // Removes the router rows silent for RouterIdleMs; false when none was. Until
+    // NoIdleRouterBefore no row can be that old, so a flood of refused senders does not
+    // scan the table for every datagram.
+    bool DropIdleRouters(std::int64_t nowMs);
+    std::int64_t NoIdleRouterBefore = 0;
     // Prepared filter lists, rebuilt when a dialog or the loader changed the lists.
     TFilterCache LocalFilter;
     TFilterCache HideFilter;

@@ -161,6 +161,31 @@ TEST_F(TemplateFlowTest, HeldDataIsBounded)
     EXPECT_GT(d.FlowHeldExpired, 0u);
 }
 
+// Templates of variable layout keep their field lists: one sender describing hundreds
+// of fields under many IDs must not take megabytes. The oldest give way, the newest and
+// the router's own template, sent again, stay usable.
+TEST_F(TemplateFlowTest, TemplatesOfOneRouterAreBoundedInBytes)
+{
+    const std::vector<TTestField> wide(400, TTestField{82, 65535});
+    for (std::uint16_t id = 300; id < 500; ++id) {
+        const TDatagramOutcome outcome = Send(TTemplateDatagramBuilder(10, 0).Template(id, wide));
+        ASSERT_FALSE(outcome.Failed()) << outcome.Error;
+    }
+    const TRouterFlowState& state = d.RouterFlow[0];
+    std::size_t bytes = 0;
+    for (const TFlowTemplate& tmpl : state.Templates)
+        bytes += FlowTemplates::TemplateBytes(tmpl);
+    EXPECT_LE(bytes, FlowTemplates::MaxTemplateBytesPerRouter);
+    ASSERT_FALSE(state.Templates.empty());
+    EXPECT_EQ(state.Templates.back().Id, 499);
+
+    // The router's flow template still arrives and counts after the flood.
+    const TDatagramOutcome flows =
+        Send(TTemplateDatagramBuilder(10, 0).Template(FlowTemplateId, FlowFields()).Data(FlowTemplateId, TwoFlows(), 2));
+    ASSERT_FALSE(flows.Failed()) << flows.Error;
+    EXPECT_EQ(UL(), "1000");
+}
+
 TEST_F(TemplateFlowTest, WithdrawalAndRedefinitionReplaceTheTemplate)
 {
     // The redefined template: 8-byte octets first, then the addresses and ports.

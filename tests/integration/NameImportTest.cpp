@@ -88,6 +88,17 @@ TEST(NameImport, RedirectsAreFollowedCredentialsStayWithTheirOrigin)
     EXPECT_FALSE(elsewhere.Requests[0].contains("Authorization")) << "another origin never sees them";
 }
 
+// A server that redirects to itself for ever ends the fetch as a failure that says so,
+// not as an empty list (which would read as refused credentials).
+TEST(NameImport, RedirectLoopFailsAndSaysSo)
+{
+    THttpTestServer server([](const QByteArray&) { return THttpTestServer::Response(302, "", "Location: /macs.txt\r\n"); });
+    const TNameImport::TResult result = Fetch(server.Url());
+    EXPECT_FALSE(result.Ok);
+    EXPECT_EQ(result.Error, QStringLiteral("mehr als 10 Weiterleitungen, abgebrochen"));
+    EXPECT_EQ(server.Requests.size(), static_cast<std::size_t>(TNameImport::MaxRedirects + 1));
+}
+
 TEST(NameImport, SilentServerTimesOutAfterThreeSeconds)
 {
     THttpTestServer server([](const QByteArray&) { return QByteArray(); });

@@ -49,9 +49,9 @@ void StartHeadless(QProcess& program, const TTempDir& dir, QStringList arguments
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult Terminate(QProcess& program, QString& log)
+::testing::AssertionResult Terminate(QProcess& program, QString& log, int signal = SIGTERM)
 {
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ::kill(static_cast<pid_t>(program.processId()), signal);
     if (!program.waitForFinished(15000))
         return ::testing::AssertionFailure() << "still running after SIGTERM";
     log += QString::fromUtf8(program.readAllStandardError());
@@ -260,8 +260,9 @@ TEST(Headless, MetricsEndpointShowsTheDevicesWhenSwitchedOn)
     std::string metrics;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
+            // Built when scraped: the device may show before its flow was counted.
             metrics = Fetch(9155, "/metrics");
-            return metrics.find("192.168.1.7") != std::string::npos;
+            return metrics.find("192.168.1.7") != std::string::npos && metrics.find("} 4321\n") != std::string::npos;
         },
         5000))
         << metrics;
@@ -308,6 +309,60 @@ TEST(Headless, SigtermExportsTheTrafficNotYetExported)
     check.close();
 }
 
+// The signals that ask a service to end (a closing terminal sends SIGHUP) end it the
+// normal way: what was counted is saved.
+TEST(Headless, StopSignalsSaveWhatWasCounted)
+{
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        ASSERT_TRUE(EnterOwnNetworkNamespace());
+        TTempDir dir;
+        ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
+        QProcess program;
+        QString log;
+        StartHeadless(program, dir);
+        ASSERT_TRUE(WaitUntilRunning(program, log));
+        Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
+        QTest::qWait(300);
+        SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 55'800'000).Bytes());
+        QTest::qWait(300);
+        ASSERT_TRUE(Terminate(program, log, signal));
+        TDaten saved;
+        ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
+        ASSERT_EQ(saved.UserCount(), 1u);
+        EXPECT_EQ(saved.UserDL.Text(0), "55800000");
+    }
+}
+
+// The last history write at the stop fails while another program holds the file: the
+// log says so, although the event loop that would have passed the message on has ended.
+TEST(Headless, FailedLastHistoryWriteIsLogged)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
+    QTest::qWait(300);
+    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 777).Bytes());
+    QTest::qWait(300);
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("history-locker"));
+        locker.setDatabaseName(QString::fromStdString(dir.File("vexal-history.sqlite")));
+        ASSERT_TRUE(locker.open());
+        QSqlQuery lock(locker);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE"))) << lock.lastError().text().toStdString();
+        ASSERT_TRUE(Terminate(program, log));
+        lock.exec(QStringLiteral("ROLLBACK"));
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("history-locker"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Verlauf konnte nicht geschrieben werden"))) << log.toStdString();
+}
+
 TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)
 {
     TExtraSettings changed;
@@ -316,6 +371,9 @@ TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)
     changed.DailyAfterDays = 30;
     changed.MetricsEnabled = true;
     changed.MetricsPort = 19155;
+    changed.MetricsAddress = "127.0.0.1";
+    changed.MetricsUser = "prometheus";
+    changed.MetricsPassword = "ge=heim";
     EXPECT_EQ(TExtraSettings::Parse(changed.Format()), changed);
 
     const struct {

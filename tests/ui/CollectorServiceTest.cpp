@@ -1,0 +1,180 @@
+// The collector as a service runs it: the metrics endpoint built when scraped and a
+// taken port tried again; failures of the name import and refusals of the bounded
+// tables as status texts (which the headless log writes, as the window shows them).
+#include "NetworkNamespace.h"
+#include "FlowAccounting.h"
+#include "TCollector.h"
+#include "THttpTestServer.h"
+#include "TNameImport.h"
+#include "TemplateDatagramBuilder.h"
+#include "TDaten.h"
+#include "TExtraSettings.h"
+#include "TMetricsExporter.h"
+#include "TTimer.h"
+#include "TempDir.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+namespace {
+constexpr quint16 MetricsPort = 9155;
+
+// Runs the test body with the working directory in a folder of its own.
+class TInTempDir {
+public:
+    TInTempDir() : Previous(std::filesystem::current_path()) { std::filesystem::current_path(Dir.Path); }
+    ~TInTempDir() { std::filesystem::current_path(Previous); }
+
+private:
+    TTempDir Dir;
+    std::filesystem::path Previous;
+};
+
+// A GET from a thread of its own while this thread turns the event loop (the snapshot
+// is built on it); the whole answer.
+std::string Scrape(quint16 port)
+{
+    std::string answer;
+    std::atomic<bool> done = false;
+    std::thread client([&] {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(5000)) {
+            socket.write("GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+            QByteArray reply;
+            while (socket.waitForReadyRead(10000) || socket.bytesAvailable() > 0)
+                reply += socket.readAll();
+            answer = reply.toStdString();
+        }
+        done = true;
+    });
+    if (!QTest::qWaitFor([&] { return done.load(); }, 30'000))
+        ADD_FAILURE() << "no answer from the metrics endpoint";
+    client.join();
+    return answer;
+}
+
+TExtraSettings MetricsOn()
+{
+    TExtraSettings extra;
+    extra.HistoryEnabled = false;
+    extra.MetricsEnabled = true;
+    extra.MetricsPort = MetricsPort;
+    return extra;
+}
+}
+
+// Idle, the collector builds no snapshot: only a scrape makes it build one.
+TEST(MetricsService, SnapshotIsBuiltOnlyWhenScraped)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TInTempDir dir;
+    ASSERT_TRUE(MetricsOn().Save());
+    TDaten daten;
+    TCollector collector(daten, 0, 0);
+    collector.Start();
+    ASSERT_NE(collector.MetricsExporter(), nullptr);
+    daten.AddUser("192.168.1.7", "02:00:00:00:00:07", "eth0", TLocalTime::Now());
+    QTest::qWait(2000);
+    EXPECT_EQ(collector.MetricsExporter()->SnapshotsBuilt(), 0u) << "nothing built while nobody scrapes";
+    const std::string answer = Scrape(MetricsPort);
+    EXPECT_NE(answer.find("ip=\"192.168.1.7\""), std::string::npos) << answer;
+    EXPECT_EQ(collector.MetricsExporter()->SnapshotsBuilt(), 1u);
+    collector.Stop();
+}
+
+// A port that another program holds at the start is tried again until it is free; the
+// status line says why in German, naming the port.
+TEST(MetricsService, TakenPortIsTriedAgain)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TInTempDir dir;
+    ASSERT_TRUE(MetricsOn().Save());
+    auto blocker = std::make_unique<QTcpServer>();
+    ASSERT_TRUE(blocker->listen(QHostAddress::Any, MetricsPort));
+    TDaten daten;
+    TCollector collector(daten, 0, 0);
+    QStringList texts;
+    QObject::connect(&collector, &TCollector::StatusText, [&](const QString& text) { texts << text; });
+    collector.MetricsRetryTimer().SetInterval(200);
+    collector.Start();
+    EXPECT_EQ(collector.MetricsExporter(), nullptr);
+    ASSERT_FALSE(texts.isEmpty());
+    EXPECT_TRUE(texts.join(QLatin1Char('\n')).contains(QStringLiteral("Metriken: Port 9155 nicht verfügbar")))
+        << texts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(texts.join(QLatin1Char('\n')).contains(QStringLiteral("CivetServer")));
+
+    QTest::qWait(500);
+    EXPECT_EQ(collector.MetricsExporter(), nullptr);
+    blocker.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return collector.MetricsExporter() != nullptr; }, 10'000));
+    EXPECT_NE(Scrape(MetricsPort).find("vexal_datagrams_received_total"), std::string::npos);
+    EXPECT_FALSE(collector.MetricsRetryTimer().Enabled());
+    collector.Stop();
+}
+
+// Every way the name import can fail comes out as a status text.
+TEST(CollectorService, NameImportFailuresAreStatusTexts)
+{
+    THttpTestServer loop(
+        [](const QByteArray&) { return THttpTestServer::Response(302, "", "Location: /macs.txt\r\n"); });
+    THttpTestServer large([](const QByteArray&) {
+        return THttpTestServer::Response(200, QByteArray(TNameImport::MaxBodyBytes + 1, 'x'));
+    });
+    const struct {
+        const char* Name;
+        QString Url;
+        const char* Said;
+    } cases[] = {
+        {"redirect loop", loop.Url(), "mehr als 10 Weiterleitungen"},
+        {"body too large", large.Url(), "Namensliste größer als 4 MB"},
+        {"nobody listening", QStringLiteral("http://127.0.0.1:1/macs.txt"), "HTTP Namensimport fehlgeschlagen: "},
+    };
+    TInTempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TDaten daten;
+        daten.HttpUrl = c.Url.toStdString();
+        TCollector collector(daten, 0, 0);
+        QStringList texts;
+        QObject::connect(&collector, &TCollector::StatusText, [&](const QString& text) { texts << text; });
+        bool done = false;
+        QObject::connect(&collector, &TCollector::NamesImported, [&] { done = true; });
+        collector.TimerGetNameTimer();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
+        const QString said = texts.join(QLatin1Char('\n'));
+        EXPECT_TRUE(said.contains(QStringLiteral("HTTP Namensimport fehlgeschlagen: "))) << said.toStdString();
+        EXPECT_TRUE(said.contains(QString::fromUtf8(c.Said))) << said.toStdString();
+    }
+}
+
+// A flood of made-up flow senders fills the router table; the refusals reach the status
+// line (within a second, summed up) and the metrics, by cause.
+TEST(CollectorService, RefusedRoutersAreShownAndCounted)
+{
+    TInTempDir dir;
+    TDaten daten;
+    TCollector collector(daten, 0, 0);
+    collector.Start();
+    QStringList texts;
+    QObject::connect(&collector, &TCollector::StatusText, [&](const QString& text) { texts << text; });
+    const std::vector<std::uint8_t> header = TTemplateDatagramBuilder(9, 1).Bytes();
+    const int flood = static_cast<int>(TDaten::MaxRouters) + 10;
+    for (int i = 0; i < flood; ++i)
+        collector.NMUDP1DataReceived(header, "10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256), 2055);
+    EXPECT_EQ(daten.RouterCount(), TDaten::MaxRouters);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !texts.isEmpty(); }, 5000));
+    EXPECT_TRUE(texts.back().contains(QStringLiteral("Routertabelle voll (4096 Router): 10 neue Absender abgewiesen.")))
+        << texts.back().toStdString();
+    const TMetricsHealth health = collector.Health();
+    const std::pair<std::string, std::uint64_t> routers{"router_table_full", 10};
+    EXPECT_NE(std::find(health.Refused.begin(), health.Refused.end(), routers), health.Refused.end());
+    collector.Stop();
+}
