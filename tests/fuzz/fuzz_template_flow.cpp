@@ -7,6 +7,7 @@
 // the learning from MACs (02:00:00:00:00:01 and :02 are the devices'); every address
 // kept must lead back to its row through the index.
 #include "FlowAccounting.h"
+#include "SequenceFollowers.h"
 #include "TDaten.h"
 #include "TIpAddress.h"
 #include "TTemplateFlow.h"
@@ -57,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         const TRouterFlowState& state = d.RouterFlow[0];
         Check(state.Templates.size() <= FlowTemplates::MaxTemplates);
         Check(state.HeldBytes == d.FlowHeldBytes && state.HeldBytes <= FlowTemplates::MaxHeldBytesPerRouter);
-        Check(state.Followers.size() <= TRouterFlowState::MaxFollowers);
+        Check(state.Followers.size() <= SequenceFollowers::MaxPerRouter);
     }
     Check(d.UserIPv6.size() == 2 && d.UserIPv6.Count() <= 2 * TIPv6Aliases::MaxPerUser);
     for (std::size_t row = 0; row < d.UserIPv6.size(); ++row)
