@@ -215,12 +215,24 @@ struct TChargeSide {
     const char* UserIntervalName;
 };
 
-constexpr TChargeSide UploadSide{&TCounterColumns::RouterUpload, &TDaten::RouterPortTrafficUL, &TCounterColumns::UserUL,
-                                 &TCounterColumns::UserCUL,      "RouterUpload",                "UserUL",
-                                 "UserCUL"};
-constexpr TChargeSide DownloadSide{&TCounterColumns::RouterDownload, &TDaten::RouterPortTrafficDL, &TCounterColumns::UserDL,
-                                   &TCounterColumns::UserCDL,        "RouterDownload",             "UserDL",
-                                   "UserCDL"};
+constexpr TChargeSide UploadSide{
+    .RouterOctets = &TCounterColumns::RouterUpload,
+    .RouterPorts = &TDaten::RouterPortTrafficUL,
+    .UserTotal = &TCounterColumns::UserUL,
+    .UserInterval = &TCounterColumns::UserCUL,
+    .RouterOctetsName = "RouterUpload",
+    .UserTotalName = "UserUL",
+    .UserIntervalName = "UserCUL",
+};
+constexpr TChargeSide DownloadSide{
+    .RouterOctets = &TCounterColumns::RouterDownload,
+    .RouterPorts = &TDaten::RouterPortTrafficDL,
+    .UserTotal = &TCounterColumns::UserDL,
+    .UserInterval = &TCounterColumns::UserCDL,
+    .RouterOctetsName = "RouterDownload",
+    .UserTotalName = "UserDL",
+    .UserIntervalName = "UserCDL",
+};
 
 // A user's counters are named by its row key in a fault notice (for IPv4 the address
 // of the flow itself).
