@@ -7,6 +7,7 @@ namespace {
 // Positions are compared by their distance on the 32-bit circle; a distance of half
 // the circle or more has no direction and reads as behind.
 constexpr std::uint32_t HalfCircle = std::uint32_t{1} << 31;
+constexpr std::size_t NoClaim = static_cast<std::size_t>(-1);
 }
 
 void TSequenceWindow::StartAt(std::uint32_t sequence)
@@ -14,6 +15,7 @@ void TSequenceWindow::StartAt(std::uint32_t sequence)
     Follower.Recent.clear();
     Follower.Resync = false;
     Follower.Next = sequence;
+    Follower.Floor = sequence;
     Follower.Counted = sequence;
     Claim(0);
 }
@@ -30,24 +32,40 @@ void TSequenceWindow::Claim(std::size_t position)
     recent.insert(recent.begin() + static_cast<std::ptrdiff_t>(position), TSequenceRange{Sequence, Sequence});
     ClaimIndex = position;
     if (recent.size() > Capacity) {
-        // The window moves on: what lay before its oldest range is forgotten.
-        recent.erase(recent.begin());
+        ForgetOldest();
         --ClaimIndex;
     }
 }
 
+void TSequenceWindow::ForgetOldest()
+{
+    // The window moves on: what the oldest range covered and what lay before it is
+    // forgotten. The floor moves past its end, not only to the next range's start, so
+    // that what it covered beneath later ranges never reads as a gap counted lost.
+    TSequenceFollower& follower = Follower;
+    const std::uint32_t end = follower.Recent.front().End;
+    if (follower.Next - end < follower.Next - follower.Floor)
+        follower.Floor = end;
+    follower.Recent.erase(follower.Recent.begin());
+}
+
+std::uint32_t TSequenceWindow::FromFloor(std::uint32_t position) const
+{
+    const std::uint32_t next = Follower.Next;
+    return next - position > next - Follower.Floor ? 0 : position - Follower.Floor;
+}
+
 std::uint32_t TSequenceWindow::Uncovered(std::uint32_t begin, std::uint32_t end) const
 {
-    // Measured from the window's oldest range, every position in it is a plain number.
-    const std::uint32_t origin = Follower.Recent.front().Begin;
-    const std::uint32_t last = end - origin;
-    std::uint32_t cursor = begin - origin;
+    // Measured from the floor, every position the window knows is a plain number.
+    const std::uint32_t last = FromFloor(end);
+    std::uint32_t cursor = FromFloor(begin);
     std::uint32_t uncovered = 0;
     for (const TSequenceRange& range : Follower.Recent) {
         if (cursor >= last)
             break;
-        const std::uint32_t rangeBegin = range.Begin - origin;
-        const std::uint32_t rangeEnd = range.End - origin;
+        const std::uint32_t rangeBegin = FromFloor(range.Begin);
+        const std::uint32_t rangeEnd = FromFloor(range.End);
         if (rangeEnd <= cursor)
             continue;
         if (rangeBegin > cursor) {
@@ -87,13 +105,15 @@ TSequenceWindow::EArrival TSequenceWindow::Arrive(std::uint32_t sequence)
         follower.Next = sequence;
         // Ranges half the circle behind would read as ahead: forget them.
         while (!follower.Recent.empty() && follower.Next - follower.Recent.front().Begin >= HalfCircle)
-            follower.Recent.erase(follower.Recent.begin());
+            ForgetOldest();
+        if (follower.Next - follower.Floor >= HalfCircle)
+            follower.Floor = follower.Next - (HalfCircle - 1);
         Claim(follower.Recent.size());
         return Arrival = ahead == 0 ? EArrival::InOrder : EArrival::Ahead;
     }
 
     const std::uint32_t behind = follower.Next - sequence;
-    if (follower.Recent.empty() || behind > follower.Next - follower.Recent.front().Begin) {
+    if (behind > follower.Next - follower.Floor) {
         StartAt(sequence);
         return Arrival = EArrival::Restart;
     }
@@ -101,7 +121,11 @@ TSequenceWindow::EArrival TSequenceWindow::Arrive(std::uint32_t sequence)
     const auto next = std::find_if(follower.Recent.begin(), follower.Recent.end(), [&](const TSequenceRange& range) {
         return follower.Next - range.Begin < behind;
     });
-    Claim(static_cast<std::size_t>(std::distance(follower.Recent.begin(), next)));
+    const auto position = static_cast<std::size_t>(std::distance(follower.Recent.begin(), next));
+    if (position == 0 && follower.Recent.size() >= Capacity)
+        ClaimIndex = NoClaim;  // older than all a full window keeps: the floor moves past it instead
+    else
+        Claim(position);
     return Arrival = EArrival::LateFill;
 }
 
@@ -120,6 +144,14 @@ void TSequenceWindow::Deliver(std::uint32_t units, bool incomplete)
         follower.Loss -= Uncovered(Sequence, pastFrontier ? follower.Next : end);
         if (pastFrontier)
             follower.Next = end;
+        if (ClaimIndex == NoClaim) {
+            // A repeat of it lies behind the floor then and fills nothing again.
+            if (follower.Next - end < follower.Next - follower.Floor)
+                follower.Floor = end;
+            follower.Counted += units;
+            Arrival = EArrival::Duplicate;
+            return;
+        }
     } else {
         follower.Next = end;
         follower.Resync = incomplete;

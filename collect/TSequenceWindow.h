@@ -15,8 +15,8 @@
 // - At the frontier: in order. Ahead of it: the units in between are counted lost.
 // - Behind the frontier, inside the window: a late datagram filling a gap; the loss
 //   goes down by what it fills of that gap, never more, so it is never negative.
-// - Behind the window (never delivered, never counted lost, as far as the window
-//   knows): the exporter started again. Counting goes on from it; the loss counted
+// - Behind the window's floor (never delivered, never counted lost, as far as the
+//   window knows): the exporter started again. Counting goes on from it; the loss counted
 //   before stays, none is added. A jump of 2^31 or more either way reads as behind.
 //
 // A datagram is taken in two steps: Arrive before its records are charged, Deliver
@@ -24,8 +24,8 @@
 // is still a duplicate) and its units count as lost once a later datagram passes them.
 class TSequenceWindow {
 public:
-    // Datagrams remembered per domain. Whatever lies behind the oldest of them is
-    // taken for a restart, so the window is short: an exporter that restarts after
+    // Datagrams remembered per domain. Whatever lies behind the oldest of them (the
+    // floor moves past each range the window forgets) is taken for a restart, so the window is short: an exporter that restarts after
     // 60 packets must read as one, while reordering on the way moves a datagram by a
     // few places and a relay repeats one at once.
     static constexpr std::size_t Capacity = 16;
@@ -47,7 +47,10 @@ private:
     void StartAt(std::uint32_t sequence);
     bool Delivered(std::uint32_t sequence) const;
     void Claim(std::size_t position);
-    // Units of [begin, end) that no range of the window covers.
+    void ForgetOldest();
+    // How far a position lies beyond the floor; 0 for one behind it.
+    std::uint32_t FromFloor(std::uint32_t position) const;
+    // Units of [begin, end) beyond the floor that no range of the window covers.
     std::uint32_t Uncovered(std::uint32_t begin, std::uint32_t end) const;
 
     TSequenceFollower& Follower;

@@ -28,6 +28,9 @@ struct TSequenceFollower {
     // template): the next sequence is taken as it comes, without loss.
     bool Resync = false;
     std::uint32_t Next = 0;     // one past the furthest unit delivered
+    // Where what the window still knows begins: between it and Next every unit is either
+    // in a range below or was counted lost.
+    std::uint32_t Floor = 0;
     std::uint32_t Counted = 0;  // the sequence at first contact or restart plus the units delivered since
     std::int64_t Loss = 0;      // units counted lost and not delivered since, restarts included
     // The ranges of the last datagrams, by their place in the sequence, oldest first.

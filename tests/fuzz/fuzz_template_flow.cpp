@@ -8,6 +8,7 @@
 // kept must lead back to its row through the index.
 #include "FlowAccounting.h"
 #include "SequenceFollowers.h"
+#include "TSequenceWindow.h"
 #include "TDaten.h"
 #include "TIpAddress.h"
 #include "TTemplateFlow.h"
@@ -59,6 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         Check(state.Templates.size() <= FlowTemplates::MaxTemplates);
         Check(state.HeldBytes == d.FlowHeldBytes && state.HeldBytes <= FlowTemplates::MaxHeldBytesPerRouter);
         Check(state.Followers.size() <= SequenceFollowers::MaxPerRouter);
+        for (const TSequenceFollower& follower : state.Followers)
+            Check(follower.Loss >= 0 && follower.Recent.size() <= TSequenceWindow::Capacity);
     }
     Check(d.UserIPv6.size() == 2 && d.UserIPv6.Count() <= 2 * TIPv6Aliases::MaxPerUser);
     for (std::size_t row = 0; row < d.UserIPv6.size(); ++row)
