@@ -16,8 +16,8 @@
 // - Behind the frontier, inside the window: a late datagram filling a gap; the loss
 //   goes down by what it fills of that gap, never more, so it is never negative.
 // - Behind the window's floor (never delivered, never counted lost, as far as the
-//   window knows): the exporter started again. Counting goes on from it; the loss counted
-//   before stays, none is added. A jump of 2^31 or more either way reads as behind.
+//   window knows): the exporter started again. Counting goes on from it; the loss
+//   counted before stays, none is added. A jump of 2^31 or more reads as behind.
 //
 // A datagram is taken in two steps: Arrive before its records are charged, Deliver
 // after them. One that breaks off in between keeps its start claimed (a repeat of it
@@ -25,9 +25,10 @@
 class TSequenceWindow {
 public:
     // Datagrams remembered per domain. Whatever lies behind the oldest of them (the
-    // floor moves past each range the window forgets) is taken for a restart, so the window is short: an exporter that restarts after
-    // 60 packets must read as one, while reordering on the way moves a datagram by a
-    // few places and a relay repeats one at once.
+    // floor moves past each range the window forgets) is taken for a restart, so the
+    // window is short: an exporter that restarts after 60 packets must read as one,
+    // while reordering on the way moves a datagram by a few places and a relay repeats
+    // one at once.
     static constexpr std::size_t Capacity = 16;
 
     enum class EArrival { First, InOrder, Ahead, LateFill, Restart, Duplicate };
