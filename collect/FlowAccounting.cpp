@@ -2,76 +2,26 @@
 
 #include "Errors.h"
 #include "LocalTime.h"
+#include "SequenceFollowers.h"
 #include "TDaten.h"
 #include "TFlowDatagram.h"
 #include "TIpAddress.h"
+#include "TSequenceWindow.h"
 #include "TTemplateFlow.h"
 #include "TextForms.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace {
-// Flow sequences are 32-bit counters that wrap; the expected next sequence is kept in
-// the same range so a wrap does not turn the loss figure into minus four billion.
-constexpr std::int64_t SequenceModulus = std::int64_t{1} << 32;
-
 // Number of records whose needed bytes are all inside a datagram of this size.
 std::uint32_t RecordsPresent(std::size_t size)
 {
     if (size < FlowV5::HeaderSize + FlowV5::RecordBytesNeeded)
         return 0;
     return static_cast<std::uint32_t>((size - FlowV5::HeaderSize - FlowV5::RecordBytesNeeded) / FlowV5::RecordSize + 1);
-}
-
-std::int64_t WrapSequence(std::int64_t value)
-{
-    return ((value % SequenceModulus) + SequenceModulus) % SequenceModulus;
-}
-
-// Flows between the sequence we expected and the one that arrived, as a signed
-// distance on the 32-bit circle: positive for lost flows, negative after a restart.
-std::int64_t SequenceDistance(std::int64_t arrived, std::int64_t expected)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(WrapSequence(arrived - expected)));
-}
-
-// A sequence this far behind the last one is an exporter that started again, not a
-// late datagram. Datagrams overtake each other by a few at most, so a late one is
-// tens of units behind (30 flows per v5 datagram); a restart lands thousands back.
-// 1000 is also the bound established collectors use to tell a reset from reordering.
-// A jump past 2^31 reads as a backward jump on the 32-bit circle and so restarts the
-// count as well, instead of becoming a loss of two billion either way.
-constexpr std::int64_t RestartDistance = 1000;
-
-// The sequence step of a datagram that carries records, before its records: false for
-// a repeat (the same sequence again), which changes nothing.
-bool BeginSequence(TSequenceFollower& follower, std::uint32_t sequence, bool& first)
-{
-    if (follower.Known && follower.Last == sequence)
-        return false;
-    first = !follower.Known;
-    if (first) {
-        follower.Known = true;
-        follower.Expected = sequence;
-    } else if (follower.Resync || SequenceDistance(sequence, follower.Last) < -RestartDistance) {
-        // Counting starts again from the new sequence; what was lost before stays.
-        follower.Carried = follower.Loss;
-        follower.Expected = sequence;
-    }
-    follower.Resync = false;
-    follower.Last = sequence;
-    return true;
-}
-
-// After the records: the loss figure is how far the sequence ran ahead of the one
-// expected, plus what was lost before a restart; `units` are what the sequence counts.
-void EndSequence(TSequenceFollower& follower, std::uint32_t sequence, std::uint32_t units, bool first)
-{
-    if (!first)
-        follower.Loss = follower.Carried + SequenceDistance(sequence, follower.Expected);
-    follower.Expected = WrapSequence(follower.Expected + units);
 }
 
 // The key of a v5 router's one sequence among its exporter domains.
@@ -253,6 +203,58 @@ void ResolveIPv6Side(TDaten& daten, TChargeContext& context, const TIpAddress& a
     local = local || user >= 0;
 }
 
+// The columns one side of a flow is charged to: its upload where the source is local,
+// its download where the destination is. Ports are keyed by the remote side.
+struct TChargeSide {
+    TCounterColumn TCounterColumns::*RouterOctets;
+    std::vector<TPortList> TDaten::*RouterPorts;
+    TCounterColumn TCounterColumns::*UserTotal;
+    TCounterColumn TCounterColumns::*UserInterval;
+    const char* RouterOctetsName;
+    const char* UserTotalName;
+    const char* UserIntervalName;
+};
+
+constexpr TChargeSide UploadSide{
+    .RouterOctets = &TCounterColumns::RouterUpload,
+    .RouterPorts = &TDaten::RouterPortTrafficUL,
+    .UserTotal = &TCounterColumns::UserUL,
+    .UserInterval = &TCounterColumns::UserCUL,
+    .RouterOctetsName = "RouterUpload",
+    .UserTotalName = "UserUL",
+    .UserIntervalName = "UserCUL",
+};
+constexpr TChargeSide DownloadSide{
+    .RouterOctets = &TCounterColumns::RouterDownload,
+    .RouterPorts = &TDaten::RouterPortTrafficDL,
+    .UserTotal = &TCounterColumns::UserDL,
+    .UserInterval = &TCounterColumns::UserCDL,
+    .RouterOctetsName = "RouterDownload",
+    .UserTotalName = "UserDL",
+    .UserIntervalName = "UserCDL",
+};
+
+// A user's counters are named by its row key in a fault notice (for IPv4 the address
+// of the flow itself).
+// The side is a template argument so that its columns are fixed at compile time: on the
+// per-flow path a look-up through member pointers cost measurably.
+template <const TChargeSide& side>
+void ChargeSide(TDaten& daten, int router, int user, std::int32_t remotePort, std::int64_t octets,
+                TChargeContext& context)
+{
+    std::string& notice = context.Notice;
+    Charge(daten, daten.*side.RouterOctets, router, octets, daten.RouterIP[router], side.RouterOctetsName, notice);
+    (daten.*side.RouterPorts)[router].Add(remotePort, octets);
+    if (user < 0)
+        return;
+    const std::string& owner = daten.UserIP[user];
+    Charge(daten, daten.*side.UserTotal, user, octets, owner, side.UserTotalName, notice);
+    Charge(daten, daten.*side.UserInterval, user, octets, owner, side.UserIntervalName, notice);
+    if (daten.KeepsUserPorts())
+        daten.UserCPort[user].Add(remotePort, octets);
+    daten.UserLastTime[user] = context.StampNow;
+}
+
 void ChargeRecord(TDaten& daten, int router, TLookedUpFlow& flow, TChargeContext& context)
 {
     const TFlowRecord& record = flow.Record;
@@ -271,35 +273,22 @@ void ChargeRecord(TDaten& daten, int router, TLookedUpFlow& flow, TChargeContext
     daten.FlowLogTraffic.PushNumber(record.Octets);
 
     // Both sides are tested, upload first: a flow between two local clients is the
-    // upload of one and the download of the other. Ports are keyed by the remote side.
-    // A user's counters are named by its row key in a fault notice (for IPv4 the address
-    // of the flow itself).
-    std::string& notice = context.Notice;
-    const std::string& routerIP = daten.RouterIP[router];
-    if (flow.SrcLocal) {
-        Charge(daten, daten.RouterUpload, router, record.Octets, routerIP, "RouterUpload", notice);
-        daten.RouterPortTrafficUL[router].Add(record.DstPort, record.Octets);
-        if (flow.SrcUser >= 0) {
-            const std::string& owner = daten.UserIP[flow.SrcUser];
-            Charge(daten, daten.UserUL, flow.SrcUser, record.Octets, owner, "UserUL", notice);
-            Charge(daten, daten.UserCUL, flow.SrcUser, record.Octets, owner, "UserCUL", notice);
-            if (daten.KeepsUserPorts())
-                daten.UserCPort[flow.SrcUser].Add(record.DstPort, record.Octets);
-            daten.UserLastTime[flow.SrcUser] = context.StampNow;
-        }
-    }
-    if (flow.DstLocal) {
-        Charge(daten, daten.RouterDownload, router, record.Octets, routerIP, "RouterDownload", notice);
-        daten.RouterPortTrafficDL[router].Add(record.SrcPort, record.Octets);
-        if (flow.DstUser >= 0) {
-            const std::string& owner = daten.UserIP[flow.DstUser];
-            Charge(daten, daten.UserDL, flow.DstUser, record.Octets, owner, "UserDL", notice);
-            Charge(daten, daten.UserCDL, flow.DstUser, record.Octets, owner, "UserCDL", notice);
-            if (daten.KeepsUserPorts())
-                daten.UserCPort[flow.DstUser].Add(record.SrcPort, record.Octets);
-            daten.UserLastTime[flow.DstUser] = context.StampNow;
-        }
-    }
+    // upload of one and the download of the other.
+    if (flow.SrcLocal)
+        ChargeSide<UploadSide>(daten, router, flow.SrcUser, record.DstPort, record.Octets, context);
+    if (flow.DstLocal)
+        ChargeSide<DownloadSide>(daten, router, flow.DstUser, record.SrcPort, record.Octets, context);
+}
+
+// Looks up a batch of records, then charges them strictly in order. Looking them all
+// up first changes nothing: accounting neither adds nor removes users or filter entries.
+void ChargeBatch(TDaten& daten, int router, std::span<TLookedUpFlow> flows, const std::string& stampNow,
+                 const TLocalTime& now, std::string& notice)
+{
+    LookUpAll(daten, flows, now);
+    TChargeContext context{stampNow, now, notice};
+    for (TLookedUpFlow& flow : flows)
+        ChargeRecord(daten, router, flow, context);
 }
 
 std::int64_t Milliseconds(const TLocalTime& time)
@@ -324,10 +313,7 @@ public:
         std::span<TLookedUpFlow> flows(Flows.data(), std::min(records.size(), Flows.size()));
         for (std::size_t i = 0; i < flows.size(); ++i)
             flows[i].Record = records[i];
-        LookUpAll(Daten, flows, Now);
-        TChargeContext context{StampNow, Now, Notice};
-        for (TLookedUpFlow& flow : flows)
-            ChargeRecord(Daten, Router, flow, context);
+        ChargeBatch(Daten, Router, flows, StampNow, Now, Notice);
         Charged += flows.size();
         if (records.size() > flows.size())
             Take(records.subspan(flows.size()));
@@ -348,6 +334,54 @@ void AddNotice(std::string& notice, const std::string& text)
     if (notice.empty())
         notice = text;
 }
+
+// The incoming memo's lines for a datagram that was handled.
+std::vector<std::string> MemoLines(const std::string& fromIP, std::int64_t sequence, std::uint32_t count)
+{
+    return {"IP:" + fromIP, "FS:" + IntToStr(sequence) + " Count :" + IntToStr(count)};
+}
+
+// One datagram's passage through its exporter domain's sequence, the same on every
+// path: opened before its records (a duplicate stops there), closed after them with the
+// units they covered. RouterRecordCount shows the sequence at first contact plus the
+// units delivered since; the loss figure is the sum over the router's domains.
+class TRouterSequence {
+public:
+    TRouterSequence(TDaten& daten, int router) : Daten(daten), Router(router) {}
+
+    // False for a duplicate, which must change nothing. A datagram of a domain the
+    // router cannot follow (SequenceFollowers) is charged unchecked and counted.
+    bool Open(std::uint64_t domain, std::uint32_t sequence, const TLocalTime& now)
+    {
+        TRouterFlowState& state = Daten.RouterFlow[Router];
+        Follower = SequenceFollowers::Find(state, domain, Milliseconds(now));
+        if (Follower) {
+            Window.emplace(*Follower);
+            if (Window->Arrive(sequence) == TSequenceWindow::EArrival::Duplicate)
+                return false;
+        } else {
+            ++state.UnfollowedDatagrams;
+        }
+        Daten.RouterSequenz.SetValue(Router, sequence);
+        return true;
+    }
+
+    // Not reached when the datagram breaks off: the row's figures stay as they were.
+    void Close(std::uint32_t units, bool incomplete)
+    {
+        if (!Window)
+            return;
+        Window->Deliver(units, incomplete);
+        Daten.RouterRecordCount.SetValue(Router, Follower->Counted);
+        AssignInt(Daten.RouterPLoss[Router], SequenceFollowers::Loss(Daten.RouterFlow[Router]));
+    }
+
+private:
+    TDaten& Daten;
+    int Router;
+    TSequenceFollower* Follower = nullptr;
+    std::optional<TSequenceWindow> Window;
+};
 
 // v9 and IPFIX: the sets are read in order; flows of known templates are charged as they
 // come, data without its template waits for it. The loss figure follows each exporter
@@ -374,37 +408,21 @@ TDatagramOutcome AccountTemplateDatagram(TDaten& daten, std::span<const unsigned
         // A v9 sequence counts every export packet; an IPFIX one counts data records, so
         // a message of templates only carries the sequence of the data that follows it.
         const bool carries = ipfix ? HasDataSet(datagram, message) : message.End > message.SetsBegin;
-        TSequenceFollower* follower = nullptr;
-        bool first = false;
-        if (carries) {
-            follower = &state.Follower(session);
-            if (!BeginSequence(*follower, message.Sequence, first))
-                return outcome;  // the same exporter, domain and sequence again: counted once
-            daten.RouterSequenz.SetValue(router, message.Sequence);
-        }
+        TRouterSequence sequence(daten, router);
+        if (carries && !sequence.Open(session, message.Sequence, now))
+            return outcome;  // the same exporter, domain and sequence again: counted once
         daten.RouterSeen(router, now);
 
         TChargingSink sink(daten, router, now, outcome.Notice);
-        const TSetsResult sets =
-            ReadTemplateSets(datagram, message, session, daten.RouterFlow[router], daten.FlowHeldBytes, nowMs, sink);
+        const TSetsResult sets = ReadTemplateSets(datagram, message, session, state, daten.FlowHeldBytes, nowMs, sink);
         if (sets.Expired > 0) {
             daten.FlowHeldExpired += sets.Expired;
             AddNotice(outcome.Notice, "Daten von " + fromIP + " ohne Vorlage verworfen: Speichergrenze erreicht");
         }
 
-        const std::uint32_t count = ipfix ? sets.DataRecords : message.Count;
-        outcome.Memo = std::vector<std::string>{
-            "IP:" + fromIP,
-            "FS:" + IntToStr(message.Sequence) + " Count :" + IntToStr(count),
-        };
-        if (follower) {
-            // Held records are not counted yet: the next sequence is taken as it comes.
-            follower = &daten.RouterFlow[router].Follower(session);
-            EndSequence(*follower, message.Sequence, ipfix ? sets.DataRecords : 1, first);
-            follower->Resync = ipfix && sets.Held;
-            daten.RouterRecordCount.SetValue(router, follower->Expected);
-            AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
-        }
+        outcome.Memo = MemoLines(fromIP, message.Sequence, ipfix ? sets.DataRecords : message.Count);
+        // Held records are not counted yet: the next sequence is taken as it comes.
+        sequence.Close(ipfix ? sets.DataRecords : 1, ipfix && sets.Held);
     } catch (const EVexalError& error) {
         outcome.Memo.reset();
         outcome.Error = error.what() + std::string(" (von ") + fromIP + ")";
@@ -418,50 +436,32 @@ TDatagramOutcome AccountV5Datagram(TDaten& daten, std::span<const unsigned char>
     TDatagramOutcome outcome;
     try {
         const TFlowHeader header = DecodeFlowHeader(datagram);
-
         const int router = daten.RouterFor(fromIP, header.Sequence, now);
         if (router < 0)
             return outcome;  // the router table is full: counted there
-        std::vector<std::string> memo{
-            "IP:" + fromIP,
-            "FS:" + IntToStr(header.Sequence) + " Count :" + IntToStr(header.Count),
-        };
         // A datagram without records says nothing about the sequence: it only shows
         // that the exporter is alive.
         if (header.Count == 0) {
             daten.RouterSeen(router, now);
-            outcome.Memo = std::move(memo);
+            outcome.Memo = MemoLines(fromIP, header.Sequence, 0);
             return outcome;
         }
-        TSequenceFollower& follower = daten.RouterFlow[router].Follower(V5SequenceKey);
-        const auto sequence = static_cast<std::uint32_t>(header.Sequence);
-        bool first = false;
-        if (!BeginSequence(follower, sequence, first))
+        TRouterSequence sequence(daten, router);
+        if (!sequence.Open(V5SequenceKey, static_cast<std::uint32_t>(header.Sequence), now))
             return outcome;  // a repeated datagram: already counted once
-        daten.RouterSequenz.SetValue(router, header.Sequence);
         daten.RouterSeen(router, now);
 
-        // Records are charged strictly in order. Looking them all up first changes
-        // nothing: accounting neither adds nor removes users or filter entries.
         static thread_local std::array<TLookedUpFlow, MaxRecords> flows;
         const std::uint32_t present = RecordsPresent(datagram.size());
         const std::uint32_t usable = std::min<std::uint32_t>(header.Count, present);
         for (std::uint32_t j = 0; j < usable; ++j)
             flows[j].Record = DecodeFlowRecord(datagram, j);
-        LookUpAll(daten, std::span(flows.data(), usable), now);
-        const std::string stampNow = StampText(now);
-        TChargeContext context{stampNow, now, outcome.Notice};
-        for (std::uint32_t j = 0; j < usable; ++j)
-            ChargeRecord(daten, router, flows[j], context);
+        ChargeBatch(daten, router, std::span(flows.data(), usable), StampText(now), now, outcome.Notice);
         if (usable < header.Count)
             DecodeFlowRecord(datagram, usable);  // raises the range error for the cut record
 
-        outcome.Memo = std::move(memo);
-        // RouterRecordCount shows the sequence expected next; the loss figure is how far
-        // the arriving sequence ran ahead of it, summed since first contact.
-        EndSequence(follower, sequence, header.Count, first);
-        daten.RouterRecordCount.SetValue(router, follower.Expected);
-        AssignInt(daten.RouterPLoss[router], daten.RouterFlow[router].TotalLoss());
+        outcome.Memo = MemoLines(fromIP, header.Sequence, header.Count);
+        sequence.Close(header.Count, false);
     } catch (const EVexalError& error) {
         outcome.Error = error.what();
     }

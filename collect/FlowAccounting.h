@@ -11,8 +11,9 @@ struct TLocalTime;
 
 // Decodes one flow datagram and charges it to the store, record by record: the
 // sender's router row (created on first contact), the flow log, the router totals and
-// per-port lists, and the totals and interval counters of local users. A datagram that
-// repeats the router's last sequence changes nothing. A fault stops the handling where
+// per-port lists, and the totals and interval counters of local users. A datagram whose
+// sequence its exporter domain delivered recently changes nothing (TSequenceWindow tells
+// duplicates, late datagrams and restarts apart). A fault stops the handling where
 // it is found; the records before it stay counted, and the outcome carries the error.
 // The version field decides the layout: NetFlow v5, v9 or IPFIX (10); any other version
 // is rejected before anything changes. v9 and IPFIX records are charged by the same

@@ -9,21 +9,32 @@
 // IPFIX exporters, and data that arrived before its template. None of it is saved:
 // router rows start afresh with every run, and exporters send their templates again.
 
+// One datagram's span of an exporter's sequence, [Begin, End) on the 32-bit circle.
+struct TSequenceRange {
+    std::uint32_t Begin = 0;
+    std::uint32_t End = 0;
+};
+
 // The sequence of one exporter domain (a v5 router, a v9 source ID, an IPFIX
 // observation domain of one transport session). Sequences are 32-bit counters that
-// wrap; the unit they count depends on the protocol.
+// wrap; the unit they count depends on the protocol. Its rules are TSequenceWindow's.
 struct TSequenceFollower {
     std::uint64_t Key = 0;
+    std::int64_t LastMs = 0;  // when the domain last sent a datagram that carried records
     // False until a datagram that carries records arrived: an empty datagram never
     // sets the sequence a repeat is recognised by.
     bool Known = false;
     // The records of the last datagram could not all be counted (data held for a
     // template): the next sequence is taken as it comes, without loss.
     bool Resync = false;
-    std::uint32_t Last = 0;      // the last sequence that carried records
-    std::int64_t Expected = 0;   // the sequence expected next, 0 to 2^32 - 1
-    std::int64_t Loss = 0;       // this domain's loss figure, restarts included
-    std::int64_t Carried = 0;    // loss counted before the last exporter restart
+    std::uint32_t Next = 0;     // one past the furthest unit delivered
+    // Where what the window still knows begins: between it and Next every unit is either
+    // in a range below or was counted lost.
+    std::uint32_t Floor = 0;
+    std::uint32_t Counted = 0;  // the sequence at first contact or restart plus the units delivered since
+    std::int64_t Loss = 0;      // units counted lost and not delivered since, restarts included
+    // The ranges of the last datagrams, by their place in the sequence, oldest first.
+    std::vector<TSequenceRange> Recent;
 };
 
 // One field of a template as the exporter described it.
@@ -63,37 +74,17 @@ struct THeldSet {
     std::vector<unsigned char> Body;
 };
 
+// Followers are found, added and summed by SequenceFollowers (collect).
 struct TRouterFlowState {
     std::vector<TSequenceFollower> Followers;
     std::vector<TFlowTemplate> Templates;
     std::vector<THeldSet> Held;
     std::size_t HeldBytes = 0;
-    // Loss of domains no longer followed (more sessions than kept), still counted.
+    // Loss of domains whose follower gave its place to another after a long silence,
+    // still counted.
     std::int64_t RetiredLoss = 0;
-
-    // More domains than this (an exporter restarting on new ports for months) retire
-    // the oldest; its loss stays in the figure.
-    static constexpr std::size_t MaxFollowers = 64;
-
-    TSequenceFollower& Follower(std::uint64_t key)
-    {
-        for (TSequenceFollower& follower : Followers) {
-            if (follower.Key == key)
-                return follower;
-        }
-        if (Followers.size() >= MaxFollowers) {
-            RetiredLoss += Followers.front().Loss;
-            Followers.erase(Followers.begin());
-        }
-        return Followers.emplace_back(TSequenceFollower{key});
-    }
-
-    // The router row's loss figure: the sum over its domains.
-    std::int64_t TotalLoss() const
-    {
-        std::int64_t total = RetiredLoss;
-        for (const TSequenceFollower& follower : Followers)
-            total += follower.Loss;
-        return total;
-    }
+    // Datagrams charged without a sequence check because the router already followed
+    // as many domains as it may, all in use (a sender making up source IDs under the
+    // router's address): no duplicate is recognised and no loss counted for them.
+    std::uint64_t UnfollowedDatagrams = 0;
 };

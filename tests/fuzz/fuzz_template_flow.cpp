@@ -7,6 +7,8 @@
 // the learning from MACs (02:00:00:00:00:01 and :02 are the devices'); every address
 // kept must lead back to its row through the index.
 #include "FlowAccounting.h"
+#include "SequenceFollowers.h"
+#include "TSequenceWindow.h"
 #include "TDaten.h"
 #include "TIpAddress.h"
 #include "TTemplateFlow.h"
@@ -57,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         const TRouterFlowState& state = d.RouterFlow[0];
         Check(state.Templates.size() <= FlowTemplates::MaxTemplates);
         Check(state.HeldBytes == d.FlowHeldBytes && state.HeldBytes <= FlowTemplates::MaxHeldBytesPerRouter);
-        Check(state.Followers.size() <= TRouterFlowState::MaxFollowers);
+        Check(state.Followers.size() <= SequenceFollowers::MaxPerRouter);
+        for (const TSequenceFollower& follower : state.Followers)
+            Check(follower.Loss >= 0 && follower.Recent.size() <= TSequenceWindow::Capacity);
     }
     Check(d.UserIPv6.size() == 2 && d.UserIPv6.Count() <= 2 * TIPv6Aliases::MaxPerUser);
     for (std::size_t row = 0; row < d.UserIPv6.size(); ++row)
