@@ -13,6 +13,7 @@ packages=(
     xvfb xauth imagemagick xdotool iproute2
     softflowd
     netcat-openbsd busybox
+    libfaketime qt6-translations-l10n
 )
 
 missing=()
