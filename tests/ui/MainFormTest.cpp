@@ -87,7 +87,8 @@ TEST_F(MainFormTest, LiveDatagramsOverLoopbackReachTheGrids)
     EXPECT_EQ(Child<TBarChart>("Chart2")->Bars(), (std::vector<TBar>{{1'048'576, "443", QColor(0, 0, 255)}}));
     EXPECT_EQ(Child<TBarChart>("Chart3")->Bars(), (std::vector<TBar>{{2'097'152, "443", QColor(0, 128, 0)}}));
     EXPECT_EQ(Child<TBarChart>("Chart1")->Bars(),
-              (std::vector<TBar>{{1'048'576, "127.0.0.1", QColor(0, 0, 255)}, {2'097'152, "2.00", QColor(0, 128, 0)}}));
+              (std::vector<TBar>{{1'048'576, "127.0.0.1", QColor(0, 0, 255), "1.000 MB"},
+                                 {2'097'152, "", QColor(0, 128, 0), "2.000 MB"}}));
 
     // Closing saves the state.
     std::filesystem::remove("vexal.ini");

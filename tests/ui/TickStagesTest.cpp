@@ -212,7 +212,8 @@ TEST_F(TickTest, RouterStageTotalsAndDamage)
     EXPECT_EQ(LabelText("CoolLabel2"), "Upload = 4096.000 MB Download = 4097.500 MB");
     const auto& bars = Child<TBarChart>("Chart1")->Bars();
     ASSERT_EQ(bars.size(), 4u);
-    EXPECT_EQ(bars[1].Label, "1.00") << "whole megabytes, remainder dropped";
+    EXPECT_EQ(bars[1].Mark, "1.500 MB") << "as the grid shows it, with the unit";
+    EXPECT_EQ(bars[2].Mark, "4096.000 MB") << "upload bars too";
     EXPECT_EQ(bars[2].Label, "10.0.0.2");
     EXPECT_EQ(bars[3].Value, 4294967296.0);
 
