@@ -126,6 +126,29 @@ TEST_F(MainFormTest, NetworkFaultsAreCountedInTheStatusLineNeverAsBoxes)
     EXPECT_EQ(LabelText("Label2"), "");
 }
 
+// A first start has no local network: what arrives is counted for no one, and the
+// status line says why and where to change it, until a local network is configured.
+TEST_F(MainFormTest, FirstStartWithoutLocalNetworkSaysSoInTheStatusLine)
+{
+    Create();
+    Show();
+    const QString note = "Kein lokales Netz eingestellt: Flows und Korvel-Meldungen werden niemandem zugeordnet. "
+                         "Bitte unter \"Netzwerk Konf.\" die lokalen Subnetze oder IPs eintragen.";
+    Form->TimerClearPortsTimer();
+    EXPECT_EQ(LabelText("Label2"), "") << "nothing to say before anything arrives";
+    SendMac("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
+    SendFlow(TFlowDatagramBuilder(1).Add(Ip(192, 168, 1, 23), 1, Ip(8, 8, 8, 8), 80, 100).Bytes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.RouterCount() == 1; }, 5000));
+    EXPECT_EQ(Daten.UserCount(), 0u);
+    EXPECT_EQ(LabelText("Label2"), note);
+    Form->TimerClearPortsTimer();
+    EXPECT_EQ(LabelText("Label2"), note) << "the port check keeps it in view";
+
+    Daten.LocalSubnets = {"192.168.1"};
+    Form->TimerClearPortsTimer();
+    EXPECT_EQ(LabelText("Label2"), "");
+}
+
 TEST_F(MainFormTest, FailedSaveIsReportedOnceInTheStatusLine)
 {
     Create();
