@@ -58,7 +58,7 @@ void TUserGrid::FitColumns()
     FitColumnsToText(this,
                      {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL, TUserGridModel::ColDL,
                       TUserGridModel::ColCUL, TUserGridModel::ColCDL, TUserGridModel::ColNIC},
-                     TUserGridModel::ColName);
+                     TUserGridModel::ColName, TUserGridModel::ColNIC);
 }
 
 std::vector<int> TUserGrid::SelectedUserRows() const

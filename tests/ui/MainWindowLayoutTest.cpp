@@ -139,6 +139,43 @@ TEST_F(MainWindowLayoutTest, TypicalSiteShowsEveryValueWholeAndGrowsWithTheWindo
     ExpectAllCellsWhole(routers);
 }
 
+// Interface names of 30 characters at the opening size: the name column stays in view
+// without scrolling sideways; a shortened interface name is whole in its tooltip.
+TEST_F(MainWindowLayoutTest, LongInterfaceNamesLeaveTheNameInView)
+{
+    FillTypicalSite();
+    for (std::string& device : Daten.UserDevice)
+        device = "enp0s31f6-vlan100-bridge-guest";
+    ASSERT_EQ(Daten.UserDevice[0].size(), 30u);
+    EXPECT_EQ(Form->size(), TMainForm::OpeningSize);
+    Tick();
+    Tick();
+    auto* users = Child<QTableView>("ProfGrid2");
+    const int name = TUserGridModel::ColName;
+    const int nic = TUserGridModel::ColNIC;
+    EXPECT_EQ(users->horizontalScrollBar()->maximum(), 0) << "no sideways scrolling";
+    const int nameLeft = users->columnViewportPosition(name);
+    EXPECT_GE(nameLeft, 0);
+    const QFontMetrics metrics(users->font(), users->viewport());
+    EXPECT_GE(users->viewport()->width() - nameLeft, metrics.horizontalAdvance("Kasse 19"))
+        << "the name column shows the names whole";
+    const QModelIndex cell = users->model()->index(0, nic);
+    auto* delegate = qobject_cast<TWholeTextDelegate*>(users->itemDelegate());
+    ASSERT_NE(delegate, nullptr);
+    QStyleOptionViewItem option;
+    option.initFrom(users->viewport());
+    option.widget = users;
+    option.font = users->font();
+    option.rect = users->visualRect(cell);
+    EXPECT_EQ(delegate->CutText(option, cell), "enp0s31f6-vlan100-bridge-guest") << "whole in the tooltip";
+    // Wider, the interface name is whole again.
+    Form->resize(1600, 1000);
+    QCoreApplication::processEvents();
+    Tick();
+    option.rect = users->visualRect(cell);
+    EXPECT_EQ(delegate->CutText(option, cell), QString());
+}
+
 TEST_F(MainWindowLayoutTest, EmptyPartOfTheUserGridHasTheGridsColour)
 {
     Daten.AddUser("10.0.0.1", "02:00:00:00:00:01", "eth0", Now);
