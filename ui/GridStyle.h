@@ -28,7 +28,7 @@ void SetUpGrid(QTableView* grid, const char* name, QAbstractItemModel* model, bo
 // others would leave `stretched` less than StretchedRoom pixels (or less than its
 // widest text, when that is narrower): its texts are then cut, whole in their tooltip.
 constexpr int SpareMargin = 8;
-constexpr int StretchedRoom = 120;
+constexpr int StretchedRoom = 80;
 void FitColumnsToText(QTableView* grid, const std::vector<int>& columns, int stretched = -1, int givesWay = -1);
 
 // The pixels a grid cell keeps free on either side of its text and its picture: one,
