@@ -3,7 +3,7 @@
 #include <string>
 
 class TDaten;
-class TLocalTime;
+struct TLocalTime;
 
 // Thresholds on user ages, in units of 1/75,000 of a day (1.152 s). They are rules of
 // the store, not of the window: the export and the metrics read the online status as

@@ -320,6 +320,9 @@ TEST(Headless, SigtermExportsTheTrafficNotYetExported)
 // past the time-out by libfaketime; its timers keep real time.
 TEST(Headless, ExportedStatusFollowsTheAnnouncements)
 {
+#ifdef VEXAL_SANITIZED
+    GTEST_SKIP() << "libfaketime hangs in a sanitized program; the regular build runs this test";
+#endif
     ASSERT_STRNE(VEXAL_FAKETIME_LIBRARY, "") << "libfaketime is missing: scripts/setup.sh installs it";
     const auto server = TestDatabaseConnection();
     ASSERT_FALSE(server.empty()) << "VEXAL_TEST_MYSQL names no connection file; run the tests through ctest";
