@@ -47,13 +47,6 @@ void ExpectTextsWholeInside(const TBarChart& chart, std::size_t atLeast)
     }
 }
 
-std::string MacOf(int i)
-{
-    char mac[18];
-    std::snprintf(mac, sizeof mac, "02:00:00:00:01:%02x", i);
-    return mac;
-}
-
 class ChartLabelsTest : public MainFormTest {
 protected:
     void SetUp() override
@@ -106,7 +99,7 @@ TEST_F(ChartLabelsTest, PortAndRouterChartsKeepEveryLabelInside)
 TEST_F(ChartLabelsTest, HistoryWindowShowsNewestFirstWithLabelsInside)
 {
     const std::string ip = "192.168.1.5";
-    const std::string mac = MacOf(5);
+    const std::string mac = "02:00:00:00:01:05";
     Daten.AddUser(ip, mac, "eth0", Now);
     {
         THistoryStore store(QString::fromStdString(Dir.File("history.sqlite")), QStringLiteral("chart-labels"));

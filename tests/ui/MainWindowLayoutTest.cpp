@@ -55,6 +55,23 @@ protected:
         QCoreApplication::processEvents();
     }
 
+    // What the grid's delegate shows in the tooltip of a cell as it is laid out now:
+    // empty when the text is whole.
+    static QString CutTextOf(QTableView* grid, const QModelIndex& index)
+    {
+        auto* delegate = qobject_cast<TWholeTextDelegate*>(grid->itemDelegateForIndex(index));
+        if (!delegate) {
+            ADD_FAILURE() << "no whole-text delegate";
+            return {};
+        }
+        QStyleOptionViewItem option;
+        option.initFrom(grid->viewport());
+        option.widget = grid;
+        option.font = grid->font();
+        option.rect = grid->visualRect(index);
+        return delegate->CutText(option, index);
+    }
+
     // Every cell on screen shows its text whole and lies inside the grid's viewport.
     static void ExpectAllCellsWhole(QTableView* grid)
     {
@@ -83,14 +100,7 @@ protected:
                     needed += DecorationRoom(grid);
                 EXPECT_LE(needed, grid->columnWidth(column)) << text.toStdString();
                 // And as the delegate lays the cell out for painting.
-                auto* delegate = qobject_cast<TWholeTextDelegate*>(grid->itemDelegateForIndex(index));
-                ASSERT_NE(delegate, nullptr);
-                QStyleOptionViewItem option;
-                option.initFrom(grid->viewport());
-                option.widget = grid;
-                option.font = grid->font();
-                option.rect = grid->visualRect(index);
-                EXPECT_EQ(delegate->CutText(option, index), QString()) << text.toStdString();
+                EXPECT_EQ(CutTextOf(grid, index), QString()) << text.toStdString();
             }
         }
     }
@@ -160,20 +170,12 @@ TEST_F(MainWindowLayoutTest, LongInterfaceNamesLeaveTheNameInView)
     EXPECT_GE(users->viewport()->width() - nameLeft, metrics.horizontalAdvance("Kasse 19"))
         << "the name column shows the names whole";
     const QModelIndex cell = users->model()->index(0, nic);
-    auto* delegate = qobject_cast<TWholeTextDelegate*>(users->itemDelegate());
-    ASSERT_NE(delegate, nullptr);
-    QStyleOptionViewItem option;
-    option.initFrom(users->viewport());
-    option.widget = users;
-    option.font = users->font();
-    option.rect = users->visualRect(cell);
-    EXPECT_EQ(delegate->CutText(option, cell), "enp0s31f6-vlan100-bridge-guest") << "whole in the tooltip";
+    EXPECT_EQ(CutTextOf(users, cell), "enp0s31f6-vlan100-bridge-guest") << "whole in the tooltip";
     // Wider, the interface name is whole again.
     Form->resize(1600, 1000);
     QCoreApplication::processEvents();
     Tick();
-    option.rect = users->visualRect(cell);
-    EXPECT_EQ(delegate->CutText(option, cell), QString());
+    EXPECT_EQ(CutTextOf(users, cell), QString());
 }
 
 TEST_F(MainWindowLayoutTest, EmptyPartOfTheUserGridHasTheGridsColour)
