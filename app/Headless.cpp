@@ -6,6 +6,7 @@
 #include "TInstanceLock.h"
 #include "TSignalWatcher.h"
 #include "TTimer.h"
+#include "UserAges.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +14,9 @@
 #include <cstdio>
 
 namespace {
+// The period of the window's display tick, which writes the online status there.
+constexpr int OnlineRuleInterval = 750;
+
 void Log(const QString& text)
 {
     std::fprintf(stderr, "%s\n", qUtf8Printable(text));
@@ -62,14 +66,22 @@ int RunHeadless(int& argc, char** argv)
     new THeadlessLog(core);
     TSignalWatcher stopSignals;
     bool stopping = false;
-    QObject::connect(&stopSignals, &TSignalWatcher::StopRequested, &core, [&core, &stopping](int) {
+    QObject::connect(&stopSignals, &TSignalWatcher::StopRequested, &core, [&core, &daten, &stopping](int) {
         if (stopping)
             return;
         stopping = true;
+        // The last export takes the status as it is now, not as of the last tick.
+        core.Guard([&core, &daten] { ApplyOnlineRule(daten, core.Clock()); });
         core.Stop();
         QCoreApplication::quit();
     });
+    // No display tick writes the online status in a service: the same rule runs on a
+    // timer of the tick's period, so the export and the metrics see it change.
+    TTimer onlineRule(OnlineRuleInterval);
+    QObject::connect(&onlineRule, &TTimer::Timeout, &core,
+                     [&core, &daten] { core.Guard([&core, &daten] { ApplyOnlineRule(daten, core.Clock()); }); });
     core.Start();
+    onlineRule.SetEnabled(true);
     Log(QStringLiteral("Vexal Capture läuft ohne Fenster in %1").arg(QDir::currentPath()));
     return QCoreApplication::exec();
 }

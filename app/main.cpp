@@ -1,4 +1,5 @@
 #include "AppTitle.h"
+#include "GermanQtTexts.h"
 #include "Headless.h"
 #include "StartOptions.h"
 #include "TDaten.h"
@@ -78,6 +79,8 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     SetApplicationTitle();
+    if (!InstallGermanQtTexts(app))
+        std::fputs("Qt-Übersetzungen (qtbase_de.qm) nicht gefunden: Qt-Schaltflächen bleiben englisch\n", stderr);
 
     // Before anything binds a port or reads the state file: a second instance in this
     // folder must leave both alone.

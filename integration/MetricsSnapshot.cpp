@@ -20,7 +20,7 @@ TMetricsSnapshot BuildMetricsSnapshot(const TDaten& d, TMetricsHealth health)
     for (std::size_t i = 0; i < d.UserCount(); ++i) {
         try {
             snapshot.Devices.push_back({Utf8(d.UserIP[i]), Utf8(d.UserMAC.at(i)), Utf8(d.UserName.at(i)),
-                                        d.UserUL.Value(i), d.UserDL.Value(i)});
+                                        d.UserUL.Value(i), d.UserDL.Value(i), d.UserStatus.at(i) == "1"});
         } catch (const EConvertError&) {
         }
     }

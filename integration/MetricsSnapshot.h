@@ -24,6 +24,7 @@ struct TMetricsHealth {
 struct TMetricsDevice {
     std::string IP, MAC, Name;
     std::int64_t UL = 0, DL = 0;
+    bool Online = false;  // UserStatus, as the export sends it
 };
 
 struct TMetricsRouter {

@@ -138,10 +138,12 @@ private:
 
         auto& deviceUp = family("vexal_device_upload_octets_total", "Octets sent by the device since its totals were last reset", MetricType::Counter);
         auto& deviceDown = family("vexal_device_download_octets_total", "Octets received by the device since its totals were last reset", MetricType::Counter);
+        auto& deviceOnline = family("vexal_device_online", "1 while the device's last announcement is at most 138 s old, as exported to akteth.status", MetricType::Gauge);
         for (const TMetricsDevice& device : snapshot->Devices) {
             std::vector<prometheus::ClientMetric::Label> labels{{"ip", device.IP}, {"mac", device.MAC}, {"name", device.Name}};
             add(deviceUp, labels, d(device.UL));
-            add(deviceDown, std::move(labels), d(device.DL));
+            add(deviceDown, labels, d(device.DL));
+            add(deviceOnline, std::move(labels), device.Online ? 1.0 : 0.0);
         }
         auto& routerUp = family("vexal_router_upload_octets_total", "Octets of flows with a local source, per exporting router", MetricType::Counter);
         auto& routerDown = family("vexal_router_download_octets_total", "Octets of flows with a local destination, per exporting router", MetricType::Counter);

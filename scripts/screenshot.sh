@@ -2,8 +2,10 @@
 # Takes screenshots of the running program with live demo traffic, under Xvfb: the
 # main window at its opening size (1038 x 713) and maximised on a 1600 x 1000 screen,
 # the log window opened by "Protokoll", the history window of one user ("Verlauf" in
-# the user grid's context menu), the filter dialog and the settings dialog.
-# The site: 20 users with totals up to 99,999 MB, four routers, 14 ports.
+# the user grid's context menu) by the hour and by the day, the filter dialog and the
+# settings dialog.
+# The site: 20 users with totals up to 99,999 MB, four routers, 14 ports, and a local
+# history of the last two days by the hour and the last two months by the day.
 # scripts/screenshot.sh [folder] (default docs/). Needs a build (scripts/build.sh)
 # and the packages of scripts/setup.sh (xvfb, imagemagick, xdotool).
 set -euo pipefail
@@ -40,6 +42,35 @@ export DISPLAY=$display
 (cd "$work" && QT_QPA_PLATFORM=xcb exec "$root/build/app/vexal-capture" >/dev/null 2>&1) &
 app=$!
 sleep 2
+# The history the program began has only this hour: earlier traffic of every user
+# goes into it beside the program's own rows, as months of running would have left it
+# (a day rhythm by the hour, weekdays busier than weekends).
+python3 - "$work/vexal-history.sqlite" <<'PY'
+import datetime, math, sqlite3, sys
+db = sqlite3.connect(sys.argv[1], timeout=10)
+now = datetime.datetime.now().replace(minute=0, second=0, microsecond=0)
+mb = 1024 * 1024
+rows = []
+for i in range(20):
+    n = 10 + i
+    ip, mac, device = "192.168.1.%d" % n, "02:1a:2b:3c:4d:%02x" % n, "eth1" if n % 3 else "wlan0"
+    scale = 1 + (i * 7 % 5)
+    def add(t, dl):
+        rows.append((t.strftime("%H:%M:%S"), t.strftime("%Y-%m-%d"), device, int(dl / 4), int(dl), "", mac, ip))
+    for h in range(1, 72):
+        t = now - datetime.timedelta(hours=h)
+        day = 0.2 + max(0.0, math.sin((t.hour - 6) / 24 * 2 * math.pi))
+        add(t + datetime.timedelta(minutes=17), scale * day * 60 * mb)
+    for d in range(3, 61):
+        t = (now - datetime.timedelta(days=d)).replace(hour=12)
+        add(t, scale * (300 if t.weekday() < 5 else 90) * mb * (1 + (d * 13 % 7) / 10))
+# A history begun by an older build took each device's whole total at its first write
+# as traffic of that hour; such a row would flatten every other bar.
+db.execute("DELETE FROM traffic WHERE uloktets + dloktets > 20000 * 1048576")
+db.executemany("INSERT INTO traffic (zeit, datum, device, uloktets, dloktets, porttraffic, mac, ip)"
+               " VALUES (?, ?, ?, ?, ?, ?, ?, ?)", rows)
+db.commit()
+PY
 # Traffic from four routers goes on while the pictures are taken, so the port charts
 # show the current ten-second period.
 python3 "$root/scripts/demo-traffic.py" 60 4 &
@@ -64,6 +95,11 @@ xdotool mousemove $((left + 150)) $((top + 89)) click 1; sleep 0.5
 xdotool click 3; sleep 0.7
 xdotool key Down Down Return; sleep 1.5
 shoot '^Verlauf' history-window.png
+# Its second tab: the last 60 days.
+history=$(xdotool search --name '^Verlauf' | tail -n 1)
+eval "$(xdotool getwindowgeometry --shell "$history")"
+xdotool mousemove $((X + 180)) $((Y + 69)) click 1; sleep 1
+shoot '^Verlauf' history-window-days.png
 xdotool key --window "$(xdotool search --name '^Verlauf' | tail -n 1)" Escape || true
 xdotool windowunmap "$(xdotool search --name '^Verlauf' | tail -n 1)" || true
 click 405 690                      # "Protokoll": the last 150 flows

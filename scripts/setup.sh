@@ -14,7 +14,7 @@ packages=(
     softflowd
     netcat-openbsd busybox
     dpkg-dev file lintian desktop-file-utils appstream man-db systemd librsvg2-bin
-    qt6-translations-l10n
+    qt6-translations-l10n libfaketime
 )
 
 missing=()

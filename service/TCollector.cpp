@@ -28,6 +28,19 @@
 #include <tuple>
 
 namespace {
+// Said in the status line while datagrams arrive that nothing can be charged to.
+const char* const MissingLocalNetworkText =
+    "Kein lokales Netz eingestellt: Flows und Korvel-Meldungen werden niemandem zugeordnet. "
+    "Bitte unter \"Netzwerk Konf.\" die lokalen Subnetze oder IPs eintragen.";
+
+bool HasLocalNetwork(const TDaten& d)
+{
+    auto anyEntry = [](const std::vector<std::string>& list) {
+        return std::any_of(list.begin(), list.end(), [](const std::string& entry) { return !entry.empty(); });
+    };
+    return anyEntry(d.LocalSubnets) || anyEntry(d.LocalIPs);
+}
+
 // The export period in milliseconds, kept within what a timer holds.
 int ExportPeriodMs(std::int32_t seconds)
 {
@@ -227,6 +240,8 @@ QString TCollector::ListenerProblems() const
         problems << drops;
     if (const QString refused = RefusalText(); !refused.isEmpty())
         problems << refused;
+    if (ArrivedWithoutLocalNetwork && !HasLocalNetwork(Daten))
+        problems << QString::fromUtf8(MissingLocalNetworkText);
     return problems.join(QLatin1Char(' '));
 }
 
@@ -325,6 +340,7 @@ void TCollector::NMUDP1DataReceived(std::span<const unsigned char> bytes, const 
     if (!IsStarted)
         return;
     ++FlowDatagrams;
+    NoteMissingLocalNetwork();
     Guard([&] {
         emit FlowArrived();
         TDatagramOutcome outcome = AccountFlowDatagram(Daten, bytes, fromIP, Clock(), fromPort);
@@ -343,6 +359,7 @@ void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const 
     if (!IsStarted)
         return;
     ++MacDatagrams;
+    NoteMissingLocalNetwork();
     Guard([&] {
         emit MacArrived();
         if (bytes.size() > static_cast<std::size_t>(TUdpListener::BufferSize)) {
@@ -359,6 +376,16 @@ void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const 
             ShowNetworkError(outcome.Error);
     });
     NoteRefusals();
+}
+
+void TCollector::NoteMissingLocalNetwork()
+{
+    // A first start has no local network: everything arrives and nothing is counted.
+    // Said at once, and kept in view by the port check until one is configured.
+    if (ArrivedWithoutLocalNetwork || HasLocalNetwork(Daten))
+        return;
+    ArrivedWithoutLocalNetwork = true;
+    emit StatusText(ListenerProblems());
 }
 
 void TCollector::TimerClearPortsTimer()

@@ -83,8 +83,9 @@ public:
     TTimer& MetricsRetryTimer() const { return *TimerMetricsRetry; }
     TUdpListener& FlowListener() const { return *NMUDP1; }
     TUdpListener& MacListener() const { return *NMUDP2; }
-    // Which listener ports could not be bound and what the listeners lost, as the
-    // status line says it; empty when both are bound and nothing was lost.
+    // Which listener ports could not be bound, what the listeners lost and that
+    // datagrams arrive without a local network, as the status line says it; empty
+    // when there is nothing to tell.
     QString ListenerProblems() const;
     // "UDP-Port 2055: 12 Datagramme verloren (Warteschlange voll), ..." for every
     // listener that lost datagrams; empty when none did.
@@ -143,6 +144,7 @@ private:
     // One last database export on the way out, at most LastExportMs.
     void LastExport();
     void ShowNetworkError(const std::string& error);
+    void NoteMissingLocalNetwork();
     void ReportSave(TSaveOutcome outcome);
 
     TDaten& Daten;
@@ -150,6 +152,8 @@ private:
     TSaveOutcome LastSaveOutcome = TSaveOutcome::Replaced;
     bool IsStarted = false;
     bool InLastExport = false;
+    // Datagrams came while no local network was configured.
+    bool ArrivedWithoutLocalNetwork = false;
 
     TUdpListener* NMUDP1 = nullptr;
     TUdpListener* NMUDP2 = nullptr;

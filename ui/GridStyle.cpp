@@ -85,7 +85,7 @@ int HeaderWidth(const QHeaderView* header, int column)
 }
 }
 
-void FitColumnsToText(QTableView* grid, const std::vector<int>& columns, int stretched)
+void FitColumnsToText(QTableView* grid, const std::vector<int>& columns, int stretched, int givesWay)
 {
     const QAbstractItemModel* model = grid->model();
     QHeaderView* header = grid->horizontalHeader();
@@ -124,9 +124,22 @@ void FitColumnsToText(QTableView* grid, const std::vector<int>& columns, int str
     }
     if (widths.empty())
         return;
+    const int stretchedWidest = stretched >= 0 ? widestOf(stretched) : 0;
+    if (givesWay >= 0 && stretched >= 0) {
+        // A long interface name must not push the name out of sight.
+        const int wanted = std::max(std::min(stretchedWidest, StretchedRoom), HeaderWidth(header, stretched));
+        const int over = total + wanted - grid->viewport()->width();
+        for (auto& [column, width] : widths) {
+            if (column != givesWay || over <= 0)
+                continue;
+            const int narrowed = std::max(HeaderWidth(header, column), width - over);
+            total -= width - narrowed;
+            width = narrowed;
+        }
+    }
     // Room the stretched column does not need goes, a few pixels each, to the fitted
     // ones, so that right-aligned numbers do not run into their neighbours' units.
-    const int spare = grid->viewport()->width() - total - (stretched >= 0 ? widestOf(stretched) : 0);
+    const int spare = grid->viewport()->width() - total - stretchedWidest;
     const int extra = std::clamp(spare / static_cast<int>(widths.size()), 0, SpareMargin);
     for (const auto& [column, width] : widths)
         if (header->sectionSize(column) != width + extra)

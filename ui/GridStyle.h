@@ -24,9 +24,12 @@ void SetUpGrid(QTableView* grid, const char* name, QAbstractItemModel* model, bo
 // its header, so that no value is cut; the grid's last section, `stretched`, takes
 // what is left. When that leaves room, each fitted column gets up to SpareMargin
 // pixels more. Costs a few dozen text measurements, not one per row, so the tick can
-// call it.
+// call it. A column named as `givesWay` is narrowed, not below its header, where the
+// others would leave `stretched` less than StretchedRoom pixels (or less than its
+// widest text, when that is narrower): its texts are then cut, whole in their tooltip.
 constexpr int SpareMargin = 8;
-void FitColumnsToText(QTableView* grid, const std::vector<int>& columns, int stretched = -1);
+constexpr int StretchedRoom = 80;
+void FitColumnsToText(QTableView* grid, const std::vector<int>& columns, int stretched = -1, int givesWay = -1);
 
 // The pixels a grid cell keeps free on either side of its text and its picture: one,
 // not the style's three, so that eight columns of numbers show whole beside the charts.

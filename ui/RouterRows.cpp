@@ -10,6 +10,11 @@
 namespace {
 const QColor Blue(0, 0, 255);
 const QColor Green(0, 128, 0);
+
+QString MegabytesMark(std::int64_t octets)
+{
+    return QString::fromStdString(FormatMegabytes(static_cast<double>(octets))) + QStringLiteral(" MB");
+}
 }
 
 TRouterRows BuildRouterRows(const TDaten& daten)
@@ -32,9 +37,9 @@ TRouterRows BuildRouterRows(const TDaten& daten)
             row.Download = down;
             row.PLoss = d.RouterPLoss.at(i);
             result.Rows.push_back(std::move(row));
-            result.Bars.push_back({static_cast<double>(up), FromStoreText(d.RouterIP[i]), Blue});
-            result.Bars.push_back(
-                {static_cast<double>(down), QString::number(down / 1024 / 1024) + QStringLiteral(".00"), Green});
+            // The address under the pair, each bar's value above it as the grid shows it.
+            result.Bars.push_back({static_cast<double>(up), FromStoreText(d.RouterIP[i]), Blue, MegabytesMark(up)});
+            result.Bars.push_back({static_cast<double>(down), QString(), Green, MegabytesMark(down)});
             if (__builtin_add_overflow(totalUp, up, &totalUp) || __builtin_add_overflow(totalDown, down, &totalDown))
                 throw std::overflow_error("Summe der Router zu groß");
         }

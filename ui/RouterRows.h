@@ -14,7 +14,7 @@ class TDaten;
 struct TRouterRows {
     std::size_t Count = 0;              // routers in the store: the rows the grid has
     std::vector<TRouterGridRow> Rows;   // rows written, from the first; fewer than Count after a fault
-    std::vector<TBar> Bars;             // the router chart: upload and download bar per router
+    std::vector<TBar> Bars;             // the router chart: upload and download bar per router, the address under both
     std::int64_t TotalUpload = 0;
     std::int64_t TotalDownload = 0;
     bool Complete = false;              // false: a damaged entry ended the pass; the totals are not valid

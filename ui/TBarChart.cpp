@@ -65,8 +65,20 @@ void TBarChart::SetBars(std::vector<TBar> bars)
         WidestCache = -1;
     Shown = std::move(bars);
     Maximum = 0;
-    for (const TBar& bar : Shown)
-        Maximum = std::max(Maximum, bar.Value);
+    HasMarks = false;
+    Groups.clear();
+    for (std::size_t i = 0; i < Shown.size(); ++i) {
+        Maximum = std::max(Maximum, Shown[i].Value);
+        HasMarks = HasMarks || !Shown[i].Mark.isEmpty();
+        if (Groups.empty() || !Shown[i].Label.isEmpty())
+            Groups.push_back({i, 1});
+        else
+            ++Groups.back().Count;
+    }
+    NarrowestGroup = Shown.size();
+    for (const TGroup& group : Groups)
+        NarrowestGroup = std::min(NarrowestGroup, group.Count);
+    NarrowestGroup = std::max<std::size_t>(NarrowestGroup, 1);
     update();
 }
 
@@ -115,18 +127,23 @@ TBarChart::TGeometry TBarChart::Layout() const
     QRectF area = QRectF(rect()).adjusted(Margin, Margin, -Margin, -Margin);
     if (!Title.isEmpty())
         area.setTop(area.top() + metrics.height() + 2);
+    g.Top = Maximum > 0 ? Maximum * 1.05 : 1;
     const auto n = static_cast<double>(std::max<std::size_t>(Shown.size(), 1));
     const int widest = WidestLabel();
     if (Orientation == Qt::Vertical) {
+        // The marks stand above their bars: the tallest bar leaves room for its own.
+        if (HasMarks)
+            area.setTop(area.top() + metrics.height() + 1);
         const double slot = area.width() / n;
+        const double labelSlot = slot * static_cast<double>(NarrowestGroup);
         g.Slot = slot;
         double labelHeight = metrics.height() + 2;
-        if (widest + LabelGap > slot && Crowded == TCrowded::Turn && !Shown.empty()) {
+        if (widest + LabelGap > labelSlot && Crowded == TCrowded::Turn && !Shown.empty()) {
             g.Turned = true;
             labelHeight = std::min(widest + 4.0, area.height() * TurnedShare);
-            g.Step = LabelStepFor(metrics.height(), slot, 1);
+            g.Step = LabelStepFor(metrics.height(), labelSlot, 1);
         } else {
-            g.Step = LabelStepFor(widest, slot, LabelGap);
+            g.Step = LabelStepFor(widest, labelSlot, LabelGap);
         }
         g.Plot = QRectF(area.left(), area.top(), area.width(), std::max(0.0, area.height() - labelHeight));
         g.LabelArea = QRectF(area.left(), g.Plot.bottom() + 2, area.width(), labelHeight - 2);
@@ -137,9 +154,80 @@ TBarChart::TGeometry TBarChart::Layout() const
         g.LabelArea = QRectF(area.left(), area.top(), labelWidth, area.height());
         g.Plot = QRectF(area.left() + labelWidth, area.top(), std::max(0.0, area.width() - labelWidth), area.height());
         g.Slot = area.height() / n;
-        g.Step = LabelStepFor(metrics.height(), g.Slot, 0);
+        g.Step = LabelStepFor(metrics.height(), g.Slot * static_cast<double>(NarrowestGroup), 0);
     }
     return g;
+}
+
+QRectF TBarChart::BarBox(const TGeometry& g, std::size_t index) const
+{
+    const double start = static_cast<double>(index) * g.Slot + g.Slot * 0.1;
+    const double length = std::max(0.0, Shown[index].Value) / g.Top;
+    if (Orientation == Qt::Vertical) {
+        const double h = length * g.Plot.height();
+        return {g.Plot.left() + start, g.Plot.bottom() - h, g.Slot * 0.8, h};
+    }
+    return {g.Plot.left(), g.Plot.top() + start, length * g.Plot.width(), g.Slot * 0.8};
+}
+
+std::vector<TChartText> TBarChart::PlacedTexts() const
+{
+    std::vector<TChartText> texts;
+    if (Shown.empty())
+        return texts;
+    const TGeometry g = Layout();
+    const QFontMetrics metrics(LabelFont(), this);
+    const double h = metrics.height();
+    // Each label centred on its bars, moved in where it would pass the chart's edge;
+    // one that would then touch the label before it is left out.
+    double lastEnd = -1e9;
+    for (std::size_t k = 0; k < Groups.size(); k += static_cast<std::size_t>(g.Step)) {
+        const TGroup& group = Groups[k];
+        const double centre = (static_cast<double>(group.First) + static_cast<double>(group.Count) / 2) * g.Slot;
+        QString text = Shown[group.First].Label;
+        if (text.isEmpty())
+            continue;
+        TChartText placed;
+        placed.Turned = g.Turned;
+        if (Orientation == Qt::Horizontal) {
+            const double w = metrics.horizontalAdvance(text);
+            if (w > g.LabelArea.width() - 4 || h > g.LabelArea.height())
+                continue;
+            const double y = std::clamp(g.LabelArea.top() + centre - h / 2, g.LabelArea.top(), g.LabelArea.bottom() - h);
+            placed.Box = QRectF(g.LabelArea.right() - 4 - w, y, w, h);
+        } else {
+            double w = metrics.horizontalAdvance(text);
+            double along = h;
+            if (g.Turned) {
+                // Read from the bottom up; a label longer than the room keeps its start.
+                text = metrics.elidedText(text, Qt::ElideRight, static_cast<int>(g.LabelArea.height()));
+                w = h;
+                along = std::min<double>(metrics.horizontalAdvance(text), g.LabelArea.height());
+            }
+            if (w > g.LabelArea.width())
+                continue;
+            const double x = std::clamp(g.LabelArea.left() + centre - w / 2, g.LabelArea.left(), g.LabelArea.right() - w);
+            placed.Box = QRectF(x, g.LabelArea.top(), w, along);
+        }
+        const double start = Orientation == Qt::Horizontal ? placed.Box.top() : placed.Box.left();
+        if (start < lastEnd + (g.Turned || Orientation == Qt::Horizontal ? 0 : 2))
+            continue;
+        lastEnd = Orientation == Qt::Horizontal ? placed.Box.bottom() : placed.Box.right();
+        placed.Text = text;
+        texts.push_back(std::move(placed));
+    }
+    if (Orientation == Qt::Vertical && HasMarks) {
+        for (std::size_t i = 0; i < Shown.size(); ++i) {
+            const QString& mark = Shown[i].Mark;
+            const double w = metrics.horizontalAdvance(mark);
+            if (mark.isEmpty() || w > g.Slot)
+                continue;
+            const QRectF bar = BarBox(g, i);
+            const double x = std::clamp(bar.center().x() - w / 2, g.Plot.left(), g.Plot.right() - w);
+            texts.push_back({QRectF(x, bar.top() - h - 1, w, h), mark, false});
+        }
+    }
+    return texts;
 }
 
 int TBarChart::LabelStep() const
@@ -213,41 +301,19 @@ void TBarChart::paintEvent(QPaintEvent*)
     }
     if (Shown.empty())
         return;
-    const double top = Maximum > 0 ? Maximum * 1.05 : 1;
-    for (std::size_t i = 0; i < Shown.size(); ++i) {
-        const TBar& bar = Shown[i];
-        const double start = static_cast<double>(i) * g.Slot + g.Slot * 0.1;
-        const double length = std::max(0.0, bar.Value) / top;
-        QRectF box;
-        if (Orientation == Qt::Vertical) {
-            const double h = length * g.Plot.height();
-            box = QRectF(g.Plot.left() + start, g.Plot.bottom() - h, g.Slot * 0.8, h);
-        } else {
-            box = QRectF(g.Plot.left(), g.Plot.top() + start, length * g.Plot.width(), g.Slot * 0.8);
-        }
-        painter.fillRect(box, bar.Colour);
-    }
+    for (std::size_t i = 0; i < Shown.size(); ++i)
+        painter.fillRect(BarBox(g, i), Shown[i].Colour);
     painter.setPen(palette().color(QPalette::WindowText));
-    for (std::size_t i = 0; i < Shown.size(); i += static_cast<std::size_t>(g.Step)) {
-        const QString& label = Shown[i].Label;
-        const double centre = static_cast<double>(i) * g.Slot + g.Slot / 2;
-        if (Orientation == Qt::Horizontal) {
-            const QRectF box(g.LabelArea.left(), g.LabelArea.top() + centre - metrics.height() / 2.0,
-                             g.LabelArea.width() - 4, metrics.height());
-            painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, label);
-        } else if (!g.Turned) {
-            const double x = g.LabelArea.left() + centre;
-            const QRectF box(x - g.Slot * g.Step / 2.0, g.LabelArea.top(), g.Slot * g.Step, metrics.height());
-            painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, label);
-        } else {
-            // Read from the bottom up, starting just under the axis.
-            painter.save();
-            painter.translate(g.LabelArea.left() + centre, g.LabelArea.top());
-            painter.rotate(-90);
-            const QString text = metrics.elidedText(label, Qt::ElideRight, static_cast<int>(g.LabelArea.height()));
-            painter.drawText(QRectF(-g.LabelArea.height(), -metrics.height() / 2.0, g.LabelArea.height(), metrics.height()),
-                             Qt::AlignRight | Qt::AlignVCenter, text);
-            painter.restore();
+    for (const TChartText& text : PlacedTexts()) {
+        if (!text.Turned) {
+            painter.drawText(text.Box, Qt::AlignLeft | Qt::AlignTop, text.Text);
+            continue;
         }
+        painter.save();
+        painter.translate(text.Box.left(), text.Box.top());
+        painter.rotate(-90);
+        painter.drawText(QRectF(-text.Box.height(), 0, text.Box.height(), text.Box.width()),
+                         Qt::AlignRight | Qt::AlignVCenter, text.Text);
+        painter.restore();
     }
 }

@@ -9,19 +9,32 @@
 
 struct TBar {
     double Value = 0;
+    // Under the bar; an empty label joins the bar to the label before it, which then
+    // stands under them together (a router's or an hour's upload and download).
     QString Label;
     QColor Colour;
+    // Above the bar (its value with the unit); left out where it is wider than the bar's room.
+    QString Mark = {};
 
     bool operator==(const TBar&) const = default;
 };
 
+// A label or mark as the chart draws it: its text and the box it fills in the widget
+// (for a turned label, the box it covers on screen).
+struct TChartText {
+    QRectF Box;
+    QString Text;
+    bool Turned = false;
+};
+
 // A bar chart of single bars, each with its own value, label and colour, standing in
 // the order given; drawn by itself, so that every label is either whole or left out,
-// never cut to "…". Labels stand level under their bars (beside them when the chart
-// lies on its side); when they do not fit, every second, third ... label is drawn,
-// or, for charts whose every label matters (the routers), they are turned on their
-// side. Each bar names its label and value in a tooltip. Shows at most MaxBars of
-// the largest bars.
+// never cut to "…", and lies whole inside the chart (a label at either end moves in
+// rather than being cut by the edge). Labels stand level under their bars (beside them
+// when the chart lies on its side); when they do not fit, every second, third ...
+// label is drawn, or, for charts whose every label matters (the routers), they are
+// turned on their side. Each bar names its label and value in a tooltip. Shows at
+// most MaxBars of the largest bars.
 class TBarChart : public QWidget {
     Q_OBJECT
 public:
@@ -43,6 +56,8 @@ public:
     // first, level or turned.
     int LabelStep() const;
     bool LabelsTurned() const;
+    // Every label and mark drawn at the present size, where it stands.
+    std::vector<TChartText> PlacedTexts() const;
     // The bar under a point of the widget, or -1.
     int BarAt(const QPoint& at) const;
     QString ToolTipOf(std::size_t index) const;
@@ -63,12 +78,21 @@ private:
         QRectF Plot;        // where the bars stand
         QRectF LabelArea;   // where their labels stand
         double Slot = 0;    // room of one bar along the category direction
-        int Step = 1;
+        double Top = 1;     // the value at the plot's far end
+        int Step = 1;       // in labels (groups of bars under one label)
         bool Turned = false;
     };
     TGeometry Layout() const;
     QFont LabelFont() const;
     int WidestLabel() const;
+    // Where bar `index` stands.
+    QRectF BarBox(const TGeometry& g, std::size_t index) const;
+
+    // The bars under each label: the first bar of each group and how many it has.
+    struct TGroup {
+        std::size_t First = 0;
+        std::size_t Count = 1;
+    };
 
     Qt::Orientation Orientation;
     QString Title;
@@ -76,6 +100,9 @@ private:
     TCrowded Crowded = TCrowded::Thin;
     std::function<QString(const std::vector<TBar>&, std::size_t)> ToolTipText;
     std::vector<TBar> Shown;
+    std::vector<TGroup> Groups;
+    std::size_t NarrowestGroup = 1;
+    bool HasMarks = false;
     double Maximum = 0;
     mutable int WidestCache = -1;
 };

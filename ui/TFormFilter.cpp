@@ -69,6 +69,8 @@ QPlainTextEdit* MakeBox(const char* name)
     auto* box = new QPlainTextEdit;
     box->setObjectName(QString::fromLatin1(name));
     box->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // One entry per line: Tab goes on to the next box instead of typing into this one.
+    box->setTabChangesFocus(true);
     box->setMinimumSize(150, 110);
     return box;
 }
@@ -165,8 +167,17 @@ std::vector<std::string> TFormFilter::EntriesOf(const QString& text)
 {
     const std::string bytes = text.toStdString();
     std::vector<std::string> entries;
-    for (std::string_view line : SplitLines(bytes))
-        entries.emplace_back(line);
+    // A space or tab around an entry is never meant (a subnet " 192.168" would match
+    // nothing), so it is not kept.
+    constexpr std::string_view blank = " \t\v\f";
+    for (std::string_view line : SplitLines(bytes)) {
+        const std::size_t first = line.find_first_not_of(blank);
+        if (first == std::string_view::npos) {
+            entries.emplace_back();
+            continue;
+        }
+        entries.emplace_back(line.substr(first, line.find_last_not_of(blank) - first + 1));
+    }
     return entries;
 }
 

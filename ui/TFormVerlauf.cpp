@@ -6,6 +6,7 @@
 #include "THistoryQuery.h"
 #include "TLocalHistory.h"
 
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
@@ -53,6 +54,12 @@ TFormVerlauf::TFormVerlauf(QWidget* parent) : QDialog(parent)
         auto* page = new QWidget;
         auto* layout = new QVBoxLayout(page);
         Charts[p] = new TBarChart(Qt::Vertical, QStringLiteral("Upload / Download in MB"));
+        Charts[p]->SetToolTipText([](const std::vector<TBar>& bars, std::size_t i) {
+            const std::size_t up = i - i % 2;
+            return QStringLiteral("%1 %2: %3 MB")
+                .arg(bars[up].Label, i % 2 ? QStringLiteral("Download") : QStringLiteral("Upload"),
+                     QLocale(QLocale::German).toString(bars[i].Value, 'f', 2));
+        });
         Tables[p] = new QTableWidget(0, 3);
         Tables[p]->setHorizontalHeaderLabels(
             {QStringLiteral("Zeitraum"), QStringLiteral("Upload MB"), QStringLiteral("Download MB")});
@@ -63,9 +70,19 @@ TFormVerlauf::TFormVerlauf(QWidget* parent) : QDialog(parent)
         layout->addWidget(Tables[p], 2);
         Tabs->addTab(page, captions[p]);
     }
+    // Which bar is which, in the colours of every chart of the program.
+    Legend = new QLabel(QStringLiteral("<span style=\"color:%1\">&#9632;</span> Upload&nbsp;&nbsp;&nbsp;"
+                                       "<span style=\"color:%2\">&#9632;</span> Download")
+                            .arg(Blue.name(), Green.name()));
+    Legend->setObjectName(QStringLiteral("Legend"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    buttons->setObjectName(QStringLiteral("Buttons"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Title);
+    layout->addWidget(Legend);
     layout->addWidget(Tabs);
+    layout->addWidget(buttons);
 }
 
 QString TFormVerlauf::Caption() const
@@ -86,10 +103,10 @@ void TFormVerlauf::ShowDevice(const QString& historyPath, const std::string& ip,
     for (int p = 0; p < PeriodCount; ++p) {
         std::vector<TBar> bars;
         QTableWidget& table = *Tables[p];
-        table.setRowCount(static_cast<int>(series[p].size()) + 1);
+        const int count = static_cast<int>(series[p].size());
+        table.setRowCount(count + 1);
         std::int64_t totalUp = 0;
         std::int64_t totalDown = 0;
-        int row = 0;
         auto setRow = [&table](int at, const QString& when, std::int64_t up, std::int64_t down) {
             table.setItem(at, 0, new QTableWidgetItem(when));
             for (const auto& [column, octets] : {std::pair{1, up}, std::pair{2, down}}) {
@@ -98,15 +115,19 @@ void TFormVerlauf::ShowDevice(const QString& historyPath, const std::string& ip,
                 table.setItem(at, column, item);
             }
         };
+        // The chart runs from the oldest period on the left to the current one on the
+        // right; the table starts with the current one, the sum below them all.
+        int row = count;
         for (const THistoryBucket& bucket : series[p]) {
             const QString label = LabelOf(bucket, static_cast<TPeriod>(p));
             bars.push_back({static_cast<double>(bucket.UL) / MB, label, Blue});
-            bars.push_back({static_cast<double>(bucket.DL) / MB, label, Green});
-            setRow(row++, label, bucket.UL, bucket.DL);
+            bars.push_back({static_cast<double>(bucket.DL) / MB, QString(), Green});
+            setRow(--row, label, bucket.UL, bucket.DL);
             totalUp += bucket.UL;
             totalDown += bucket.DL;
         }
-        setRow(row, QStringLiteral("Summe"), totalUp, totalDown);
+        setRow(count, QStringLiteral("Summe"), totalUp, totalDown);
+        table.scrollToTop();
         Charts[p]->SetBars(std::move(bars));
     }
 }

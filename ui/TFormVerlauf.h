@@ -13,8 +13,8 @@ class TBarChart;
 class TCollector;
 
 // One device's traffic over time from the local history: per hour (last 48 hours), per
-// day (last 60 days) and per month, each as a bar chart (upload blue, download green)
-// and a table with a total.
+// day (last 60 days) and per month, each as a bar chart (upload blue, download green,
+// as the legend says; oldest on the left) and a table (newest first) with a total.
 class TFormVerlauf : public QDialog {
     Q_OBJECT
 public:
@@ -34,6 +34,7 @@ public:
 
 private:
     QLabel* Title = nullptr;
+    QLabel* Legend = nullptr;
     QTabWidget* Tabs = nullptr;
     TBarChart* Charts[PeriodCount] = {};
     QTableWidget* Tables[PeriodCount] = {};

@@ -58,7 +58,7 @@ void TUserGrid::FitColumns()
     FitColumnsToText(this,
                      {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL, TUserGridModel::ColDL,
                       TUserGridModel::ColCUL, TUserGridModel::ColCDL, TUserGridModel::ColNIC},
-                     TUserGridModel::ColName);
+                     TUserGridModel::ColName, TUserGridModel::ColNIC);
 }
 
 std::vector<int> TUserGrid::SelectedUserRows() const
@@ -81,6 +81,21 @@ std::vector<std::string> TUserGrid::SelectedUserAddresses() const
     return addresses;
 }
 
+QString TUserGrid::RemovalQuestion(const std::vector<std::string>& addresses)
+{
+    if (addresses.size() == 1)
+        return QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n") + FromStoreText(addresses.front());
+    // Every address that goes, one a line; a long selection by its first ones and the
+    // number of the rest, so the box still fits on the screen.
+    QString question = QStringLiteral("Wollen Sie wirklich diese %1 IPs entfernen?").arg(addresses.size());
+    const std::size_t named = addresses.size() <= RemovalNamed ? addresses.size() : RemovalNamed - 1;
+    for (std::size_t i = 0; i < named; ++i)
+        question += QLatin1Char('\n') + FromStoreText(addresses[i]);
+    if (named < addresses.size())
+        question += QStringLiteral("\nund %1 weitere").arg(addresses.size() - named);
+    return question;
+}
+
 void TUserGrid::DieseIPentfernen1Click()
 {
     // The users selected now, when the question names them: ticks go on while it is
@@ -88,10 +103,7 @@ void TUserGrid::DieseIPentfernen1Click()
     const std::vector<std::string> addresses = SelectedUserAddresses();
     if (addresses.empty())
         return;
-    if (QMessageBox::warning(this, MessageTitle,
-                             QStringLiteral("Wollen Sie wirklich diese IP entfernen?\n")
-                                 + FromStoreText(addresses.front()),
-                             QMessageBox::Yes | QMessageBox::No)
+    if (QMessageBox::warning(this, MessageTitle, RemovalQuestion(addresses), QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
     Core.UserAction([&] { Daten.RemoveUsersWithAddress(addresses); });

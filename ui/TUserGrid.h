@@ -33,6 +33,10 @@ public:
 
     // The actions on the selected users.
     void DieseIPentfernen1Click();
+    // The question before the removal: the one address, or every address (at most
+    // RemovalNamed lines of them, the rest as a count).
+    static constexpr std::size_t RemovalNamed = 10;
+    static QString RemovalQuestion(const std::vector<std::string>& addresses);
     void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
     void VerlaufClick();
     // The actions on the whole user table.

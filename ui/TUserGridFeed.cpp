@@ -82,7 +82,7 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         const int band = FlowAgeBand(StampAge(ReadStamp(daten.UserLastTime[i], seen.LastTime), now));
         const bool online = OnlineByAge(StampAge(ReadStamp(daten.UserMACTime[i], seen.MACTime), now));
         std::string& status = daten.UserStatus[i];
-        const char* const text = online ? "1" : "0";
+        const char* const text = OnlineStatusText(online);
         if (status != text)
             status = text;
         if (seen.Hidden)

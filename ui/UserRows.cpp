@@ -85,7 +85,7 @@ TUserRowsOutcome BuildUserRows(TDaten& daten, const TLocalTime& now, bool online
             const std::string& ip = d.UserIP[i];
             bool visible = !hidden.Matches(ip);
             const bool online = OnlineByAge(StampAge(stamps.Read(d.UserMACTime.at(i)), now));
-            d.UserStatus.at(i) = online ? "1" : "0";
+            d.UserStatus.at(i) = OnlineStatusText(online);
             if (onlineOnly && visible)
                 visible = online;
             if (!visible)

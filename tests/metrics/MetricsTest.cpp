@@ -88,7 +88,7 @@ std::unique_ptr<TMetricsExporter> StartOnLoopback()
 TMetricsSnapshot Sample()
 {
     TMetricsSnapshot s;
-    s.Devices = {{"192.168.1.10", "02:00:00:00:00:01", "Laptop", 1500, 70000},
+    s.Devices = {{"192.168.1.10", "02:00:00:00:00:01", "Laptop", 1500, 70000, true},
                  {"192.168.1.11", "02:00:00:00:00:02", "He said \"hi\" \\ back\nnext line", 5, 6}};
     s.Routers = {{"192.168.1.1", 1505, 70006, -3}};
     s.Health.FlowDatagrams = 1000;
@@ -125,6 +125,8 @@ TEST(Metrics, EndpointPassesPromtoolAndEscapesLabels)
         R"(vexal_device_upload_octets_total{ip="192.168.1.10",mac="02:00:00:00:00:01",name="Laptop"} 1500)",
         R"(vexal_device_download_octets_total{ip="192.168.1.10",mac="02:00:00:00:00:01",name="Laptop"} 70000)",
         R"(name="He said \"hi\" \\ back\nnext line"} 5)",
+        R"(vexal_device_online{ip="192.168.1.10",mac="02:00:00:00:00:01",name="Laptop"} 1)",
+        R"(vexal_device_online{ip="192.168.1.11",mac="02:00:00:00:00:02",name="He said \"hi\" \\ back\nnext line"} 0)",
         R"(vexal_router_download_octets_total{ip="192.168.1.1"} 70006)",
         R"(vexal_router_flow_loss{ip="192.168.1.1"} -3)",
         R"(vexal_datagrams_received_total{port="flow"} 1000)",
@@ -212,6 +214,8 @@ TEST(Metrics, SnapshotFromTheStore)
     daten.UserUL.Set(0, "123");
     daten.UserDL.Set(0, "456");
     daten.UserUL.Set(1, "broken");
+    daten.AddUser("192.168.1.12", "02:00:00:00:00:03", "eth1", now);
+    daten.UserStatus[2] = "0";
     daten.AddRouter("192.168.1.1", 100, now);
     daten.RouterUpload.Set(0, "10");
     daten.RouterDownload.Set(0, "20");
@@ -219,8 +223,10 @@ TEST(Metrics, SnapshotFromTheStore)
     TMetricsHealth health;
     health.ExportRuns = 3;
     const TMetricsSnapshot s = BuildMetricsSnapshot(daten, health);
-    ASSERT_EQ(s.Devices.size(), 1u);
+    ASSERT_EQ(s.Devices.size(), 2u);
     EXPECT_EQ(s.Devices[0].Name, "M\xc3\xbcller");
+    EXPECT_TRUE(s.Devices[0].Online) << "the status the export sends";
+    EXPECT_FALSE(s.Devices[1].Online);
     EXPECT_EQ(s.Devices[0].UL, 123);
     EXPECT_EQ(s.Devices[0].DL, 456);
     ASSERT_EQ(s.Routers.size(), 1u);

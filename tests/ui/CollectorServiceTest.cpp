@@ -161,6 +161,7 @@ TEST(CollectorService, RefusedRoutersAreShownAndCounted)
 {
     TInTempDir dir;
     TDaten daten;
+    daten.LocalSubnets = {"192.168.1"};  // else the first text says that no local network is set
     TCollector collector(daten, 0, 0);
     collector.Start();
     QStringList texts;

@@ -2,10 +2,14 @@
 #include "TFormEinstellungen.h"
 #include "TFormFilter.h"
 #include "TExtraSettings.h"
+#include "GermanQtTexts.h"
 #include "TMetricsExporter.h"
 #include "TStateFile.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -40,7 +44,7 @@ protected:
 };
 }
 
-TEST(FilterText, LinesBecomeEntriesExactlyAsTyped)
+TEST(FilterText, LinesBecomeEntriesWithoutSurroundingWhiteSpace)
 {
     using Entries = std::vector<std::string>;
     struct {
@@ -54,7 +58,8 @@ TEST(FilterText, LinesBecomeEntriesExactlyAsTyped)
         {"a\n\n", {"a", ""}},
         {"\n", {""}},
         {"a\r\nb\rc", {"a", "b", "c"}},
-        {" 10.0 \n192.168.1.", {" 10.0 ", "192.168.1."}},
+        {" 10.0 \n192.168.1.", {"10.0", "192.168.1."}},
+        {"\t192.168.1\t\n10 .0\n \t", {"192.168.1", "10 .0", ""}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Text);
@@ -99,6 +104,47 @@ TEST_F(DialogsTest, FilterDialogStoresOnSaveAndDiscardsOnClose)
                   "192.168.1\n\n10\n");
         ButtonOf(dialog, "Beenden")->click();
     });
+}
+
+// Tab moves on to the next box rather than typing a tab into the entry; what is saved
+// has no white space around it.
+TEST_F(DialogsTest, FilterDialogTabMovesTheFocus)
+{
+    InDialog("Netzwerk Konf.", [](QWidget* dialog) {
+        auto* subnets = dialog->findChild<QPlainTextEdit*>(QStringLiteral("LocalSubnets"));
+        auto* addresses = dialog->findChild<QPlainTextEdit*>(QStringLiteral("LocalIPs"));
+        dialog->activateWindow();
+        subnets->setFocus();
+        QTest::keyClicks(subnets, " 192.168.7");
+        QTest::keyClick(subnets, Qt::Key_Tab);
+        EXPECT_EQ(subnets->toPlainText(), " 192.168.7") << "no tab typed";
+        EXPECT_TRUE(addresses->hasFocus()) << "the next box has the focus";
+        QTest::keyClicks(addresses, "10.1.1.1 ");
+        ButtonOf(dialog, "Speichern")->click();
+    });
+    EXPECT_EQ(Daten.LocalSubnets, std::vector<std::string>{"192.168.7"});
+    EXPECT_EQ(Daten.LocalIPs, std::vector<std::string>{"10.1.1.1"});
+}
+
+// Qt's own buttons read German, as the program installs its texts before the first window.
+TEST(GermanQtTexts, StandardButtonsReadGerman)
+{
+    QTranslator* translator = InstallGermanQtTexts(*QCoreApplication::instance());
+    ASSERT_NE(translator, nullptr) << "qtbase_de.qm not found in "
+                                   << QLibraryInfo::path(QLibraryInfo::TranslationsPath).toStdString()
+                                   << "; scripts/setup.sh installs it";
+    QMessageBox box(QMessageBox::Warning, "Vexal Capture", "Frage", QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QDialogButtonBox close(QDialogButtonBox::Close);
+    const std::pair<QString, QString> texts[] = {
+        {box.button(QMessageBox::Yes)->text(), "&Ja"},
+        {box.button(QMessageBox::No)->text(), "&Nein"},
+        {box.button(QMessageBox::Cancel)->text(), "Abbrechen"},
+        {close.button(QDialogButtonBox::Close)->text(), "Schließen"},
+    };
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+    for (const auto& [shown, german] : texts)
+        EXPECT_EQ(shown, german);
 }
 
 TEST(SettingsPeriod, WholeNumbersOrThirtySixHundred)

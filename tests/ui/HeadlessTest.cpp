@@ -1,6 +1,7 @@
 #include "FlowDatagramBuilder.h"
 #include "NetworkNamespace.h"
 #include "TDaten.h"
+#include "LocalTime.h"
 #include "TExtraSettings.h"
 #include "TStateFile.h"
 #include "SqliteQuery.h"
@@ -20,16 +21,21 @@
 
 #include <csignal>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 // The program as a service runs it: --headless, without any display, stopped by SIGTERM.
 namespace {
 // No display of any kind: a headless program that still needed one would fail here.
-void StartHeadless(QProcess& program, const TTempDir& dir, QStringList arguments = {QStringLiteral("--headless")})
+void StartHeadless(QProcess& program, const TTempDir& dir, QStringList arguments = {QStringLiteral("--headless")},
+                   const std::vector<std::pair<QString, QString>>& settings = {})
 {
     program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
+    for (const auto& [name, value] : settings)
+        environment.insert(name, value);
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), arguments);
 }
@@ -361,6 +367,62 @@ TEST(Headless, FailedLastHistoryWriteIsLogged)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("history-locker"));
     EXPECT_TRUE(log.contains(QStringLiteral("Verlauf konnte nicht geschrieben werden"))) << log.toStdString();
+}
+
+// A service has no display tick, yet the status it exports follows the announcements:
+// a user loaded from the state (offline) is online once announced, and offline again
+// once its announcement is older than the time-out. The program's clock is moved on
+// past the time-out by libfaketime; its timers keep real time.
+TEST(Headless, ExportedStatusFollowsTheAnnouncements)
+{
+#ifdef VEXAL_SANITIZED
+    GTEST_SKIP() << "libfaketime hangs in a sanitized program; the regular build runs this test";
+#endif
+    ASSERT_STRNE(VEXAL_FAKETIME_LIBRARY, "") << "libfaketime is missing: scripts/setup.sh installs it";
+    const auto server = TestDatabaseConnection();
+    ASSERT_FALSE(server.empty()) << "VEXAL_TEST_MYSQL names no connection file; run the tests through ctest";
+    QSqlDatabase check = TestDatabaseCheck(server, QStringLiteral("headless-status-check"));
+    ASSERT_TRUE(check.open()) << check.lastError().text().toStdString();
+    QSqlQuery(check).exec(QStringLiteral("delete from akteth"));
+    const auto status = [&check] {
+        QSqlQuery query(check);
+        if (!query.exec(QStringLiteral("select status from akteth where ip = '192.168.1.30'")) || !query.next())
+            return std::string("(none)");
+        return query.value(0).toString().toStdString();
+    };
+
+    TTempDir dir;
+    TDaten d = Site();
+    d.AddUser("192.168.1.30", "02:00:00:00:00:30", "eth0", TLocalTime::Now());
+    ExportToTestDatabase(d, server);
+    d.ExportInterval = 1;
+    ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
+    const std::filesystem::path clock = dir.File("clock");
+    const auto setClock = [&clock](const char* offset) {
+        std::ofstream(clock) << offset << "\n";
+    };
+    setClock("+0");
+
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir, {QStringLiteral("--headless")},
+                  {{QStringLiteral("LD_PRELOAD"), QStringLiteral(VEXAL_FAKETIME_LIBRARY)},
+                   {QStringLiteral("FAKETIME_TIMESTAMP_FILE"), QString::fromStdString(clock.string())},
+                   {QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1")},
+                   {QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1")}});
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    std::string seen;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (seen = status()) == "0"; }, 10000))
+        << "loaded users start offline: " << seen;
+    // The same address with the same MAC: the row keeps its status, only its stamp moves.
+    Announce("f0 192.168.1.30 f2 f3 02:00:00:00:00:30 f5 eth0");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (seen = status()) == "1"; }, 10000))
+        << "announced, the user is online: " << seen;
+    setClock("+200");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (seen = status()) == "0"; }, 10000))
+        << "200 s after the announcement the user is offline: " << seen;
+    ASSERT_TRUE(Terminate(program, log));
+    check.close();
 }
 
 TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)

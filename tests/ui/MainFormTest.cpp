@@ -87,7 +87,8 @@ TEST_F(MainFormTest, LiveDatagramsOverLoopbackReachTheGrids)
     EXPECT_EQ(Child<TBarChart>("Chart2")->Bars(), (std::vector<TBar>{{1'048'576, "443", QColor(0, 0, 255)}}));
     EXPECT_EQ(Child<TBarChart>("Chart3")->Bars(), (std::vector<TBar>{{2'097'152, "443", QColor(0, 128, 0)}}));
     EXPECT_EQ(Child<TBarChart>("Chart1")->Bars(),
-              (std::vector<TBar>{{1'048'576, "127.0.0.1", QColor(0, 0, 255)}, {2'097'152, "2.00", QColor(0, 128, 0)}}));
+              (std::vector<TBar>{{1'048'576, "127.0.0.1", QColor(0, 0, 255), "1.000 MB"},
+                                 {2'097'152, "", QColor(0, 128, 0), "2.000 MB"}}));
 
     // Closing saves the state.
     std::filesystem::remove("vexal.ini");
@@ -121,6 +122,29 @@ TEST_F(MainFormTest, NetworkFaultsAreCountedInTheStatusLineNeverAsBoxes)
     SendFlow(TFlowDatagramBuilder(9).Add(Ip(192, 168, 1, 5), 1, Ip(8, 8, 8, 8), 53, 10).Bytes());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.RouterCount() == 1; }, 5000));
     EXPECT_EQ(Daten.RouterUpload.Text(0), "10");
+    Form->TimerClearPortsTimer();
+    EXPECT_EQ(LabelText("Label2"), "");
+}
+
+// A first start has no local network: what arrives is counted for no one, and the
+// status line says why and where to change it, until a local network is configured.
+TEST_F(MainFormTest, FirstStartWithoutLocalNetworkSaysSoInTheStatusLine)
+{
+    Create();
+    Show();
+    const QString note = "Kein lokales Netz eingestellt: Flows und Korvel-Meldungen werden niemandem zugeordnet. "
+                         "Bitte unter \"Netzwerk Konf.\" die lokalen Subnetze oder IPs eintragen.";
+    Form->TimerClearPortsTimer();
+    EXPECT_EQ(LabelText("Label2"), "") << "nothing to say before anything arrives";
+    SendMac("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
+    SendFlow(TFlowDatagramBuilder(1).Add(Ip(192, 168, 1, 23), 1, Ip(8, 8, 8, 8), 80, 100).Bytes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.RouterCount() == 1; }, 5000));
+    EXPECT_EQ(Daten.UserCount(), 0u);
+    EXPECT_EQ(LabelText("Label2"), note);
+    Form->TimerClearPortsTimer();
+    EXPECT_EQ(LabelText("Label2"), note) << "the port check keeps it in view";
+
+    Daten.LocalSubnets = {"192.168.1"};
     Form->TimerClearPortsTimer();
     EXPECT_EQ(LabelText("Label2"), "");
 }

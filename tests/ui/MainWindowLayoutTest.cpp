@@ -55,6 +55,23 @@ protected:
         QCoreApplication::processEvents();
     }
 
+    // What the grid's delegate shows in the tooltip of a cell as it is laid out now:
+    // empty when the text is whole.
+    static QString CutTextOf(QTableView* grid, const QModelIndex& index)
+    {
+        auto* delegate = qobject_cast<TWholeTextDelegate*>(grid->itemDelegateForIndex(index));
+        if (!delegate) {
+            ADD_FAILURE() << "no whole-text delegate";
+            return {};
+        }
+        QStyleOptionViewItem option;
+        option.initFrom(grid->viewport());
+        option.widget = grid;
+        option.font = grid->font();
+        option.rect = grid->visualRect(index);
+        return delegate->CutText(option, index);
+    }
+
     // Every cell on screen shows its text whole and lies inside the grid's viewport.
     static void ExpectAllCellsWhole(QTableView* grid)
     {
@@ -83,14 +100,7 @@ protected:
                     needed += DecorationRoom(grid);
                 EXPECT_LE(needed, grid->columnWidth(column)) << text.toStdString();
                 // And as the delegate lays the cell out for painting.
-                auto* delegate = qobject_cast<TWholeTextDelegate*>(grid->itemDelegateForIndex(index));
-                ASSERT_NE(delegate, nullptr);
-                QStyleOptionViewItem option;
-                option.initFrom(grid->viewport());
-                option.widget = grid;
-                option.font = grid->font();
-                option.rect = grid->visualRect(index);
-                EXPECT_EQ(delegate->CutText(option, index), QString()) << text.toStdString();
+                EXPECT_EQ(CutTextOf(grid, index), QString()) << text.toStdString();
             }
         }
     }
@@ -137,6 +147,35 @@ TEST_F(MainWindowLayoutTest, TypicalSiteShowsEveryValueWholeAndGrowsWithTheWindo
     EXPECT_LE(Child<TBarChart>("Chart3")->width(), TMainForm::RightColumnWidth) << "the right column keeps its width";
     ExpectAllCellsWhole(users);
     ExpectAllCellsWhole(routers);
+}
+
+// Interface names of 30 characters at the opening size: the name column stays in view
+// without scrolling sideways; a shortened interface name is whole in its tooltip.
+TEST_F(MainWindowLayoutTest, LongInterfaceNamesLeaveTheNameInView)
+{
+    FillTypicalSite();
+    for (std::string& device : Daten.UserDevice)
+        device = "enp0s31f6-vlan100-bridge-guest";
+    ASSERT_EQ(Daten.UserDevice[0].size(), 30u);
+    EXPECT_EQ(Form->size(), TMainForm::OpeningSize);
+    Tick();
+    Tick();
+    auto* users = Child<QTableView>("ProfGrid2");
+    const int name = TUserGridModel::ColName;
+    const int nic = TUserGridModel::ColNIC;
+    EXPECT_EQ(users->horizontalScrollBar()->maximum(), 0) << "no sideways scrolling";
+    const int nameLeft = users->columnViewportPosition(name);
+    EXPECT_GE(nameLeft, 0);
+    const QFontMetrics metrics(users->font(), users->viewport());
+    EXPECT_GE(users->viewport()->width() - nameLeft, metrics.horizontalAdvance("Kasse 19"))
+        << "the name column shows the names whole";
+    const QModelIndex cell = users->model()->index(0, nic);
+    EXPECT_EQ(CutTextOf(users, cell), "enp0s31f6-vlan100-bridge-guest") << "whole in the tooltip";
+    // Wider, the interface name is whole again.
+    Form->resize(1600, 1000);
+    QCoreApplication::processEvents();
+    Tick();
+    EXPECT_EQ(CutTextOf(users, cell), QString());
 }
 
 TEST_F(MainWindowLayoutTest, EmptyPartOfTheUserGridHasTheGridsColour)

@@ -129,7 +129,7 @@ TEST(RouterRows, StoreContentsGiveRowsBarsAndTotals)
         bool Complete;
     } const cases[] = {
         {"no routers", [](TDaten&) {}, 0, 0, {}, 0, 0, true},
-        {"download bars in whole megabytes, totals beyond 32 bits",
+        {"the address under each pair, the values as the grid shows them above, totals beyond 32 bits",
          [](TDaten& d) {
              d.AddRouter("10.0.0.1", 7, Now);
              d.AddRouter("10.0.0.2", 8, Now);
@@ -138,7 +138,10 @@ TEST(RouterRows, StoreContentsGiveRowsBarsAndTotals)
              d.RouterDownload.Set(1, "4294967296");
          },
          2, 2,
-         {{0, "10.0.0.1", Blue}, {1572864, "1.00", Green}, {4294967296.0, "10.0.0.2", Blue}, {4294967296.0, "4096.00", Green}},
+         {{0, "10.0.0.1", Blue, "0.000 MB"},
+          {1572864, "", Green, "1.500 MB"},
+          {4294967296.0, "10.0.0.2", Blue, "4096.000 MB"},
+          {4294967296.0, "", Green, "4096.000 MB"}},
          4294967296, 4296540160, true},
         {"a damaged total ends the pass: earlier rows and bars stay",
          [](TDaten& d) {
@@ -147,7 +150,7 @@ TEST(RouterRows, StoreContentsGiveRowsBarsAndTotals)
              d.RouterUpload.Set(0, "100");
              d.RouterUpload.Set(1, "kaputt");
          },
-         2, 1, {{100, "10.0.0.1", Blue}, {0, "0.00", Green}}, 0, 0, false},
+         2, 1, {{100, "10.0.0.1", Blue, "0.000 MB"}, {0, "", Green, "0.000 MB"}}, 0, 0, false},
         {"a router list shorter than RouterIP",
          [](TDaten& d) {
              d.AddRouter("10.0.0.1", 7, Now);

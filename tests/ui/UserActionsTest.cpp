@@ -5,6 +5,7 @@
 #include "TFormProtokoll.h"
 #include "TFormVerlauf.h"
 #include "TBarChart.h"
+#include "TUserGrid.h"
 #include "TUserGridModel.h"
 
 #include <QCheckBox>
@@ -60,8 +61,35 @@ TEST_F(UserActionsTest, RemovesTheSelectedUsersByAddressAfterSorting)
     QString question;
     AnswerMessageBox(QMessageBox::Yes, &question);
     Form->DieseIPentfernen1Click();
-    EXPECT_EQ(question, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.4") << "names only the first selected";
+    EXPECT_EQ(question, "Wollen Sie wirklich diese 3 IPs entfernen?\n10.0.0.4\n10.0.0.3\n10.0.0.5")
+        << "names every address that goes";
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+}
+
+// The question names what goes: one address, every address of a few, or the first
+// ones and the count of the rest.
+TEST(RemovalQuestion, NamesWhatWillBeRemoved)
+{
+    std::vector<std::string> many;
+    for (int i = 1; i <= 25; ++i)
+        many.push_back("10.0.0." + std::to_string(i));
+    const struct {
+        std::vector<std::string> Addresses;
+        QString Question;
+    } cases[] = {
+        {{"10.0.0.7"}, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.7"},
+        {{"10.0.0.7", "2001:db8::1"}, "Wollen Sie wirklich diese 2 IPs entfernen?\n10.0.0.7\n2001:db8::1"},
+        {{many.begin(), many.begin() + 10},
+         "Wollen Sie wirklich diese 10 IPs entfernen?\n10.0.0.1\n10.0.0.2\n10.0.0.3\n10.0.0.4\n10.0.0.5\n10.0.0.6"
+         "\n10.0.0.7\n10.0.0.8\n10.0.0.9\n10.0.0.10"},
+        {many,
+         "Wollen Sie wirklich diese 25 IPs entfernen?\n10.0.0.1\n10.0.0.2\n10.0.0.3\n10.0.0.4\n10.0.0.5\n10.0.0.6"
+         "\n10.0.0.7\n10.0.0.8\n10.0.0.9\nund 16 weitere"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Addresses.size());
+        EXPECT_EQ(TUserGrid::RemovalQuestion(c.Addresses), c.Question);
+    }
 }
 
 TEST_F(UserActionsTest, RemovesTheUsersSelectedWhenTheBoxOpenedWhileTrafficMovesTheRows)
@@ -96,7 +124,7 @@ TEST_F(UserActionsTest, RemovesTheUsersSelectedWhenTheBoxOpenedWhileTrafficMoves
         box->button(QMessageBox::Yes)->click();
     });
     Form->DieseIPentfernen1Click();
-    EXPECT_EQ(question, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.4");
+    EXPECT_EQ(question, "Wollen Sie wirklich diese 2 IPs entfernen?\n10.0.0.4\n10.0.0.3");
     EXPECT_EQ(selectedAfterTraffic, std::vector<std::string>{"10.0.0.4"}) << "the selection follows its users";
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.5", "10.0.0.6"}))
         << "exactly the users named when the box opened, .3 too although it left the grid";
