@@ -1,5 +1,6 @@
 #include "TCollector.h"
 
+#include "Errors.h"
 #include "ExportJob.h"
 #include "FlowAccounting.h"
 #include "MacAnnouncement.h"
@@ -57,6 +58,10 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
     TimerHistory = makeTimer("TimerHistory", TLocalHistory::WriteIntervalMs, &TCollector::RecordHistory);
     TimerMetrics = makeTimer("TimerMetrics", MetricsInterval, &TCollector::UpdateMetrics);
 
+    // Totals that leave the table (a replaced or removed row, a reset) go to the
+    // history one device at a time.
+    Daten.TotalsLeaving = [this](std::size_t row) { DepartFromHistory(row); };
+
     Export = new TDatabaseExport(this);
     Import = new TNameImport(this);
 
@@ -70,7 +75,24 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
 }
 
 // The history's worker thread ends (with what is queued written) before the store goes.
-TCollector::~TCollector() = default;
+TCollector::~TCollector()
+{
+    Daten.TotalsLeaving = nullptr;
+}
+
+void TCollector::DepartFromHistory(std::size_t row)
+{
+    if (!History)
+        return;
+    THistoryDevice device{Daten.UserIP[row], Daten.UserMAC.at(row), Daten.UserDevice.at(row)};
+    try {
+        device.UL = Daten.UserUL.Value(row);
+        device.DL = Daten.UserDL.Value(row);
+    } catch (const EConvertError&) {
+        return;  // a damaged total cannot be booked; the row may still go
+    }
+    History->Depart(std::move(device), Clock());
+}
 
 void TCollector::Guard(const std::function<void()>& body)
 {
@@ -161,15 +183,10 @@ void TCollector::RecordHistory()
 
 void TCollector::UserAction(const std::function<void()>& change)
 {
-    RecordHistory();
-    try {
-        change();
-    } catch (...) {
-        // What was changed before the failure stays changed; the history follows it.
-        RecordHistory();
-        throw;
-    }
-    RecordHistory();
+    // Every row the action removes or resets hands its totals to the history on its
+    // way (TotalsLeaving), so the history's work is the rows changed, not the table;
+    // rows changed before a failure have handed theirs on.
+    change();
 }
 
 TMetricsHealth TCollector::Health() const
@@ -202,6 +219,12 @@ QString TCollector::ListenerProblems() const
     check(*NMUDP2, QStringLiteral("Korvel-Meldungen"));
     if (const QString drops = DropText(); !drops.isEmpty())
         problems << drops;
+    if (const std::uint64_t refused = Daten.CarriedTraffic.RefusedClients(); refused > 0)
+        problems << QStringLiteral("mySQL Export: Intervall-Traffic von %1 ersetzten oder entfernten Clients verworfen "
+                                   "(%2 Byte, mehr als %3 warten auf den Export).")
+                        .arg(refused)
+                        .arg(Daten.CarriedTraffic.RefusedOctets())
+                        .arg(TCarriedTraffic::MaxRows);
     return problems.join(QLatin1Char(' '));
 }
 
@@ -296,10 +319,9 @@ void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const 
             ShowNetworkError("Korvel-Meldung von " + fromIP + " ist länger als 2048 Bytes");
             return;
         }
-        // A client replaced by another MAC on its address leaves the table with the
-        // octets it counted since the last history write: the history takes them first.
-        TDatagramOutcome outcome = AccountMacAnnouncement(Daten, bytes, fromIP, MacDatagramCount, Clock(),
-                                                          [this] { RecordHistory(); });
+        // A client replaced by another MAC on its address hands its totals to the
+        // history and its interval to the export on its way out (TDaten::DepartUser).
+        TDatagramOutcome outcome = AccountMacAnnouncement(Daten, bytes, fromIP, MacDatagramCount, Clock());
         if (outcome.Memo)
             emit MacMemo(*outcome.Memo);
         if (outcome.Failed())

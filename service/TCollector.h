@@ -96,9 +96,9 @@ public:
     // Runs a handler body; anything unexpected comes out as Error.
     void Guard(const std::function<void()>& body);
 
-    // An action that lowers totals or removes users: the local history takes what was
-    // counted right before it and the state right after it, so it neither loses nor
-    // doubles octets across it.
+    // An action that lowers totals or removes users. The rows it changes hand their
+    // totals to the local history on their way (TDaten::TotalsLeaving), so it neither
+    // loses nor doubles octets across it.
     void UserAction(const std::function<void()>& change);
     // Queues one write of the local history (when it is on).
     void RecordHistory();
@@ -160,6 +160,8 @@ private:
     TNameImport* Import = nullptr;
 
     void StartHistoryAndMetrics();
+    // A row's totals leave the table: the history books them with its next write.
+    void DepartFromHistory(std::size_t row);
     void UpdateMetrics();
 
     TExtraSettings Extra;

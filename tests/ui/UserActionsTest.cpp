@@ -1,4 +1,6 @@
 #include "MainFormFixture.h"
+#include "TCollector.h"
+#include "TLocalHistory.h"
 #include "SqliteQuery.h"
 #include "TErrorReport.h"
 #include "TFlowLogModel.h"
@@ -14,6 +16,7 @@
 #include <QTableWidget>
 
 #include <functional>
+#include <map>
 
 namespace {
 class UserActionsTest : public MainFormTest {
@@ -405,6 +408,44 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossAMacChange)
         Dir.File("vexal-history.sqlite"),
         QStringLiteral("select mac || '=' || sum(dloktets) from traffic where ip = '192.168.1.5' group by mac order by mac"));
     EXPECT_EQ(perMac, (std::vector<std::string>{"02:00:00:00:00:0a=1500", "02:00:00:00:00:0b=200"}));
+}
+
+// A flood of replacements (the MACs of 21 addresses taking turns, as a LAN host can
+// send them, with traffic in between) leaves the local history with every octet once
+// per address; the history's waiting work stays one sum per device, not a table per
+// replacement.
+TEST_F(UserActionsTest, HistoryHoldsEveryOctetOnceAfterAFloodOfReplacements)
+{
+    Daten.LocalSubnets = {"192.168.1"};
+    TCollector& core = Form->Collector();
+    std::map<std::string, std::int64_t> truth;
+    std::uint32_t sequence = 1;
+    std::size_t mostWaiting = 0;
+    for (int i = 0; i < 20'000; ++i) {
+        const int host = 10 + i % 21;
+        const std::string ip = "192.168.1." + std::to_string(host);
+        const std::string text = "f0 " + ip + " f2 f3 02:00:00:00:00:" + ((i / 21) % 2 ? "0a" : "0b") + " f5 eth0";
+        core.NMUDP2DataReceived({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1");
+        const std::uint32_t octets = 100 + static_cast<std::uint32_t>(i % 13);
+        const std::vector<std::uint8_t> flow = TFlowDatagramBuilder(sequence++)
+                                                   .Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, static_cast<std::uint8_t>(host)),
+                                                        50000, octets)
+                                                   .Bytes();
+        core.NMUDP1DataReceived(flow, "192.168.1.1");
+        truth[ip] += octets;
+        mostWaiting = std::max(mostWaiting, core.LocalHistory()->DepartedWaiting());
+    }
+    EXPECT_EQ(Daten.UserCount(), 21u);
+    EXPECT_LE(mostWaiting, 42u);
+    Form->close();
+    Form.reset();
+
+    std::vector<std::string> expected;
+    for (const auto& [ip, octets] : truth)
+        expected.push_back(ip + "=" + std::to_string(octets));
+    EXPECT_EQ(SqliteColumn(Dir.File("vexal-history.sqlite"),
+                           QStringLiteral("select ip || '=' || sum(dloktets) from traffic group by ip order by ip")),
+              expected);
 }
 
 // A device counted by its IPv6 address until its IPv4 address is announced becomes
