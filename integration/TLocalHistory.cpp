@@ -69,6 +69,16 @@ TLocalHistory::~TLocalHistory()
 
 void TLocalHistory::Record(THistorySnapshot snapshot)
 {
+    if (!Began) {
+        // The first table is where a new file's history begins (its totals are the
+        // marks): it is written as it is, never joined by what comes after it.
+        Began = true;
+        snapshot.HourlyAfterDays = HourlyAfterDays;
+        snapshot.DailyAfterDays = DailyAfterDays;
+        auto first = std::make_shared<THistorySnapshot>(std::move(snapshot));
+        QMetaObject::invokeMethod(WorkerContext, [this, first] { Write(*first); });
+        return;
+    }
     const std::lock_guard lock(Lock);
     // Rows that departed after the table waiting so far departed before this one; the
     // older table itself is out of date.
@@ -148,7 +158,11 @@ void TLocalHistory::WriteWaiting()
         snapshot.Departed.push_back(std::move(device));
     snapshot.HourlyAfterDays = work.HourlyAfterDays;
     snapshot.DailyAfterDays = work.DailyAfterDays;
+    Write(snapshot);
+}
 
+void TLocalHistory::Write(THistorySnapshot& snapshot)
+{
     const THistoryOutcome written = Store->Write(snapshot);
     if (!written.Message.isEmpty())
         Tell(written.Message);

@@ -78,6 +78,8 @@ private:
     // Hands the waiting write to the worker (under Lock).
     void Post();
     void WriteWaiting();
+    // One write on the worker; departed rows of a failed one wait for the next.
+    void Write(THistorySnapshot& snapshot);
     void Tell(const QString& text);
 
     QString FilePath;
@@ -87,4 +89,5 @@ private:
     std::mutex Lock;
     TPendingWrite Pending;           // under Lock
     bool WriteFailed = false;        // the last write failed (under Lock)
+    bool Began = false;              // the first table was recorded (owner's thread)
 };
