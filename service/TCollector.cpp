@@ -41,9 +41,11 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
         flowPort,
         [this](std::span<const unsigned char> b, const std::string& f, quint16 port) { NMUDP1DataReceived(b, f, port); },
         this);
+    // Announcements are small and repeat; a flood of them from the LAN must not hold
+    // the memory of the flows' queue: what does not fit is dropped and counted.
     NMUDP2 = new TUdpListener(
         macPort, [this](std::span<const unsigned char> b, const std::string& f, quint16) { NMUDP2DataReceived(b, f); },
-        this);
+        this, MacQueueBytes);
 
     auto makeTimer = [this](const char* name, int interval, void (TCollector::*tick)()) {
         auto* timer = new TTimer(interval, this);
@@ -120,9 +122,13 @@ void TCollector::Start()
 void TCollector::Stop()
 {
     // What the listeners received until now is counted, and everything counted goes
-    // into the file, after a periodic save under way.
-    for (TUdpListener* listener : {NMUDP1, NMUDP2})
-        listener->HandleWaiting();
+    // into the file, after a periodic save under way. Flows carry the octets: all of
+    // them. Announcements carry none, and a flood of them from the LAN can queue more
+    // than the program could handle in minutes: they get a time budget, so the program
+    // ends when asked; the devices they name are announced again.
+    NMUDP1->HandleWaiting();
+    if (const std::size_t left = NMUDP2->HandleWaiting(StopAnnouncementsNs); left > 0)
+        emit StatusText(QStringLiteral("Beim Beenden %1 Korvel-Meldungen nicht mehr verarbeitet").arg(left));
     Guard([this] { SaveNow(); });
     Guard([this] { Extra.Save(); });
     if (Daten.ExportEnabled && !InLastExport)

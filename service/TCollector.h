@@ -39,6 +39,10 @@ public:
     static constexpr int SaveInterval = 57'254;
     static constexpr int ClearPortsInterval = 10'000;
     static constexpr int MetricsInterval = 750;
+    // Bytes of announcements queued for the store's thread (flows: the listener's default).
+    static constexpr std::size_t MacQueueBytes = 4 * 1024 * 1024;
+    // How long Stop handles the announcements still waiting.
+    static constexpr qint64 StopAnnouncementsNs = 1'000'000'000;
 
     // The listeners bind now; until Start they discard everything.
     TCollector(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
