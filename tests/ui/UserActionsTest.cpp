@@ -458,12 +458,16 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceWhenAnIPv6DeviceGetsItsIPv4Add
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
     ASSERT_EQ(Daten.UserIP[0], "2001:db8:1::5");
     Daten.UserDL.Set(0, "1000");
-    Form->Collector().RecordHistory();  // the periodic write
+    // The periodic write, done before the next (minutes apart, they never meet; a
+    // write recorded while one waits would join it).
+    Form->Collector().RecordHistory();
+    Form->Collector().LocalHistory()->WaitForWrites();
     Daten.UserDL.Set(0, "1500");
     SendMac("f0 192.168.1.5 f2 f3 02:00:00:00:00:0a f5 eth0\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1 && Daten.UserIP[0] == "192.168.1.5"; }, 5000));
     ASSERT_EQ(Daten.UserDL.Text(0), "1500") << "the IPv4 row takes the device's totals";
     Form->Collector().RecordHistory();
+    Form->Collector().LocalHistory()->WaitForWrites();
     Daten.UserDL.Set(0, "1700");
     Form->close();
     Form.reset();
