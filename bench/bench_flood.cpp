@@ -5,7 +5,7 @@
 // SIGTERM, and what the local history holds against the octets sent.
 //
 // Usage: bench_flood <vexal-capture> [addresses] [announcements per second] [seconds]
-// (defaults: 21 addresses, 25,000/s for 10 s; the second case is 5000 55500 10).
+// (defaults: 21 addresses, 25,000/s for 10 s; a large site's flood: 5000 55500 10).
 // It needs root: the program runs in a network namespace of the tool's own, in a fresh
 // temporary folder whose vexal.ini holds the addresses as users with lifetime totals.
 #include "FlowDatagramBuilder.h"
