@@ -69,6 +69,27 @@ void BM_AnnounceKnownClient(benchmark::State& state)
     }
 }
 
+// A known address announced with another MAC: the row is replaced (its interval
+// carried for the export, its totals offered to the history), the MACs taking turns.
+void BM_ReplaceClient(benchmark::State& state)
+{
+    const int users = static_cast<int>(state.range(0));
+    TDaten d = StoreWithUsers(users);
+    d.ExportEnabled = true;
+    std::vector<std::string> datagrams;
+    for (int i = 0; i < 512; ++i)
+        datagrams.push_back("x " + Address(i % 256 * users / 256) + " x x 02:00:00:00:00:0" + (i < 256 ? "a" : "b")
+                            + " x eth1\n");
+    std::int32_t count = 0;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const std::string& text = datagrams[next++ % datagrams.size()];
+        AccountMacAnnouncement(d, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1",
+                               count, Noon);
+        d.UserCDL.Add(d.UserCount() - 1, 1000);
+    }
+}
+
 // The whole-table actions of the user list on a large table (rebuilt per iteration,
 // outside the timing).
 void BM_UserAction(benchmark::State& state)
@@ -105,5 +126,6 @@ BENCHMARK(BM_UserAction)
 BENCHMARK(BM_SaveState)->Arg(1000)->Arg(65000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadState)->Arg(1000)->Arg(65000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnnounceKnownClient)->Arg(10)->Arg(65000)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_ReplaceClient)->Arg(21)->Arg(5000)->Arg(65000)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

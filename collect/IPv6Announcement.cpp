@@ -30,7 +30,7 @@ void AccountIPv6Announcement(TDaten& daten, const TIpAddress& address, std::stri
             && daten.UserIPv6[static_cast<std::size_t>(holder)].front().Address == address) {
             if (beforeReplace)
                 beforeReplace();
-            daten.RemoveUser(holder);
+            daten.DepartUser(holder);
         } else {
             daten.ForgetIPv6(address);
         }

@@ -20,8 +20,8 @@ struct TLocalTime;
 // - otherwise it is remembered until a row with the MAC appears or it expires.
 // Link-local, multicast and the other special addresses never carry a device's traffic
 // through the router and change nothing.
-// `beforeReplace` runs right before the row of a device known only by IPv6 is removed,
-// while its totals are still in the store.
+// `beforeReplace` runs right before the row of a device known only by IPv6 leaves
+// (through TDaten::DepartUser), while its totals are still in the store.
 void AccountIPv6Announcement(TDaten& daten, const TIpAddress& address, std::string_view announced,
                              const std::string& mac, const std::string& device, const TLocalTime& now,
                              const std::function<void()>& beforeReplace = {});

@@ -150,10 +150,11 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
             daten.MarkUser(static_cast<std::size_t>(row));
             return outcome;
         }
-        // Another MAC on a known address is another client: it starts afresh.
+        // Another MAC on a known address is another client: it starts afresh, and what
+        // the old one counted goes on to the export and the history.
         if (beforeReplace)
             beforeReplace();
-        daten.RemoveUser(row);
+        daten.DepartUser(row);
     }
     if (!daten.AddUser(ip, mac, device, now))
         return outcome;  // the user table is full: counted there

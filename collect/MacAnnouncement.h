@@ -26,8 +26,9 @@ std::vector<std::string> SplitFields(std::string_view text);
 // macDatagramCount. The memo always shows the datagram. A malformed datagram leaves
 // the store unchanged and returns its error: fewer than seven fields, or a control
 // character (below 32, or 127) inside the address, MAC or interface field.
-// `beforeReplace` runs right before a user row is replaced, while the old client's
-// totals are still in the store (the local history takes them there).
+// A replaced row leaves through TDaten::DepartUser (its interval traffic carried for
+// the export, its totals offered to TotalsLeaving). `beforeReplace` runs right before,
+// while the old client's row is still in the store.
 TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned char> datagram,
                                         const std::string& fromIP, std::int32_t& macDatagramCount,
                                         const TLocalTime& now, const std::function<void()>& beforeReplace = {});

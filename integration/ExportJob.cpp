@@ -3,6 +3,7 @@
 #include "TDaten.h"
 #include "TextForms.h"
 
+#include <algorithm>
 #include <cmath>
 
 TExportJob BuildExportJob(const TDaten& d, const TLocalTime& now)
@@ -29,6 +30,20 @@ TExportJob BuildExportJob(const TDaten& d, const TLocalTime& now)
         row.DL = d.UserCDL.Value(i);
         row.Ports = d.UserCPort.at(i);
         row.Insert = d.IsLocalAddress(row.IP);
+        row.Fold = d.CarriedTraffic.Folds();
+        job.Traffic.push_back(std::move(row));
+    }
+    for (const TCarriedRow* carried : d.CarriedTraffic.Rows()) {
+        TTrafficRow row;
+        row.Device = carried->Device;
+        row.MAC = carried->MAC;
+        row.IP = carried->IP;
+        row.UL = carried->UL;
+        row.DL = carried->DL;
+        row.Ports = carried->Ports;
+        row.Insert = d.IsLocalAddress(row.IP);
+        row.Carried = true;
+        row.Fold = carried->LastFold;
         job.Traffic.push_back(std::move(row));
     }
     for (std::size_t i = 0; i < users; ++i) {
@@ -56,6 +71,14 @@ void TakeOff(TCounterColumn& counter, std::size_t row, std::int64_t exported)
 void TakeExportedTraffic(TDaten& d, const std::vector<TTrafficRow>& rows)
 {
     for (const TTrafficRow& row : rows) {
+        if (row.Carried) {
+            d.CarriedTraffic.TakeOff(row.IP, row.MAC, row.Device, row.UL, row.DL, row.Ports);
+            continue;
+        }
+        // Left the table after the run took it: the row of the table with this address
+        // and MAC, if any, is a later client.
+        if (d.CarriedTraffic.TakeOffFoldedSince(row.Fold, row.IP, row.MAC, row.Device, row.UL, row.DL, row.Ports))
+            continue;
         const int user = d.UserIP.IndexOf(row.IP);
         if (user < 0 || d.UserMAC[user] != row.MAC)
             continue;  // removed or replaced meanwhile: its counters started afresh
@@ -68,12 +91,32 @@ void TakeExportedTraffic(TDaten& d, const std::vector<TTrafficRow>& rows)
 
 void TakeOffEarlierRows(std::vector<TTrafficRow>& rows, const std::vector<TTrafficRow>& earlier)
 {
-    for (TTrafficRow& row : rows)
-        for (const TTrafficRow& old : earlier) {
-            if (old.IP != row.IP || old.MAC != row.MAC)
-                continue;
-            row.UL = row.UL > old.UL ? row.UL - old.UL : 0;
-            row.DL = row.DL > old.DL ? row.DL - old.DL : 0;
-            row.Ports.Subtract(old.Ports);
+    for (const TTrafficRow& old : earlier) {
+        auto same = [&](const TTrafficRow& row) { return old.IP == row.IP && old.MAC == row.MAC; };
+        std::vector<TTrafficRow*> targets;
+        if (old.Carried) {
+            for (TTrafficRow& row : rows)
+                if (row.Carried && same(row) && row.Device == old.Device)
+                    targets.push_back(&row);
+        } else {
+            // The client left the table after the earlier run took it: its octets are in
+            // a carried row folded since (the interface's row first).
+            for (TTrafficRow& row : rows)
+                if (row.Carried && same(row) && row.Fold > old.Fold)
+                    targets.push_back(&row);
+            std::stable_partition(targets.begin(), targets.end(),
+                                  [&](const TTrafficRow* row) { return row->Device == old.Device; });
+            if (targets.empty())
+                for (TTrafficRow& row : rows)
+                    if (!row.Carried && same(row))
+                        targets.push_back(&row);
         }
+        std::int64_t ul = old.UL, dl = old.DL;
+        TPortList ports = old.Ports;
+        for (TTrafficRow* row : targets) {
+            ul -= TakeUpTo(row->UL, ul);
+            dl -= TakeUpTo(row->DL, dl);
+            TakePortsUpTo(row->Ports, ports);
+        }
+    }
 }

@@ -16,6 +16,12 @@ struct TTrafficRow {
     TPortList Ports;
     // Local clients get a traffic row; the interval traffic of others is dropped.
     bool Insert = false;
+    // A client that left the table before this run (TDaten::CarriedTraffic).
+    bool Carried = false;
+    // For a row of the table: TCarriedTraffic::Folds() when the run took it, so that
+    // its octets are found again should the client leave before the run is settled.
+    // For a carried row: the last fold it holds.
+    std::uint64_t Fold = 0;
 };
 
 struct TUserSnapshotRow {
@@ -39,15 +45,19 @@ struct TExportJob {
 };
 
 // Takes a run from the store: the users with interval traffic (download, or upload
-// with a MAC), every user that is not hidden, every router. A damaged value raises
-// EConvertError and the store is left as it was.
+// with a MAC), the carried traffic of clients that left the table, every user that is
+// not hidden, every router. A damaged value raises EConvertError and the store is left
+// as it was.
 TExportJob BuildExportJob(const TDaten& daten, const TLocalTime& now);
 
 // Once the traffic rows are committed: takes the exported octets off the interval
 // counters and port lists of the same clients (same address and MAC), keeping what
-// was counted meanwhile.
+// was counted meanwhile. A client that left the table since the run took it has its
+// octets in the carried traffic now: they come off there. Carried rows come off the
+// carried traffic.
 void TakeExportedTraffic(TDaten& daten, const std::vector<TTrafficRow>& rows);
 
 // The same on a run's rows: takes off what an earlier run turned out to have
-// written, so the rows keep only what is new since then.
+// written, so the rows keep only what is new since then (from the carried row a
+// client went into when it left after the earlier run took it).
 void TakeOffEarlierRows(std::vector<TTrafficRow>& rows, const std::vector<TTrafficRow>& earlier);

@@ -20,6 +20,13 @@ struct THistoryDevice {
 struct THistorySnapshot {
     TLocalTime At;
     std::vector<THistoryDevice> Devices;
+    // False when Devices is not the whole table (a write of departed rows only): devices
+    // missing from it keep their marks.
+    bool WholeTable = true;
+    // Rows whose totals left the table before Devices was taken (replaced, removed, or
+    // set to 0), one per address and MAC with their totals summed: what each had
+    // beyond its mark is booked, and a row of the same device in Devices began from 0.
+    std::vector<THistoryDevice> Departed;
     // Rows older than this many days are rolled up to hours, then to days.
     int HourlyAfterDays = 90;
     int DailyAfterDays = 365;

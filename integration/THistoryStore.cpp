@@ -10,9 +10,11 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <cerrno>
 #include <optional>
 #include <set>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace {
 // SQLite's own codes for a file that is not (or no longer) a sound database.
@@ -123,6 +125,8 @@ THistoryOutcome THistoryStore::OpenOnce(bool& damaged)
     damaged = false;
     LastMarks.clear();
     FirstWrite = true;
+    Begins = false;
+    WriteAllMarks = false;
     THistoryOutcome outcome;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);
     db.setDatabaseName(FilePath);
@@ -153,6 +157,10 @@ THistoryOutcome THistoryStore::OpenOnce(bool& damaged)
         db.close();
         return outcome;
     }
+    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'history_marks'"))
+        || !query.next())
+        return fail(query.lastError());
+    Begins = query.value(0).toInt() == 0;
     for (const char* statement : Schema)
         if (!query.exec(QString::fromUtf8(statement)))
             return fail(query.lastError());
@@ -161,6 +169,11 @@ THistoryOutcome THistoryStore::OpenOnce(bool& damaged)
     while (query.next())
         LastMarks[{FromBytes(query.value(0)), FromBytes(query.value(1))}] = {query.value(2).toLongLong(),
                                                                                query.value(3).toLongLong()};
+    struct stat file {};
+    if (::stat(QFile::encodeName(FilePath).constData(), &file) == 0) {
+        FileDevice = static_cast<std::uint64_t>(file.st_dev);
+        FileInode = static_cast<std::uint64_t>(file.st_ino);
+    }
     Opened = true;
     outcome.Ok = true;
     return outcome;
@@ -187,42 +200,87 @@ bool THistoryStore::SetAside(QString& message)
     return true;
 }
 
+bool THistoryStore::Vanished() const
+{
+    struct stat file {};
+    if (::stat(QFile::encodeName(FilePath).constData(), &file) != 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    return static_cast<std::uint64_t>(file.st_dev) != FileDevice || static_cast<std::uint64_t>(file.st_ino) != FileInode;
+}
+
+void THistoryStore::ContinueFrom(TMarks marks)
+{
+    // The new file has none of these marks yet: the next write stores them all.
+    LastMarks = std::move(marks);
+    Begins = false;
+    FirstWrite = false;
+    WriteAllMarks = true;
+}
+
 THistoryOutcome THistoryStore::Write(const THistorySnapshot& snapshot)
 {
-    if (!Opened) {
+    QString notice;
+    if (Opened && Vanished()) {
+        // Deleted or replaced under its name: writes into the open file would go
+        // nowhere anyone can read. What the last write marked goes on in a new file, so
+        // the octets since then are booked there, once.
+        TMarks kept = LastMarks;
+        Close();
+        THistoryOutcome opened = Open();
+        if (!opened.Ok)
+            return opened;
+        notice = Begins ? Message("Verlauf-Datei %1 war verschwunden; neuer Verlauf begonnen", FilePath)
+                        : Message("Verlauf-Datei %1 wurde ersetzt; der Verlauf geht in ihr weiter", FilePath);
+        if (!opened.Message.isEmpty())
+            notice += QStringLiteral("; ") + opened.Message;
+        if (Begins)
+            ContinueFrom(std::move(kept));
+    } else if (!Opened) {
         THistoryOutcome opened = Open();
         if (!opened.Ok)
             return opened;
     }
+    auto withNotice = [&notice](THistoryOutcome outcome) {
+        if (!notice.isEmpty())
+            outcome.Message = outcome.Message.isEmpty() ? notice : notice + QStringLiteral("; ") + outcome.Message;
+        return outcome;
+    };
     bool damaged = false;
     THistoryOutcome outcome = WriteOnce(snapshot, damaged);
     if (!damaged)
-        return outcome;
-    // Damaged under way: start a fresh file and write there. With no marks every device
-    // counts from its totals, so the new file begins with everything the store holds.
+        return withNotice(outcome);
+    // Damaged under way: start a fresh file from the marks of the last write, so it
+    // books what came since then and nothing the damaged file holds already.
+    TMarks kept = LastMarks;
     QString message;
     if (!SetAside(message)) {
         outcome.Message = message;
-        return outcome;
+        return withNotice(outcome);
     }
     THistoryOutcome opened = OpenOnce(damaged);
     if (!opened.Ok)
-        return opened;
+        return withNotice(opened);
+    ContinueFrom(std::move(kept));
     outcome = WriteOnce(snapshot, damaged);
     outcome.Message = outcome.Ok ? message : message + QStringLiteral("; ") + outcome.Message;
-    return outcome;
+    return withNotice(outcome);
 }
 
 std::map<std::string, THistoryStore::TMark> THistoryStore::JoinedIPv6Marks(const THistorySnapshot& snapshot) const
 {
+    if (!snapshot.WholeTable)
+        return {};
     // A device known only by its IPv6 address has a row of its own, keyed by that
     // address. When its IPv4 address is announced, that row goes and a row keyed by the
     // IPv4 address takes over its totals. Nothing else makes an IPv6 row of a MAC go
     // while an IPv4 row of the same MAC comes between two writes (a removal by the user
-    // or a replacement by another MAC is written right before it happens), so such a
-    // pair is one device: its marks carry over, or its octets would be written twice.
+    // or a replacement by another MAC comes as a departed row), so such a pair is one
+    // device: its marks carry over, or its octets would be written twice.
     std::set<std::pair<std::string_view, std::string_view>> present;
     for (const THistoryDevice& device : snapshot.Devices)
+        present.emplace(device.IP, device.MAC);
+    // A row that departed (replaced or removed) left by itself, not into another row.
+    for (const THistoryDevice& device : snapshot.Departed)
         present.emplace(device.IP, device.MAC);
     std::map<std::string, TMark> gone;
     for (const auto& [key, mark] : LastMarks) {
@@ -243,22 +301,58 @@ THistoryOutcome THistoryStore::WriteOnce(const THistorySnapshot& snapshot, bool&
 
     struct TRow {
         const THistoryDevice* Device;
-        std::int64_t UL, DL;
+        std::int64_t UL = 0, DL = 0;
     };
     std::vector<TRow> rows;
-    TMarks marks;
+    std::map<std::pair<std::string, std::string>, std::size_t> rowOf;
+    auto book = [&](const THistoryDevice& device, std::int64_t ul, std::int64_t dl) {
+        // A history that begins now marks the totals; it books nothing of before.
+        if (Begins)
+            return;
+        const auto key = std::make_pair(device.IP, device.MAC);
+        auto found = rowOf.find(key);
+        if (found == rowOf.end()) {
+            if (ul == 0 && dl == 0)
+                return;
+            found = rowOf.emplace(key, rows.size()).first;
+            rows.push_back({&device});
+        }
+        TRow& row = rows[found->second];
+        row.Device = &device;
+        row.UL += ul;
+        row.DL += dl;
+    };
+    auto delta = [&](std::int64_t now, std::int64_t before) -> std::int64_t {
+        if (now >= before)
+            return now - before;
+        return FirstWrite ? 0 : now;
+    };
+
+    // A departed row books what it had beyond its mark, and its mark goes: a row of the
+    // same device in the table began from 0 after it.
+    TMarks marks = snapshot.WholeTable ? TMarks{} : LastMarks;
+    std::set<std::pair<std::string, std::string>> departed;
+    for (const THistoryDevice& device : snapshot.Departed) {
+        const auto key = std::make_pair(device.IP, device.MAC);
+        departed.insert(key);
+        marks.erase(key);
+        const auto found = LastMarks.find(key);
+        if (found == LastMarks.end())
+            book(device, device.UL, device.DL);
+        else
+            book(device, delta(device.UL, found->second.UL), delta(device.DL, found->second.DL));
+    }
+
     std::map<std::string, TMark> joined = JoinedIPv6Marks(snapshot);
+    std::set<std::pair<std::string, std::string>> seen;
     for (const THistoryDevice& device : snapshot.Devices) {
         const auto key = std::make_pair(device.IP, device.MAC);
-        if (marks.contains(key))
+        if (!seen.insert(key).second)
             continue;  // one address, one row; a second row of the same device is no second device
-        auto delta = [&](std::int64_t now, std::int64_t before) -> std::int64_t {
-            if (now >= before)
-                return now - before;
-            return FirstWrite ? 0 : now;
-        };
         std::optional<TMark> last;
-        if (const auto found = LastMarks.find(key); found != LastMarks.end()) {
+        if (departed.contains(key)) {
+            last = TMark{};
+        } else if (const auto found = LastMarks.find(key); found != LastMarks.end()) {
             last = found->second;
         } else if (const auto carried = joined.find(device.MAC);
                    carried != joined.end() && device.IP.find(':') == std::string::npos) {
@@ -266,11 +360,11 @@ THistoryOutcome THistoryStore::WriteOnce(const THistorySnapshot& snapshot, bool&
             last = carried->second;
             joined.erase(carried);
         }
-        const std::int64_t ul = last ? delta(device.UL, last->UL) : device.UL;
-        const std::int64_t dl = last ? delta(device.DL, last->DL) : device.DL;
         marks[key] = {device.UL, device.DL};
-        if (ul != 0 || dl != 0)
-            rows.push_back({&device, ul, dl});
+        if (last)
+            book(device, delta(device.UL, last->UL), delta(device.DL, last->DL));
+        else
+            book(device, device.UL, device.DL);
     }
 
     auto fail = [&](const QSqlError& error) {
@@ -306,7 +400,7 @@ THistoryOutcome THistoryStore::WriteOnce(const THistorySnapshot& snapshot, bool&
         return fail(upsert.lastError());
     for (const auto& [key, mark] : marks) {
         const auto last = LastMarks.find(key);
-        if (last != LastMarks.end() && last->second.UL == mark.UL && last->second.DL == mark.DL)
+        if (!WriteAllMarks && last != LastMarks.end() && last->second.UL == mark.UL && last->second.DL == mark.DL)
             continue;
         upsert.addBindValue(Bytes(key.first));
         upsert.addBindValue(Bytes(key.second));
@@ -332,6 +426,8 @@ THistoryOutcome THistoryStore::WriteOnce(const THistorySnapshot& snapshot, bool&
         return fail(db.lastError());
     LastMarks = std::move(marks);
     FirstWrite = false;
+    Begins = false;
+    WriteAllMarks = false;
     outcome.Ok = true;
     outcome.Rows = static_cast<int>(rows.size());
     return outcome;

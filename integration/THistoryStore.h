@@ -27,6 +27,12 @@ struct THistoryOutcome {
 // totals the last write saw. A write appends the differences and moves the marks in
 // one transaction, so a crash before the commit loses both and the next write takes
 // the same octets again, and a crash after it has both.
+//
+// A history begins with marks, not with a booking: the first write into a new file
+// (none there, or a damaged one set aside when opening) books nothing and marks the
+// totals the devices had, which are traffic of before the history. A file that is
+// set aside or vanishes while the program runs is begun anew from the marks of the
+// last write, so the octets since then are booked once, in the new file.
 class THistoryStore {
 public:
     THistoryStore(QString path, QString connectionName);
@@ -42,12 +48,13 @@ public:
     bool IsOpen() const { return Opened; }
 
     // Appends the devices' octets since the last write. Totals lower than the mark are
-    // a reset ("IP Traffic Counter auf 0 setzen"): counted from 0. In the first write
-    // after Open they are a state file older than the last write instead (a crash
-    // between saves): the mark moves down and nothing is written, since those octets
-    // are in the file already. A device missing from the snapshot loses its mark, so
-    // it counts from 0 when it comes back. Rows are written only for devices whose
-    // octets changed.
+    // a reset: counted from 0. In the first write after Open they are a state file
+    // older than the last write instead (a crash between saves): the mark moves down and
+    // nothing is written, since those octets are in the file already. A device missing
+    // from a whole-table snapshot loses its mark, so it counts from 0 when it comes
+    // back; so does a departed row. Rows are written only for devices whose octets
+    // changed, one per device. A file that vanished (deleted or replaced under its
+    // name) since it was opened is noticed here and begun anew, with a message.
     THistoryOutcome Write(const THistorySnapshot& snapshot);
 
     // Moves rows older than the periods into the hourly and the daily table.
@@ -71,6 +78,11 @@ public:
 private:
     THistoryOutcome OpenOnce(bool& damaged);
     bool SetAside(QString& message);
+    // A fresh file opened while the program runs takes over the marks of the last
+    // write to the file before it.
+    void ContinueFrom(TMarks marks);
+    // True when the path no longer names the file that was opened.
+    bool Vanished() const;
     THistoryOutcome WriteOnce(const THistorySnapshot& snapshot, bool& damaged);
     // The summed marks of the IPv6 rows gone since the last write, by MAC.
     std::map<std::string, TMark> JoinedIPv6Marks(const THistorySnapshot& snapshot) const;
@@ -80,6 +92,12 @@ private:
     QString LastSetAside;
     bool Opened = false;
     bool FirstWrite = true;
+    // The file had no marks table when it was opened: its first write only marks.
+    bool Begins = false;
+    // The marks are not in the file yet (a file begun anew from the last write's marks).
+    bool WriteAllMarks = false;
+    // The opened file's identity, to notice it vanishing.
+    std::uint64_t FileDevice = 0, FileInode = 0;
     TMarks LastMarks;
 };
 

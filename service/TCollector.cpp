@@ -1,5 +1,6 @@
 #include "TCollector.h"
 
+#include "Errors.h"
 #include "ExportJob.h"
 #include "FlowAccounting.h"
 #include "MacAnnouncement.h"
@@ -56,9 +57,11 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
         flowPort,
         [this](std::span<const unsigned char> b, const std::string& f, quint16 port) { NMUDP1DataReceived(b, f, port); },
         this);
+    // Announcements are small and repeat; a flood of them from the LAN must not hold
+    // the memory of the flows' queue: what does not fit is dropped and counted.
     NMUDP2 = new TUdpListener(
         macPort, [this](std::span<const unsigned char> b, const std::string& f, quint16) { NMUDP2DataReceived(b, f); },
-        this);
+        this, MacQueueBytes);
 
     auto makeTimer = [this](const char* name, int interval, void (TCollector::*tick)()) {
         auto* timer = new TTimer(interval, this);
@@ -73,6 +76,10 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
     TimerHistory = makeTimer("TimerHistory", TLocalHistory::WriteIntervalMs, &TCollector::RecordHistory);
     TimerMetricsRetry = makeTimer("TimerMetricsRetry", MetricsRetryInterval, &TCollector::StartMetrics);
 
+    // Totals that leave the table (a replaced or removed row, a reset) go to the
+    // history one device at a time.
+    Daten.TotalsLeaving = [this](std::size_t row) { DepartFromHistory(row); };
+
     Export = new TDatabaseExport(this);
     Import = new TNameImport(this);
 
@@ -86,7 +93,24 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
 }
 
 // The history's worker thread ends (with what is queued written) before the store goes.
-TCollector::~TCollector() = default;
+TCollector::~TCollector()
+{
+    Daten.TotalsLeaving = nullptr;
+}
+
+void TCollector::DepartFromHistory(std::size_t row)
+{
+    if (!History)
+        return;
+    THistoryDevice device{Daten.UserIP[row], Daten.UserMAC.at(row), Daten.UserDevice.at(row)};
+    try {
+        device.UL = Daten.UserUL.Value(row);
+        device.DL = Daten.UserDL.Value(row);
+    } catch (const EConvertError&) {
+        return;  // a damaged total cannot be booked; the row may still go
+    }
+    History->Depart(std::move(device), Clock());
+}
 
 void TCollector::Guard(const std::function<void()>& body)
 {
@@ -114,9 +138,13 @@ void TCollector::Start()
 void TCollector::Stop()
 {
     // What the listeners received until now is counted, and everything counted goes
-    // into the file, after a periodic save under way.
-    for (TUdpListener* listener : {NMUDP1, NMUDP2})
-        listener->HandleWaiting();
+    // into the file, after a periodic save under way. Flows carry the octets: all of
+    // them. Announcements carry none, and a flood of them from the LAN can queue more
+    // than the program could handle in minutes: they get a time budget, so the program
+    // ends when asked; the devices they name are announced again.
+    NMUDP1->HandleWaiting();
+    if (const std::size_t left = NMUDP2->HandleWaiting(StopAnnouncementsNs); left > 0)
+        emit StatusText(QStringLiteral("Beim Beenden %1 Korvel-Meldungen nicht mehr verarbeitet").arg(left));
     Guard([this] { SaveNow(); });
     Guard([this] { Extra.Save(); });
     if (Daten.ExportEnabled && !InLastExport)
@@ -199,15 +227,10 @@ void TCollector::RecordHistory()
 
 void TCollector::UserAction(const std::function<void()>& change)
 {
-    RecordHistory();
-    try {
-        change();
-    } catch (...) {
-        // What was changed before the failure stays changed; the history follows it.
-        RecordHistory();
-        throw;
-    }
-    RecordHistory();
+    // Every row the action removes or resets hands its totals to the history on its
+    // way (TotalsLeaving), so the history's work is the rows changed, not the table;
+    // rows changed before a failure have handed theirs on.
+    change();
 }
 
 TMetricsHealth TCollector::Health() const
@@ -242,6 +265,12 @@ QString TCollector::ListenerProblems() const
         problems << refused;
     if (ArrivedWithoutLocalNetwork && !HasLocalNetwork(Daten))
         problems << QString::fromUtf8(MissingLocalNetworkText);
+    if (const std::uint64_t refused = Daten.CarriedTraffic.RefusedClients(); refused > 0)
+        problems << QStringLiteral("mySQL Export: Intervall-Traffic von %1 ersetzten oder entfernten Clients verworfen "
+                                   "(%2 Byte, mehr als %3 warten auf den Export).")
+                        .arg(refused)
+                        .arg(Daten.CarriedTraffic.RefusedOctets())
+                        .arg(TCarriedTraffic::MaxRows);
     return problems.join(QLatin1Char(' '));
 }
 
@@ -366,10 +395,9 @@ void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const 
             ShowNetworkError("Korvel-Meldung von " + fromIP + " ist länger als 2048 Bytes");
             return;
         }
-        // A client replaced by another MAC on its address leaves the table with the
-        // octets it counted since the last history write: the history takes them first.
-        TDatagramOutcome outcome = AccountMacAnnouncement(Daten, bytes, fromIP, MacDatagramCount, Clock(),
-                                                          [this] { RecordHistory(); });
+        // A client replaced by another MAC on its address hands its totals to the
+        // history and its interval to the export on its way out (TDaten::DepartUser).
+        TDatagramOutcome outcome = AccountMacAnnouncement(Daten, bytes, fromIP, MacDatagramCount, Clock());
         if (outcome.Memo)
             emit MacMemo(*outcome.Memo);
         if (outcome.Failed())

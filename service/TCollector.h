@@ -41,6 +41,10 @@ public:
     static constexpr int ClearPortsInterval = 10'000;
     // A metrics port that could not be opened is tried again this often.
     static constexpr int MetricsRetryInterval = 30'000;
+    // Bytes of announcements queued for the store's thread (flows: the listener's default).
+    static constexpr std::size_t MacQueueBytes = 4 * 1024 * 1024;
+    // How long Stop handles the announcements still waiting.
+    static constexpr qint64 StopAnnouncementsNs = 1'000'000'000;
 
     // The listeners bind now; until Start they discard everything.
     TCollector(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
@@ -103,9 +107,9 @@ public:
     // Runs a handler body; anything unexpected comes out as Error.
     void Guard(const std::function<void()>& body);
 
-    // An action that lowers totals or removes users: the local history takes what was
-    // counted right before it and the state right after it, so it neither loses nor
-    // doubles octets across it.
+    // An action that lowers totals or removes users. The rows it changes hand their
+    // totals to the local history on their way (TDaten::TotalsLeaving), so it neither
+    // loses nor doubles octets across it.
     void UserAction(const std::function<void()>& change);
     // Queues one write of the local history (when it is on).
     void RecordHistory();
@@ -175,6 +179,8 @@ private:
     // told within a second, not once per refused datagram.
     void NoteRefusals();
     std::uint64_t RefusalsShown = 0;
+    // A row's totals leave the table: the history books them with its next write.
+    void DepartFromHistory(std::size_t row);
 
     TExtraSettings Extra;
     std::unique_ptr<TLocalHistory> History;

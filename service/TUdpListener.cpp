@@ -240,6 +240,13 @@ void TUdpListener::HandleWaiting()
         Turn(Waiting(), -1);
 }
 
+std::size_t TUdpListener::HandleWaiting(qint64 budgetNs)
+{
+    if (Bound())
+        Turn(Waiting(), budgetNs);
+    return Waiting();
+}
+
 void TUdpListener::Turn(std::size_t most, qint64 budgetNs)
 {
     // A handler that opens a nested event loop (a message box) must not come back in

@@ -78,6 +78,8 @@ public:
     // Handles every datagram received until now, without a time budget: on the way out,
     // so that what already arrived is counted before the last save.
     void HandleWaiting();
+    // The same within a time budget; returns how many are left waiting.
+    std::size_t HandleWaiting(qint64 budgetNs);
     // The queue's bound in bytes; takes effect for the datagrams received from now on.
     void SetQueueBytes(std::size_t bytes) { QueueLimit.store(bytes, std::memory_order_relaxed); }
 

@@ -1,5 +1,6 @@
 #include "TDaten.h"
 
+#include "Errors.h"
 #include "TStateFile.h"
 #include "Errors.h"
 #include "TextForms.h"
@@ -82,6 +83,42 @@ void TDaten::RemoveUser(int index)
         column->erase(column->begin() + at);
 }
 
+void TDaten::HandOn(std::size_t row)
+{
+    if (TotalsLeaving)
+        TotalsLeaving(row);
+    if (!ExportEnabled)
+        return;
+    std::int64_t ul = 0, dl = 0;
+    try {
+        ul = UserCUL.Value(row);
+        dl = UserCDL.Value(row);
+    } catch (const EConvertError&) {
+        // A damaged interval counter cannot be exported anyway; it must not keep the
+        // client from leaving.
+        return;
+    }
+    // What the export would take of it: download always, upload only with a MAC.
+    const bool takesPart = dl != 0 || (ul != 0 && !UserMAC[row].empty());
+    if (takesPart)
+        CarriedTraffic.Carry(UserIP[row], UserMAC[row], UserDevice[row], ul, dl, UserCPort[row]);
+}
+
+void TDaten::DepartUser(int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= UserIP.size())
+        return;
+    HandOn(static_cast<std::size_t>(index));
+    RemoveUser(index);
+}
+
+void TDaten::RemoveAllUsers()
+{
+    for (std::size_t row = 0; row < UserIP.size(); ++row)
+        HandOn(row);
+    ClearUsers();
+}
+
 void TDaten::ClearUsers()
 {
     ++UserLayoutRevision;
@@ -141,7 +178,12 @@ void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
 void TDaten::RemoveUsersWithAddress(const std::vector<std::string>& addresses)
 {
     const std::unordered_set<std::string_view> doomed(addresses.begin(), addresses.end());
-    RemoveUsersWhere([&](std::size_t row) { return doomed.contains(UserIP[row]); });
+    RemoveUsersWhere([&](std::size_t row) {
+        if (!doomed.contains(UserIP[row]))
+            return false;
+        HandOn(row);
+        return true;
+    });
 }
 
 void TDaten::RemoveLowTrafficUsers(std::int64_t threshold)
@@ -150,13 +192,18 @@ void TDaten::RemoveLowTrafficUsers(std::int64_t threshold)
         std::int64_t total = 0;
         if (__builtin_add_overflow(UserDL.Value(row), UserUL.Value(row), &total))
             return false;  // beyond any threshold
-        return total < threshold;
+        if (total >= threshold)
+            return false;
+        HandOn(row);
+        return true;
     });
 }
 
 void TDaten::ResetUserTotals()
 {
     for (std::size_t row = 0; row < UserCounters.size(); ++row) {
+        if (TotalsLeaving && !(UserDL.IsZero(row) && UserUL.IsZero(row)))
+            TotalsLeaving(row);
         UserDL.SetValue(row, 0);
         UserUL.SetValue(row, 0);
     }

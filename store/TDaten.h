@@ -3,6 +3,7 @@
 #include "LocalTime.h"
 #include "TAddressFilter.h"
 #include "TAtomicFile.h"
+#include "TCarriedTraffic.h"
 #include "TCounterTable.h"
 #include "TFlowLogList.h"
 #include "TIPv6Aliases.h"
@@ -195,6 +196,16 @@ public:
     // these rows for good. A row with any octets stays. Returns how many went.
     std::size_t RemoveIdleIPv6Rows(const TLocalTime& now);
 
+    // Interval traffic of clients that left the table (replaced by another MAC on their
+    // address, or removed from the list) while the export is on: the next export run
+    // writes it as rows of their own. Not saved, like the interval counters.
+    TCarriedTraffic CarriedTraffic;
+    // Called right before a user's totals leave the table, while they are still in its
+    // row: the row is replaced or removed (DepartUser and the removals below), or its
+    // totals are set to 0. The local history books from here what it has not booked
+    // yet. Not called when rows of one device are joined, nor by ClearUsers.
+    std::function<void(std::size_t row)> TotalsLeaving;
+
     // Rows the user table holds at most: far above any real site (the IPv6 index is
     // sized for as many devices), low enough that a flood of announcements from the
     // LAN cannot exhaust memory or make every save and stop slow. Rows that exist are
@@ -211,6 +222,10 @@ public:
     bool AddUser(const std::string& address, const std::string& mac, const std::string& device, const TLocalTime& now);
     // Deletes the row from every user list; an index outside the table changes nothing.
     void RemoveUser(int index);
+    // A client leaves the table (another MAC took its address): its interval traffic
+    // is carried for the export and its totals are offered to TotalsLeaving, then the
+    // row goes as with RemoveUser.
+    void DepartUser(int index);
     // Empties the user table (the state file loader starts from here).
     void ClearUsers();
     // Removes, in one pass, every user row for which remove(index) is true, asking in
@@ -226,13 +241,19 @@ public:
     };
     void AppendUser(TUserRow row);
 
+    // The removals the user asks for. Removing a device from the list does not unsay
+    // the traffic it had: each removed row leaves as with DepartUser.
+    //
     // Removes every user whose address is one of these (the removal of selected rows).
     void RemoveUsersWithAddress(const std::vector<std::string>& addresses);
     // Removes every user whose download and upload totals add up to less than
     // `threshold` bytes, in store order. A damaged total raises EConvertError there;
     // the users removed before it stay removed.
     void RemoveLowTrafficUsers(std::int64_t threshold);
-    // Sets every user's download and upload totals to "0"; interval counters stay.
+    // Removes every user ("Alle Clients entfernen").
+    void RemoveAllUsers();
+    // Sets every user's download and upload totals to "0" (offered to TotalsLeaving
+    // first); interval counters stay.
     void ResetUserTotals();
 
     // True while the per-port interval lists are kept: the detailed export is on.
@@ -306,6 +327,9 @@ private:
     void NoteMac(std::size_t row) const;
     const TMacRows* FindMac(const std::string& mac) const;
     void MergeInto(int row, int other);
+    // What a leaving row hands on: its interval traffic to CarriedTraffic (while the
+    // export is on) and its totals to TotalsLeaving.
+    void HandOn(std::size_t row);
     // MAC to rows; rebuilt on the next look-up after rows were removed. UserMAC changes
     // only with its row, so an entry found is checked against it and rebuilt if stale.
     mutable std::unordered_map<std::string, TMacRows> MacRows;

@@ -48,6 +48,10 @@ private:
         std::int32_t Row = -1;  // -1: empty
     };
     void Rebuild() const;
+    // Takes a row out of the index before it is erased from Items.
+    void Unindex(std::size_t index) const;
+    template <typename TEntry, typename THome>
+    static void EraseSlot(std::vector<TEntry>& slots, std::size_t hole, THome home);
     void Insert(std::uint64_t hash, std::int32_t row) const;
     void InsertV4(std::int32_t row) const;
     static std::uint64_t HashV4(std::uint32_t address) { return (address * 0x9E3779B97F4A7C15ULL) >> 20; }
@@ -61,7 +65,10 @@ private:
         std::int32_t Row = -1;  // -1: empty
     };
     mutable std::vector<TV4Slot> V4Slots;
-    // Deleting a row in the middle shifts the rows behind it, so the index is rebuilt on
-    // the next lookup rather than patched row by row.
+    // Rows removed in bulk (RemoveUsersWhere) or a table outgrowing the index: rebuilt on
+    // the next lookup.
     mutable bool IndexStale = false;
+    // Rows whose key an earlier row has too (valid while the index is): only then does a
+    // removal look for the row that takes over its key.
+    mutable std::size_t Duplicates = 0;
 };

@@ -156,6 +156,6 @@ void TUserGrid::IPTrafficCounterauf0setzen1Click()
 
 void TUserGrid::AlleClientsentfernen1Click()
 {
-    Core.UserAction([this] { Daten.ClearUsers(); });
+    Core.UserAction([this] { Daten.RemoveAllUsers(); });
     QMessageBox::information(this, MessageTitle, QStringLiteral("Alle Clients wurden entfernt!"));
 }

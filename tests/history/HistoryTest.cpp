@@ -147,6 +147,7 @@ TEST(LocalHistory, EveryOctetExactlyOnceAcrossCrashResetRemovalAndRestart)
     {
         THistoryStore store(QString::fromStdString(path), QStringLiteral("run1"));
         ASSERT_TRUE(store.Open().Ok);
+        record(store);  // the history begins: the first write marks the totals
         countAll(1000);
         record(store);
         countAll(7);
@@ -217,6 +218,7 @@ TEST(LocalHistory, RestartWithAnOlderOrNewerStateFile)
         {
             THistoryStore store(QString::fromStdString(path), QStringLiteral("before"));
             ASSERT_TRUE(store.Open().Ok);
+            ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Start)).Ok);  // begins
             site.Count("10.0.0.1", 1000, 2000);
             ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Start)).Ok);
             if (c.SaveBeforeLastWrite)
@@ -253,6 +255,7 @@ TEST(LocalHistory, TotalsGoingDownCountFromZero)
     site.Announce("10.0.0.1", "02:00:00:00:00:01");
     THistoryStore store(QString::fromStdString(path), QStringLiteral("reset"));
     ASSERT_TRUE(store.Open().Ok);
+    ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Start)).Ok);  // begins
     site.Count("10.0.0.1", 900, 800);
     ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Start)).Ok);
     site.Daten.ResetUserTotals();
@@ -269,9 +272,10 @@ TEST(LocalHistory, RowsLikeTheDatabaseTrafficTable)
     const std::string path = dir.File("h.sqlite");
     TCounting site;
     site.Announce("192.168.1.23", "02:1a:2b:3c:4d:5e");
-    site.Count("192.168.1.23", 1500, 700);
     THistoryStore store(QString::fromStdString(path), QStringLiteral("columns"));
     ASSERT_TRUE(store.Open().Ok);
+    ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, TLocalTime::FromCivil(2025, 1, 2, 3, 0, 0))).Ok);  // begins
+    site.Count("192.168.1.23", 1500, 700);
     ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, TLocalTime::FromCivil(2025, 1, 2, 3, 4, 5))).Ok);
     store.Close();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("columns-reader"));
@@ -310,6 +314,7 @@ void RollUpCase(bool afterEveryWrite)
     THistoryStore store(QString::fromStdString(path), QStringLiteral("rollup"));
     ASSERT_TRUE(store.Open().Ok);
     const TLocalTime today = TLocalTime::FromCivil(2025, 6, 15, 18, 30, 0);
+    ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, today)).Ok);  // begins, with nothing counted yet
     auto at = [&](int daysAgo, int hour, int minute) {
         TLocalTime t = TLocalTime::FromCivil(2025, 6, 15, hour, minute, 0);
         t.Day -= daysAgo;
@@ -387,6 +392,7 @@ TEST(LocalHistory, HourlySeriesCrossesMidnight)
     THistoryStore store(QString::fromStdString(path), QStringLiteral("midnight"));
     ASSERT_TRUE(store.Open().Ok);
     const TLocalTime now = TLocalTime::FromCivil(2025, 1, 1, 1, 30, 0);
+    ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, now)).Ok);  // begins
     site.Count("10.0.0.1", 5, 0);
     ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, TLocalTime::FromCivil(2024, 12, 31, 23, 10, 0))).Ok);
     site.Count("10.0.0.1", 7, 0);
@@ -445,10 +451,17 @@ TEST(LocalHistory, DamagedFileIsSetAsideAndStartedAfresh)
         EXPECT_TRUE(opened.Message.contains(QStringLiteral("beschädigt"))) << opened.Message.toStdString();
         ASSERT_FALSE(store.SetAsidePath().isEmpty());
         EXPECT_EQ(ReadWholeFile(store.SetAsidePath().toStdString()), damagedBytes);
+        // The totals the store holds are in the damaged file already: the fresh one
+        // begins with them as its marks and books only what comes after.
         TCounting site;
         site.Announce("10.0.0.1", "m");
         site.Count("10.0.0.1", 4, 2);
-        ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Start)).Ok);
+        const THistoryOutcome first = store.Write(BuildHistorySnapshot(site.Daten, Start));
+        ASSERT_TRUE(first.Ok);
+        EXPECT_EQ(first.Rows, 0);
+        site.Truth.clear();
+        site.Count("10.0.0.1", 30, 10);
+        ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Later(Start, 5))).Ok);
         store.Close();
         EXPECT_EQ(FileSums(path), site.Truth);
     }
@@ -468,14 +481,210 @@ TEST(LocalHistory, WorkerWritesInOrderAndReportsADamagedFile)
         TLocalHistory history(QString::fromStdString(path));
         QObject::connect(&history, &TLocalHistory::Message, [&](const QString& text) { messages << text; });
         QObject::connect(&history, &TLocalHistory::Written, [&](int rows) { rowsWritten += rows; });
-        for (int i = 0; i < 20; ++i) {
+        history.Record(BuildHistorySnapshot(site.Daten, Start));  // begins
+        history.WaitForWrites();
+        // Writes recorded while one waits for the worker join it: the newest table.
+        for (int i = 1; i <= 20; ++i) {
             site.Count("10.0.0.1", i, 1);
             history.Record(BuildHistorySnapshot(site.Daten, Later(Start, i)));
         }
         history.WaitForWrites();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return rowsWritten == 20; }, 5000)) << rowsWritten;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return rowsWritten >= 1; }, 5000)) << rowsWritten;
+        EXPECT_LE(rowsWritten, 20);
         ASSERT_EQ(messages.size(), 1);
         EXPECT_TRUE(messages[0].contains(QStringLiteral("beschädigt")));
     }
     EXPECT_EQ(FileSums(path), site.Truth);
+}
+
+// The totals a device had when the history began (a vexal.ini kept from before, as an
+// upgrading user keeps it) are a starting mark, not traffic of the first hour: the
+// first write into a new file books nothing, later traffic is booked as it comes.
+TEST(LocalHistory, BeginsWithTheTotalsAsAMark)
+{
+    struct TCase {
+        const char* Name;
+        std::function<void(const std::string&)> Before;
+        bool SetAside;
+    };
+    const TCase cases[] = {
+        {"no history file yet", [](const std::string&) {}, false},
+        {"a damaged file set aside", [](const std::string& path) { WriteWholeFile(path, std::string(5000, 'x')); }, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTempDir dir;
+        const std::string path = dir.File("vexal-history.sqlite");
+        c.Before(path);
+        TCounting site;
+        site.Announce("10.0.0.1", "02:00:00:00:00:01");
+        site.Announce("10.0.0.2", "02:00:00:00:00:02");
+        // As loaded from the state file: lifetime totals of years.
+        site.Daten.UserUL.SetValue(0, 99'305LL * 1024 * 1024);
+        site.Daten.UserDL.SetValue(0, 62'311LL * 1024 * 1024);
+        site.Daten.UserDL.SetValue(1, 5);
+
+        THistoryStore store(QString::fromStdString(path), QStringLiteral("begins"));
+        const THistoryOutcome opened = store.Open();
+        ASSERT_TRUE(opened.Ok) << opened.Message.toStdString();
+        EXPECT_EQ(!store.SetAsidePath().isEmpty(), c.SetAside);
+        const THistoryOutcome first = store.Write(BuildHistorySnapshot(site.Daten, Start));
+        ASSERT_TRUE(first.Ok) << first.Message.toStdString();
+        EXPECT_EQ(first.Rows, 0);
+        EXPECT_EQ(store.Marks().at({"10.0.0.1", "02:00:00:00:00:01"}).UL, 99'305LL * 1024 * 1024);
+
+        site.Count("10.0.0.1", 700, 800);
+        site.Count("10.0.0.2", 1, 2);
+        site.Announce("10.0.0.3", "02:00:00:00:00:03");  // a device new since: counted from 0
+        site.Count("10.0.0.3", 40, 50);
+        ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Later(Start, 5))).Ok);
+        store.Close();
+        EXPECT_EQ(FileSums(path), (std::map<std::string, TSums>{{"10.0.0.1 02:00:00:00:00:01", {700, 800}},
+                                                                {"10.0.0.2 02:00:00:00:00:02", {1, 2}},
+                                                                {"10.0.0.3 02:00:00:00:00:03", {40, 50}}}));
+        // Opened again with the same totals, the marks hold: nothing is booked twice.
+        THistoryStore again(QString::fromStdString(path), QStringLiteral("begins-again"));
+        ASSERT_TRUE(again.Open().Ok);
+        EXPECT_EQ(again.Write(BuildHistorySnapshot(site.Daten, Later(Start, 10))).Rows, 0);
+    }
+}
+
+// A history file deleted while the program runs is noticed at the next write and
+// begun anew, with a message: the octets since the last write are booked there, once
+// (not lost with the deleted file, not booked again from the totals), and the new file
+// holds the marks, so a restart books nothing twice.
+TEST(LocalHistory, FileDeletedWhileRunningIsNoticedAndBegunAnew)
+{
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Deleted;  // suffixes of the files deleted
+    };
+    const TCase cases[] = {
+        {"the file alone", {""}},
+        {"the file with its journal", {"", "-wal", "-shm"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTempDir dir;
+        const std::string path = dir.File("vexal-history.sqlite");
+        TCounting site;
+        site.Announce("10.0.0.1", "02:00:00:00:00:01");
+        site.Announce("10.0.0.2", "02:00:00:00:00:02");
+        THistoryStore store(QString::fromStdString(path), QStringLiteral("deleted"));
+        ASSERT_TRUE(store.Open().Ok);
+        ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Start)).Ok);
+        site.Count("10.0.0.1", 100, 200);
+        ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Later(Start, 5))).Ok);
+        site.Truth.clear();
+
+        site.Count("10.0.0.1", 3, 4);  // before the file goes ...
+        for (const std::string& suffix : c.Deleted)
+            std::filesystem::remove(path + suffix);
+        site.Count("10.0.0.2", 5, 6);  // ... and after
+        const THistoryOutcome written = store.Write(BuildHistorySnapshot(site.Daten, Later(Start, 10)));
+        ASSERT_TRUE(written.Ok) << written.Message.toStdString();
+        EXPECT_TRUE(written.Message.contains(QStringLiteral("verschwunden"))) << written.Message.toStdString();
+        ASSERT_TRUE(std::filesystem::exists(path));
+        site.Count("10.0.0.1", 7, 8);
+        const THistoryOutcome later = store.Write(BuildHistorySnapshot(site.Daten, Later(Start, 15)));
+        ASSERT_TRUE(later.Ok);
+        EXPECT_TRUE(later.Message.isEmpty()) << "said once";
+        store.Close();
+        EXPECT_EQ(FileSums(path), site.Truth);
+
+        THistoryStore restarted(QString::fromStdString(path), QStringLiteral("deleted-restart"));
+        ASSERT_TRUE(restarted.Open().Ok);
+        EXPECT_EQ(restarted.Write(BuildHistorySnapshot(site.Daten, Later(Start, 20))).Rows, 0);
+        restarted.Close();
+        EXPECT_EQ(FileSums(path), site.Truth);
+    }
+}
+
+// Rows that left the table (replaced by another MAC, removed, reset) are booked with
+// what they had beyond their mark; a row of the same device in the table began from 0
+// after them. A write of departed rows alone leaves the other devices' marks alone.
+TEST(LocalHistory, DepartedRowsAreBookedOnce)
+{
+    TTempDir dir;
+    const std::string path = dir.File("h.sqlite");
+    TCounting site;
+    site.Announce("10.0.0.1", "a");
+    site.Announce("10.0.0.2", "b");
+    THistoryStore store(QString::fromStdString(path), QStringLiteral("departed"));
+    ASSERT_TRUE(store.Open().Ok);
+    ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Start)).Ok);
+    site.Count("10.0.0.1", 10, 20);
+    site.Count("10.0.0.2", 1, 2);
+    ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, Later(Start, 5))).Ok);
+
+    // 10.0.0.1 "a" counts on, leaves (replaced by "c"), comes back from 0 and counts,
+    // leaves again; the departures add up to one device's sum.
+    site.Count("10.0.0.1", 5, 5);
+    THistoryDevice gone{"10.0.0.1", "a", "eth1", 15 + 9, 25 + 9};
+    site.Truth["10.0.0.1 a"].UL += 9;
+    site.Truth["10.0.0.1 a"].DL += 9;
+    THistorySnapshot departures;
+    departures.At = Later(Start, 7);
+    departures.WholeTable = false;
+    departures.Departed = {gone};
+    const THistoryOutcome partial = store.Write(departures);
+    ASSERT_TRUE(partial.Ok);
+    EXPECT_EQ(partial.Rows, 1);
+    EXPECT_FALSE(store.Marks().contains({"10.0.0.1", "a"}));
+    EXPECT_TRUE(store.Marks().contains({"10.0.0.2", "b"})) << "a write of departed rows keeps the others' marks";
+
+    // A reset of "b": its departure and its row, begun from 0, in one write.
+    site.Count("10.0.0.2", 3, 4);
+    THistorySnapshot reset = BuildHistorySnapshot(site.Daten, Later(Start, 10));
+    reset.Departed = {{"10.0.0.2", "b", "eth1", site.Daten.UserUL.Value(1), site.Daten.UserDL.Value(1)}};
+    site.Daten.UserUL.SetValue(1, 0);
+    site.Daten.UserDL.SetValue(1, 0);
+    site.Count("10.0.0.2", 30, 40);
+    reset.Devices = BuildHistorySnapshot(site.Daten, Later(Start, 10)).Devices;
+    // The row of 10.0.0.1 "a" in the table is the one that came back: begun from 0 too.
+    site.Daten.UserUL.SetValue(0, 0);
+    site.Daten.UserDL.SetValue(0, 0);
+    reset.Devices[0].UL = reset.Devices[0].DL = 0;
+    const THistoryOutcome written = store.Write(reset);
+    ASSERT_TRUE(written.Ok);
+    EXPECT_EQ(written.Rows, 1) << "one row per device";
+    store.Close();
+    EXPECT_EQ(FileSums(path), site.Truth);
+}
+
+// A flood of replacements costs the history a sum per device: departures of the same
+// devices add up while they wait, many devices are written without waiting for the
+// periodic write, and every octet is in the file once.
+TEST(LocalHistory, DeparturesWaitAsOneSumPerDeviceAndAreWrittenOnce)
+{
+    TTempDir dir;
+    const std::string path = dir.File("vexal-history.sqlite");
+    std::map<std::string, TSums> truth;
+    {
+        TLocalHistory history(QString::fromStdString(path));
+        TDaten empty;
+        history.Record(BuildHistorySnapshot(empty, Start));
+        history.WaitForWrites();
+        // 21 addresses, two MACs each, taking turns: 100,000 departures.
+        std::size_t mostWaiting = 0;
+        for (int i = 0; i < 100'000; ++i) {
+            const std::string ip = "10.0.0." + std::to_string(i % 21);
+            const std::string mac = (i / 21) % 2 ? "02:00:00:00:00:0a" : "02:00:00:00:00:0b";
+            history.Depart({ip, mac, "eth0", 3, 1000 + i % 7}, Later(Start, 1));
+            truth[ip + " " + mac].UL += 3;
+            truth[ip + " " + mac].DL += 1000 + i % 7;
+            mostWaiting = std::max(mostWaiting, history.DepartedWaiting());
+        }
+        EXPECT_EQ(mostWaiting, 42u);
+        // Many devices: written by themselves, the sums never beyond the bound.
+        for (std::size_t i = 0; i < 3 * TLocalHistory::DepartedWaitAt; ++i) {
+            const std::string ip = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+            history.Depart({ip, "m", "eth0", 1, 2}, Later(Start, 2));
+            truth[ip + " m"] = {1, 2};
+            mostWaiting = std::max(mostWaiting, history.DepartedWaiting());
+        }
+        EXPECT_LE(mostWaiting, TLocalHistory::DepartedWaitAt);
+        history.Record(BuildHistorySnapshot(empty, Later(Start, 5)));
+    }
+    EXPECT_EQ(FileSums(path), truth);
 }

@@ -1,4 +1,5 @@
 #include "ExportJob.h"
+#include "MacAnnouncement.h"
 #include "TDatabaseExport.h"
 #include "TDaten.h"
 #include "TextForms.h"
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -443,4 +445,109 @@ TEST_F(DatabaseExportTest, ARefusedRowLeavesTheOthersWritten)
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from aktrouter")), std::vector<std::string>{"1"});
     EXPECT_EQ(D.UserCUL.Texts(), (std::vector<std::string>{"0", "0", "30", "0"})) << "refused traffic stays counted";
     EXPECT_EQ(D.UserCDL.Texts(), (std::vector<std::string>{"0", "0", "40", "0"}));
+}
+
+// Twenty clients with traffic, then each address announced with another MAC (as DHCP
+// reuse does every day): the replaced rows go, but what each old client had not yet
+// exported reaches traffic once, as a row of its own with its MAC, interface and ports;
+// also when the run's COMMIT answer is lost, before or after the replacement, and when
+// the replacement comes while a run is under way.
+TEST_F(DatabaseExportTest, EveryOctetOfReplacedClientsReachesTrafficOnce)
+{
+    using TFault = TMySqlProxy::TFault;
+    enum class TWhen { BeforeTheRun, WhileTheRunIsUnderWay, AfterTheRun };
+    const struct {
+        const char* Name;
+        TFault Fault;  // on the first run's COMMIT
+        TWhen When;    // the MAC changes, relative to the first run
+    } cases[] = {
+        {"replaced before the run", TFault::None, TWhen::BeforeTheRun},
+        {"replaced while the run is under way", TFault::None, TWhen::WhileTheRunIsUnderWay},
+        {"replaced after a run whose answer was held", TFault::HoldAnswer, TWhen::AfterTheRun},
+        {"replaced after a run whose connection dropped after the commit", TFault::DropAfterCommit, TWhen::AfterTheRun},
+        {"replaced after a run whose COMMIT never arrived", TFault::DropBeforeCommit, TWhen::AfterTheRun},
+        {"replaced before a run whose answer was held", TFault::HoldAnswer, TWhen::BeforeTheRun},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetUp();
+        D.ClearUsers();
+        D.CarriedTraffic = TCarriedTraffic();
+        Ledger = {};
+        TMySqlProxy proxy(std::stoi(Server["port"]));
+        D.MySqlPort = std::to_string(proxy.Port());
+
+        std::map<std::string, std::string> truth;  // "ip|mac" -> "ul|dl|port octets"
+        std::map<std::string, std::array<std::int64_t, 3>> sums;
+        std::int32_t announcements = 0;
+        auto announce = [&](const std::string& ip, const std::string& mac) {
+            const std::string text = "x " + ip + " x x " + mac + " x eth1";
+            AccountMacAnnouncement(D, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1",
+                                   announcements, Noon);
+        };
+        auto charge = [&](const std::string& ip, std::int64_t ul, std::int64_t dl, std::int32_t port) {
+            const int user = D.UserIP.IndexOf(ip);
+            ASSERT_GE(user, 0) << ip;
+            D.UserCUL.Add(user, ul);
+            D.UserCDL.Add(user, dl);
+            D.UserCPort[user].Add(port, dl);
+            auto& sum = sums[ip + "|" + D.UserMAC[user]];
+            sum[0] += ul;
+            sum[1] += dl;
+            sum[2] += dl;
+        };
+        auto client = [](int i) { return "192.168.1." + std::to_string(10 + i); };
+        auto replaceAll = [&] {
+            for (int i = 0; i < 20; ++i) {
+                announce(client(i), "02:00:00:00:01:" + std::to_string(10 + i));
+                charge(client(i), 10, 20, 80);  // the new clients count as well
+            }
+        };
+        for (int i = 0; i < 20; ++i) {
+            announce(client(i), "02:00:00:00:00:" + std::to_string(10 + i));
+            charge(client(i), 1000 + i, 2000 + i, 443);
+        }
+        ASSERT_EQ(D.UserCount(), 20u);
+
+        if (c.When == TWhen::BeforeTheRun)
+            replaceAll();
+        proxy.Arm(c.Fault);
+        Job = BuildExportJob(D, Noon);
+        if (c.When == TWhen::WhileTheRunIsUnderWay)
+            replaceAll();
+        TakeExportedTraffic(D, TDatabaseExport::Run(Job, {QStringLiteral("test-export")}, Ledger).Exported);
+        if (c.When == TWhen::AfterTheRun)
+            replaceAll();
+        ASSERT_EQ(D.UserCount(), 20u);
+
+        for (int i = 0; i < 20; ++i)
+            charge(client(i), 5, 7, 53);
+        const TExportResult next = Export();
+        ASSERT_TRUE(next.Complete) << next.Error.toStdString();
+        const TExportResult after = Export();
+        ASSERT_TRUE(after.Complete) << after.Error.toStdString();
+
+        for (const auto& [key, sum] : sums)
+            truth[key] = std::to_string(sum[0]) + "|" + std::to_string(sum[1]) + "|" + std::to_string(sum[2]);
+        std::map<std::string, std::string> written;
+        std::map<std::string, std::int64_t> portOctets;
+        for (const std::string& row : Rows(QStringLiteral("select ip,mac,device,porttraffic from traffic"))) {
+            const QStringList columns = QString::fromStdString(row).split(QLatin1Char('|'));
+            ASSERT_EQ(columns.size(), 4) << row;
+            EXPECT_EQ(columns[2], QStringLiteral("eth1"));
+            for (const QString& entry : columns[3].split(QLatin1Char(','), Qt::SkipEmptyParts))
+                portOctets[(columns[0] + QLatin1Char('|') + columns[1]).toStdString()] += entry.section(QLatin1Char(':'), 1).toLongLong();
+        }
+        for (const std::string& row : Rows(QStringLiteral(
+                 "select concat(ip,'|',mac), cast(sum(uloktets) as signed), cast(sum(dloktets) as signed)"
+                 " from traffic group by ip, mac"))) {
+            const auto bar = row.find('|', row.find('|') + 1);
+            written[row.substr(0, bar)] = row.substr(bar + 1) + "|" + std::to_string(portOctets[row.substr(0, bar)]);
+        }
+        EXPECT_EQ(written.size(), 40u);
+        EXPECT_EQ(written, truth);
+        EXPECT_TRUE(D.CarriedTraffic.empty()) << D.CarriedTraffic.size() << " rows still carried";
+        EXPECT_EQ(D.UserCUL.Texts(), std::vector<std::string>(20, "0"));
+        EXPECT_EQ(D.UserCDL.Texts(), std::vector<std::string>(20, "0"));
+    }
 }

@@ -1,8 +1,10 @@
 #include "TDaten.h"
+#include "TIpAddress.h"
 #include "TextForms.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -262,5 +264,49 @@ TEST(TDaten, WritesMoveTheRowMarkAndRowOperationsTheLayout)
             if (d.UserMark(row) != marks[row])
                 moved.push_back(row);
         EXPECT_EQ(moved, c.Marked);
+    }
+}
+
+// Removing rows one at a time (a replaced client leaves from the middle of the table)
+// keeps every lookup as a scan from the top would answer it: duplicates of a key, keys
+// that collide in the index, dotted quads and other text, over many removals.
+TEST(TDaten, RemovingRowsOneByOneKeepsEveryLookupRight)
+{
+    TDaten d;
+    std::vector<std::string> model;
+    std::uint32_t random = 12345;
+    auto next = [&random](std::uint32_t below) {
+        random = random * 1103515245U + 12345U;
+        return (random >> 8) % below;
+    };
+    auto key = [&](std::uint32_t n) {
+        return n % 7 == 0 ? "host-" + std::to_string(n) : "10.0." + std::to_string(n / 250) + "." + std::to_string(n % 250);
+    };
+    for (int step = 0; step < 4000; ++step) {
+        if (model.size() < 50 || next(3) != 0) {
+            const std::string k = key(next(120));  // few keys: many duplicates
+            d.AddUser(k, "m", "eth0", Noon);
+            model.push_back(k);
+        } else {
+            const std::size_t at = next(static_cast<std::uint32_t>(model.size()));
+            d.RemoveUser(static_cast<int>(at));
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        // A lookup keeps the index up to date, so the next removal patches it.
+        const std::string probe = key(next(120));
+        const auto probeFound = std::find(model.begin(), model.end(), probe);
+        ASSERT_EQ(d.UserIP.IndexOf(probe), probeFound == model.end() ? -1 : static_cast<int>(probeFound - model.begin()));
+        if (step % 97 != 0)
+            continue;
+        ASSERT_EQ(AlignedUserRows(d), model.size());
+        for (std::uint32_t n = 0; n < 120; ++n) {
+            const std::string k = key(n);
+            const auto found = std::find(model.begin(), model.end(), k);
+            const int expected = found == model.end() ? -1 : static_cast<int>(found - model.begin());
+            ASSERT_EQ(d.UserIP.IndexOf(k), expected) << k << " at step " << step;
+            if (const auto v4 = TIpAddress::ParseV4(k)) {
+                ASSERT_EQ(d.UserIP.IndexOfV4(v4->V4Value()), expected) << k << " at step " << step;
+            }
+        }
     }
 }
