@@ -1,5 +1,7 @@
 #include "TDatabaseExport.h"
 
+#include "ExportRetry.h"
+#include "MySqlErrors.h"
 #include "StoreText.h"
 
 #include <QEventLoop>
@@ -45,8 +47,8 @@ bool IsRowError(const QSqlError& error)
     return codes.contains(error.nativeErrorCode());
 }
 
-constexpr const char* NoSuchTable = "1146";
-constexpr const char* DuplicateKey = "1062";
+const QString NoSuchTable = QString::number(MySqlError::NoSuchTable);
+const QString DuplicateKey = QString::number(MySqlError::DuplicateKey);
 
 QVariant Number(std::int64_t value)
 {
@@ -157,7 +159,8 @@ public:
     // next run starts on a fresh one (a time-out leaves it unusable).
     bool Fail(const QSqlError& error)
     {
-        Result.Error = error.text();
+        Result.Error = DescribeMySqlError(error);
+        Result.ErrorCode = MySqlErrorCode(error);
         Db.rollback();
         Db.close();
         return false;
@@ -179,8 +182,16 @@ bool Open(QSqlDatabase& db, const TExportJob& job, const TDatabaseExport::TConne
             || db.password() != FromStoreText(job.Password) || db.databaseName() != FromStoreText(job.Database)
             || db.port() != wantedPort))
         db.close();
-    if (db.isOpen())
-        return true;
+    // A connection kept from the last run may have gone away meanwhile (a node of the
+    // cluster went down, the server closed it as idle). Asked once before anything is
+    // sent, so the run opens it again, on the next host of the list that answers,
+    // instead of failing on its first statement.
+    if (db.isOpen()) {
+        QSqlQuery alive(db);
+        if (alive.exec(QStringLiteral("do 1")))
+            return true;
+        db.close();
+    }
     db.setHostName(FromStoreText(job.Host));
     db.setUserName(FromStoreText(job.User));
     db.setPassword(FromStoreText(job.Password));
@@ -217,7 +228,7 @@ TSettled Settle(QSqlDatabase& db, TRunner& run, TExportResult& result, const QSt
     QSqlError error;
     if (run.Exec(QStringLiteral("insert into vexal_export_run (id,zeit,verworfen) values (?,now(),1)"), {id}, error))
         return TSettled::NotCommitted;
-    if (error.nativeErrorCode() == QLatin1String(DuplicateKey))
+    if (error.nativeErrorCode() == DuplicateKey)
         return TSettled::Committed;  // it took effect just now
     run.Fail(error);
     return TSettled::Unclear;
@@ -306,13 +317,19 @@ bool TDatabaseExport::WaitUntilIdle(const QDeadlineTimer& deadline)
 
 TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& connection, TExportLedger& ledger)
 {
+    return TExportRetry::Run(job, [&](const TExportJob& attempt) { return RunOnce(attempt, connection, ledger); });
+}
+
+TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection& connection, TExportLedger& ledger)
+{
     TExportResult result;
     QSqlDatabase db = QSqlDatabase::contains(connection.Name)
         ? QSqlDatabase::database(connection.Name, false)
         : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection.Name);
     ++result.RoundTrips;
     if (!Open(db, job, connection)) {
-        result.Error = db.lastError().text();
+        result.Error = DescribeMySqlError(db.lastError());
+        result.ErrorCode = MySqlErrorCode(db.lastError());
         return result;
     }
     result.Connected = true;
@@ -350,7 +367,7 @@ TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& con
         if (!run.Begin())
             return result;
         bool marked = run.Exec(QStringLiteral("insert into vexal_export_run (id,zeit) values (?,now())"), {id}, error);
-        if (!marked && error.nativeErrorCode() != QLatin1String(NoSuchTable)) {
+        if (!marked && error.nativeErrorCode() != NoSuchTable) {
             run.Fail(error);
             return result;
         }
@@ -384,7 +401,9 @@ TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& con
             if (!refused[i])
                 done.push_back(traffic[i]);
         if (!run.Commit()) {
-            if (marked) {
+            // A deadlock or certification conflict at COMMIT undid the transaction:
+            // nothing is in, and the run sends it again at once.
+            if (marked && !IsTransactionConflict(result.ErrorCode)) {
                 // The server may well have committed: the next run looks the mark up.
                 result.CommitUnclear = true;
                 result.Error = QStringLiteral("COMMIT ohne Antwort (%1), der nächste Lauf klärt es").arg(result.Error);

@@ -1,4 +1,5 @@
 #include "ExportJob.h"
+#include "MySqlErrors.h"
 #include "TDatabaseExport.h"
 #include "TDaten.h"
 #include "TextForms.h"
@@ -443,4 +444,101 @@ TEST_F(DatabaseExportTest, ARefusedRowLeavesTheOthersWritten)
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from aktrouter")), std::vector<std::string>{"1"});
     EXPECT_EQ(D.UserCUL.Texts(), (std::vector<std::string>{"0", "0", "30", "0"})) << "refused traffic stays counted";
     EXPECT_EQ(D.UserCDL.Texts(), (std::vector<std::string>{"0", "0", "40", "0"}));
+}
+
+// A deadlock or a cluster's certification conflict at COMMIT (1213) undoes the
+// transaction for certain: the run sends it again at once and ends complete, every
+// interval once, without taking the path of a COMMIT whose outcome is unclear.
+TEST_F(DatabaseExportTest, DeadlockAtCommitIsSentAgainWithinTheRun)
+{
+    struct {
+        const char* Name;
+        int CommitsToPass;  // traffic, then akteth, then aktrouter
+    } const cases[] = {
+        {"traffic", 0},
+        {"akteth", 1},
+        {"aktrouter", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetUp();
+        D.ClearUsers();
+        Ledger = {};
+        TMySqlProxy proxy(std::stoi(Server["port"]));
+        D.MySqlPort = std::to_string(proxy.Port());
+        AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
+        if (D.RouterCount() == 0)
+            D.AddRouter("192.168.1.1", 4711, Noon);
+
+        proxy.ArmAfter(TMySqlProxy::TFault::DeadlockAtCommit, c.CommitsToPass);
+        const TExportResult result = Export();
+        EXPECT_EQ(proxy.FaultsApplied(), 1);
+        ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+        EXPECT_FALSE(result.CommitUnclear);
+        EXPECT_TRUE(Ledger.PendingRun.isEmpty());
+        EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets from traffic")), std::vector<std::string>{"1000|2000"});
+        EXPECT_EQ(Rows(QStringLiteral("select ip from akteth")), std::vector<std::string>{"192.168.1.23"});
+        EXPECT_EQ(Rows(QStringLiteral("select ip from aktrouter")), std::vector<std::string>{"192.168.1.1"});
+        EXPECT_EQ(D.UserCUL.Text(0), "0");
+        EXPECT_EQ(D.UserCDL.Text(0), "0");
+        ASSERT_TRUE(Export().Complete);
+        EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")), std::vector<std::string>{"1"});
+    }
+}
+
+// A connection kept from the last run that has gone away meanwhile (the server or a
+// cluster node restarted) is opened again before anything is sent: the run does not
+// fail once first.
+TEST_F(DatabaseExportTest, ConnectionGoneSinceTheLastRunIsOpenedAgain)
+{
+    struct {
+        const char* Name;
+        bool TrafficInTheSecondRun;
+    } const cases[] = {
+        {"with traffic", true},
+        {"snapshots only", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetUp();
+        D.ClearUsers();
+        Ledger = {};
+        TMySqlProxy proxy(std::stoi(Server["port"]));
+        D.MySqlPort = std::to_string(proxy.Port());
+        AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
+        ASSERT_TRUE(Export().Complete);
+
+        proxy.DropAll();
+        if (c.TrafficInTheSecondRun)
+            D.UserCDL.Set(0, "300");
+        const TExportResult result = Export();
+        ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+        EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")),
+                  std::vector<std::string>{c.TrafficInTheSecondRun ? "2" : "1"});
+        EXPECT_EQ(D.UserCDL.Text(0), "0");
+    }
+}
+
+TEST(MySqlErrors, NumbersHaveNamesAndKinds)
+{
+    struct {
+        int Code;
+        bool Conflict;
+        bool Gone;
+    } const cases[] = {
+        {1213, true, false}, {1205, true, false}, {2006, false, true}, {2013, false, true},
+        {1146, false, false}, {1045, false, false}, {2003, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Code);
+        EXPECT_FALSE(MySqlErrorName(c.Code).isEmpty());
+        EXPECT_EQ(IsTransactionConflict(c.Code), c.Conflict);
+        EXPECT_EQ(IsConnectionGone(c.Code), c.Gone);
+    }
+    EXPECT_TRUE(MySqlErrorName(0).isEmpty());
+    const QSqlError deadlock(QStringLiteral("Deadlock found"), QStringLiteral("COMMIT"), QSqlError::TransactionError,
+                             QStringLiteral("1213"));
+    EXPECT_EQ(MySqlErrorCode(deadlock), 1213);
+    EXPECT_TRUE(DescribeMySqlError(deadlock).contains(QStringLiteral("1213: Deadlock oder Konflikt im Cluster")))
+        << DescribeMySqlError(deadlock).toStdString();
 }
