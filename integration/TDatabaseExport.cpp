@@ -31,6 +31,7 @@ constexpr int NameChars = 255;
 constexpr int StatusChars = 4;
 constexpr int SequenzChars = 20;
 constexpr int LastFlowChars = 8;
+constexpr int CollectorChars = 64;
 
 const QString RegularConnection = QStringLiteral("vexal-export");
 const QString LastConnection = QStringLiteral("vexal-export-last");
@@ -353,6 +354,27 @@ TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection&
         ledger.PendingRows.clear();
     }
 
+    // A database made before several collectors shared one has no column collector:
+    // it goes on as one collector's, with the old statements, and says so once.
+    // Asked on every run, so a column added while the program runs counts at once.
+    bool byCollector = false;
+    {
+        QSqlQuery columns(db);
+        result.RoundTrips += 1;
+        if (!columns.exec(QStringLiteral("select count(*) from information_schema.columns where table_schema=database()"
+                                         " and column_name='collector' and table_name in ('traffic','akteth','aktrouter')"))
+            || !columns.next()) {
+            run.Fail(columns.lastError());
+            return result;
+        }
+        byCollector = columns.value(0).toInt() > 0;
+        if (!byCollector && !ledger.CollectorNoticeGiven) {
+            ledger.CollectorNoticeGiven = true;
+            result.Notice = QStringLiteral("Spalte collector fehlt: Export als einziger Kollektor (ALTER TABLE in docs/schema.sql)");
+        }
+    }
+    const QString collector = FitText(job.Collector, CollectorChars);
+
     std::vector<const TTrafficRow*> inserted;
     std::vector<std::size_t> insertedAt;  // index in traffic of each inserted row
     for (std::size_t i = 0; i < traffic.size(); ++i)
@@ -373,7 +395,8 @@ TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection&
         }
         if (!marked && !ledger.RunTableNoticeGiven) {
             ledger.RunTableNoticeGiven = true;
-            result.Notice = QStringLiteral("Tabelle vexal_export_run fehlt: Export ohne Schutz vor doppelten Zeilen");
+            const QString notice = QStringLiteral("Tabelle vexal_export_run fehlt: Export ohne Schutz vor doppelten Zeilen");
+            result.Notice = result.Notice.isEmpty() ? notice : result.Notice + QStringLiteral("; ") + notice;
         }
         if (marked && (!ledger.SincePurge.isValid() || ledger.SincePurge.hasExpired(3'600'000))) {
             if (!run.Execute(QStringLiteral("delete from vexal_export_run where zeit < now() - interval %1 day")
@@ -383,12 +406,18 @@ TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection&
         }
         const bool detailed = job.Detailed;
         if (!run.InsertAll(
-                QStringLiteral("insert into traffic (zeit,datum,device,uloktets,dloktets,porttraffic,mac,ip)\r\nvalues"),
-                QStringLiteral("(curtime(),curdate(),?,?,?,?,?,?)"), 6, inserted,
-                [detailed](const TTrafficRow* row, QVariantList& values) {
+                byCollector
+                    ? QStringLiteral("insert into traffic (zeit,datum,device,uloktets,dloktets,porttraffic,mac,ip,collector)\r\nvalues")
+                    : QStringLiteral("insert into traffic (zeit,datum,device,uloktets,dloktets,porttraffic,mac,ip)\r\nvalues"),
+                byCollector ? QStringLiteral("(curtime(),curdate(),?,?,?,?,?,?,?)")
+                            : QStringLiteral("(curtime(),curdate(),?,?,?,?,?,?)"),
+                byCollector ? 7 : 6, inserted,
+                [detailed, byCollector, &collector](const TTrafficRow* row, QVariantList& values) {
                     values << FitText(row->Device, DeviceChars) << Number(row->UL) << Number(row->DL)
                            << FromStoreText(detailed ? row->Ports.ToText() : std::string())
                            << FitText(row->MAC, MacChars) << FitText(row->IP, IpChars);
+                    if (byCollector)
+                        values << collector;
                 },
                 [&](std::size_t i, const QSqlError& why) {
                     refused[insertedAt[i]] = true;
@@ -421,23 +450,42 @@ TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection&
     auto refuse = [&result](const char* table, const QString& ip, const QSqlError& why) {
         result.Refused << QStringLiteral("%1 %2: %3").arg(QLatin1String(table), ip, why.databaseText());
     };
-    if (!run.Begin() || !run.Execute(QStringLiteral("delete from akteth"))
-        || !run.InsertAll(QStringLiteral("insert into akteth (name,ip,mac,status,lasttraffic)\r\nvalues"),
-                          QStringLiteral("(?,?,?,?,?)"), 5, job.Users,
-                          [](const TUserSnapshotRow& row, QVariantList& values) {
+    // Each collector rewrites only its own rows; an old database without the column
+    // holds one collector's rows only.
+    auto clear = [&](const char* table) {
+        if (!byCollector)
+            return run.Execute(QStringLiteral("delete from %1").arg(QLatin1String(table)));
+        QSqlError error;
+        return run.Exec(QStringLiteral("delete from %1 where collector=?").arg(QLatin1String(table)), {collector}, error)
+            || run.Fail(error);
+    };
+    const QString userColumns = byCollector ? QStringLiteral("(name,ip,mac,status,lasttraffic,collector)")
+                                            : QStringLiteral("(name,ip,mac,status,lasttraffic)");
+    if (!run.Begin() || !clear("akteth")
+        || !run.InsertAll(QStringLiteral("insert into akteth %1\r\nvalues").arg(userColumns),
+                          byCollector ? QStringLiteral("(?,?,?,?,?,?)") : QStringLiteral("(?,?,?,?,?)"), byCollector ? 6 : 5,
+                          job.Users,
+                          [byCollector, &collector](const TUserSnapshotRow& row, QVariantList& values) {
                               values << FitText(row.Name, NameChars) << FitText(row.IP, IpChars)
                                      << FitText(row.MAC, MacChars) << FitText(row.Status, StatusChars)
                                      << Number(row.LastTraffic);
+                              if (byCollector)
+                                  values << collector;
                           },
                           [&](std::size_t i, const QSqlError& why) { refuse("akteth", FromStoreText(job.Users[i].IP), why); })
         || !run.Commit())
         return result;
-    if (!run.Begin() || !run.Execute(QStringLiteral("delete from aktrouter"))
-        || !run.InsertAll(QStringLiteral("insert into aktrouter (ip,flowsequenz,lastflow,ploss)\r\nvalues"),
-                          QStringLiteral("(?,?,?,?)"), 4, job.Routers,
-                          [](const TRouterSnapshotRow& row, QVariantList& values) {
+    const QString routerColumns = byCollector ? QStringLiteral("(ip,flowsequenz,lastflow,ploss,collector)")
+                                              : QStringLiteral("(ip,flowsequenz,lastflow,ploss)");
+    if (!run.Begin() || !clear("aktrouter")
+        || !run.InsertAll(QStringLiteral("insert into aktrouter %1\r\nvalues").arg(routerColumns),
+                          byCollector ? QStringLiteral("(?,?,?,?,?)") : QStringLiteral("(?,?,?,?)"), byCollector ? 5 : 4,
+                          job.Routers,
+                          [byCollector, &collector](const TRouterSnapshotRow& row, QVariantList& values) {
                               values << FitText(row.IP, IpChars) << FitText(row.Sequenz, SequenzChars)
                                      << FitText(row.LastFlow, LastFlowChars) << Number(row.PLoss);
+                              if (byCollector)
+                                  values << collector;
                           },
                           [&](std::size_t i, const QSqlError& why) { refuse("aktrouter", FromStoreText(job.Routers[i].IP), why); })
         || !run.Commit())

@@ -42,6 +42,8 @@ struct TExportLedger {
     QString PendingRun;
     std::vector<TTrafficRow> PendingRows;
     bool RunTableNoticeGiven = false;
+    // A database without the column collector was said once.
+    bool CollectorNoticeGiven = false;
     QElapsedTimer SincePurge;
 };
 

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string_view>
 
+#include <unistd.h>
+
 namespace {
 bool ParseInt(std::string_view text, int low, int high, int& value)
 {
@@ -34,7 +36,8 @@ std::string TExtraSettings::Format() const
         << "HistoryHourlyAfterDays=" << HourlyAfterDays << '\n'
         << "HistoryDailyAfterDays=" << DailyAfterDays << '\n'
         << "MetricsEnabled=" << (MetricsEnabled ? 1 : 0) << '\n'
-        << "MetricsPort=" << MetricsPort << '\n';
+        << "MetricsPort=" << MetricsPort << '\n'
+        << "Kollektor=" << Collector << '\n';
     return out.str();
 }
 
@@ -61,6 +64,8 @@ TExtraSettings TExtraSettings::Parse(const std::string& text)
             ParseBool(value, settings.MetricsEnabled);
         else if (key == "MetricsPort")
             ParseInt(value, 1, 65535, settings.MetricsPort);
+        else if (key == "Kollektor")
+            settings.Collector = std::string(value);
     }
     return settings;
 }
@@ -78,4 +83,14 @@ TExtraSettings TExtraSettings::Load(const std::string& path)
 bool TExtraSettings::Save(const std::string& path) const
 {
     return WriteFileAtomically(path, Format());
+}
+
+std::string TExtraSettings::CollectorName() const
+{
+    if (!Collector.empty())
+        return Collector;
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
+        return "localhost";
+    return host;
 }

@@ -14,6 +14,12 @@ struct TExtraSettings {
     int DailyAfterDays = 365;
     bool MetricsEnabled = false;
     int MetricsPort = 9155;
+    // "Kollektor": this collector's name in the database, so several collectors can
+    // share one. Empty stands for the host name.
+    std::string Collector;
+
+    // The name the export writes: Collector, or the host name when it is empty.
+    std::string CollectorName() const;
 
     std::string Format() const;
     static TExtraSettings Parse(const std::string& text);

@@ -185,8 +185,8 @@ TEST_F(DatabaseExportTest, NoValueCanBreakAStatement)
 
 TEST_F(DatabaseExportTest, EmptyStoreRunsJustTheDeletes)
 {
-    Exec(QStringLiteral("insert into akteth values ('alt','1.2.3.4','m','1',5)"));
-    Exec(QStringLiteral("insert into aktrouter values ('1.2.3.4','1','00:00:00',0)"));
+    Exec(QStringLiteral("insert into akteth (name,ip,mac,status,lasttraffic) values ('alt','1.2.3.4','m','1',5)"));
+    Exec(QStringLiteral("insert into aktrouter (ip,flowsequenz,lastflow,ploss) values ('1.2.3.4','1','00:00:00',0)"));
     const TExportResult result = Export();
     ASSERT_TRUE(result.Complete);
     EXPECT_TRUE(Rows(QStringLiteral("select * from akteth")).empty());
@@ -196,7 +196,7 @@ TEST_F(DatabaseExportTest, EmptyStoreRunsJustTheDeletes)
 TEST_F(DatabaseExportTest, FailingStatementStopsTheRunAndTheNextRunRecovers)
 {
     AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "100", "200");
-    Exec(QStringLiteral("insert into aktrouter values ('alt','1','00:00:00',0)"));
+    Exec(QStringLiteral("insert into aktrouter (ip,flowsequenz,lastflow,ploss) values ('alt','1','00:00:00',0)"));
     Exec(QStringLiteral("drop table aktrouter"));
     const TExportResult broken = Export();
     EXPECT_TRUE(broken.Connected);
@@ -541,4 +541,73 @@ TEST(MySqlErrors, NumbersHaveNamesAndKinds)
     EXPECT_EQ(MySqlErrorCode(deadlock), 1213);
     EXPECT_TRUE(DescribeMySqlError(deadlock).contains(QStringLiteral("1213: Deadlock oder Konflikt im Cluster")))
         << DescribeMySqlError(deadlock).toStdString();
+}
+
+// Two collectors share one database and export in turn: each run rewrites only its own
+// collector's snapshot rows, and every traffic row says whose it is, also when both see
+// the same addresses (two sites with the same private network, routers on 127.0.0.1).
+TEST_F(DatabaseExportTest, TwoCollectorsExportingInTurnKeepTheirOwnRows)
+{
+    struct TSite {
+        std::string Collector;
+        TDaten Store;
+    };
+    TSite sites[] = {{"haus-a", D}, {"haus-b", D}};
+    for (TSite& site : sites) {
+        site.Store.AddUser("192.168.1.23", "02:00:00:00:00:23", "eth1", Noon);
+        site.Store.UserCDL.Set(0, site.Collector == "haus-a" ? "100" : "200");
+        site.Store.AddRouter("127.0.0.1", 4711, Noon);
+    }
+    sites[1].Store.AddUser("192.168.1.99", "02:00:00:00:00:99", "eth1", Noon);
+    TExportLedger ledgers[2];
+    auto exportSite = [&](int i) {
+        TExportJob job = BuildExportJob(sites[i].Store, Noon);
+        job.Collector = sites[i].Collector;
+        const TExportResult result = TDatabaseExport::Run(job, {QStringLiteral("test-export")}, ledgers[i]);
+        TakeExportedTraffic(sites[i].Store, result.Exported);
+        return result;
+    };
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        for (int i : {0, 1}) {
+            const TExportResult result = exportSite(i);
+            ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+            EXPECT_TRUE(result.Notice.isEmpty()) << result.Notice.toStdString();
+        }
+        EXPECT_EQ(Rows(QStringLiteral("select collector,ip from akteth order by collector,ip")),
+                  (std::vector<std::string>{"haus-a|192.168.1.23", "haus-b|192.168.1.23", "haus-b|192.168.1.99"}));
+        EXPECT_EQ(Rows(QStringLiteral("select collector,ip from aktrouter order by collector")),
+                  (std::vector<std::string>{"haus-a|127.0.0.1", "haus-b|127.0.0.1"}));
+        EXPECT_EQ(Rows(QStringLiteral("select collector,dloktets from traffic order by collector")),
+                  (std::vector<std::string>{"haus-a|100", "haus-b|200"}))
+            << "the second round has no new traffic";
+    }
+    // A collector that has lost its routers and users leaves the other's rows alone.
+    sites[0].Store = D;  // the settings only
+    const TExportResult emptied = exportSite(0);
+    ASSERT_TRUE(emptied.Complete) << emptied.Error.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("select collector,ip from akteth order by ip")),
+              (std::vector<std::string>{"haus-b|192.168.1.23", "haus-b|192.168.1.99"}));
+    EXPECT_EQ(Rows(QStringLiteral("select collector from aktrouter")), std::vector<std::string>{"haus-b"});
+}
+
+// A database from before the column collector works on as one collector's, with the
+// old statements, and says so once.
+TEST_F(DatabaseExportTest, DatabaseWithoutCollectorColumnWorksAsOneCollector)
+{
+    Exec(QStringLiteral("alter table traffic drop column collector"));
+    Exec(QStringLiteral("alter table akteth drop primary key, drop column collector"));
+    Exec(QStringLiteral("alter table aktrouter drop primary key, drop column collector"));
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
+    D.AddRouter("192.168.1.1", 4711, Noon);
+    const TExportResult first = Export();
+    ASSERT_TRUE(first.Complete) << first.Error.toStdString();
+    EXPECT_TRUE(first.StatusText().startsWith(QStringLiteral("Spalte collector fehlt"))) << first.StatusText().toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets,ip from traffic")), std::vector<std::string>{"1000|2000|192.168.1.23"});
+    EXPECT_EQ(Rows(QStringLiteral("select ip from akteth")), std::vector<std::string>{"192.168.1.23"});
+    EXPECT_EQ(Rows(QStringLiteral("select ip from aktrouter")), std::vector<std::string>{"192.168.1.1"});
+    const TExportResult second = Export();
+    ASSERT_TRUE(second.Complete);
+    EXPECT_TRUE(second.StatusText().isEmpty()) << "said once";
+    EXPECT_EQ(Rows(QStringLiteral("select count(*) from akteth")), std::vector<std::string>{"1"});
 }
