@@ -16,7 +16,7 @@ struct TExtraSettings {
     int MetricsPort = 9155;
     // "Kollektor": this collector's name in the database, so several collectors can
     // share one. Empty stands for the host name.
-    std::string Collector;
+    std::string Collector{};
 
     // The name the export writes: Collector, or the host name when it is empty.
     std::string CollectorName() const;

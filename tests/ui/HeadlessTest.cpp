@@ -368,6 +368,7 @@ TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)
     changed.DailyAfterDays = 30;
     changed.MetricsEnabled = true;
     changed.MetricsPort = 19155;
+    changed.Collector = "Haus B (Keller)";
     EXPECT_EQ(TExtraSettings::Parse(changed.Format()), changed);
 
     const struct {
@@ -378,9 +379,13 @@ TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)
         {"MetricsPort=70000\nMetricsEnabled=yes\nHistoryHourlyAfterDays=-1\n", {}},
         {"Unknown=1\r\nMetricsPort=8080\r\n", {.MetricsPort = 8080}},
         {"HistoryEnabled=0\nno equals sign\nHistoryDailyAfterDays=400x\n", {.HistoryEnabled = false}},
+        {"Kollektor=standort-2\r\n", {.Collector = "standort-2"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Text);
         EXPECT_EQ(TExtraSettings::Parse(c.Text), c.Expected);
     }
+    // An empty name stands for the host name, so a collector always has one.
+    EXPECT_FALSE(TExtraSettings{}.CollectorName().empty());
+    EXPECT_EQ(changed.CollectorName(), "Haus B (Keller)");
 }
