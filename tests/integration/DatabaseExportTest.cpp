@@ -611,3 +611,23 @@ TEST_F(DatabaseExportTest, DatabaseWithoutCollectorColumnWorksAsOneCollector)
     EXPECT_TRUE(second.StatusText().isEmpty()) << "said once";
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from akteth")), std::vector<std::string>{"1"});
 }
+
+// The host field takes a list, tried in its order whenever a connection is opened: a
+// host that does not answer is passed over for the next one.
+TEST_F(DatabaseExportTest, HostListGoesOnWithTheNextHost)
+{
+    int closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        closedPort = probe.serverPort();
+    }
+    // Each host with its own port; the port field names the dead one, so only the
+    // second host's own port can reach the server.
+    D.MySqlHost = "127.0.0.1:" + std::to_string(closedPort) + ",127.0.0.1:" + Server["port"];
+    D.MySqlPort = std::to_string(closedPort);
+    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
+    const TExportResult result = Export();
+    ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+    EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets from traffic")), std::vector<std::string>{"1000|2000"});
+}
