@@ -48,7 +48,7 @@ private:
 };
 }
 
-int RunHeadless(int& argc, char** argv)
+int RunHeadless(int& argc, char** argv, std::uint16_t flowPort, std::uint16_t announcePort)
 {
     QCoreApplication app(argc, argv);
     SetApplicationTitle();
@@ -62,7 +62,7 @@ int RunHeadless(int& argc, char** argv)
     }
 
     TDaten daten;
-    TCollector core(daten);
+    TCollector core(daten, flowPort, announcePort);
     new THeadlessLog(core);
     TSignalWatcher stopSignals;
     bool stopping = false;

@@ -1,8 +1,36 @@
 #include "StartOptions.h"
 
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+namespace {
+// The value of "--name VALUE" or "--name=VALUE" when argument is that option; i moves
+// past a separate value. Null when the argument is another option.
+const char* OptionValue(const std::string& name, int argc, const char* const* argv, int& i)
+{
+    const std::string argument = argv[i];
+    if (argument == name)
+        return i + 1 < argc ? argv[++i] : "";
+    if (argument.size() > name.size() && argument.starts_with(name) && argument[name.size()] == '=')
+        return argv[i] + name.size() + 1;
+    return nullptr;
+}
+
+// A whole decimal number from 1 to 65535; port 0 would let the system choose one, and
+// no router could be told which.
+bool ParsePort(const char* text, std::uint16_t& port)
+{
+    const char* end = text + std::strlen(text);
+    unsigned value = 0;
+    const auto [rest, failure] = std::from_chars(text, end, value);
+    if (failure != std::errc{} || rest != end || text == end || value < 1 || value > 65535)
+        return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+}
 
 TStartOptions ParseStartOptions(int argc, const char* const* argv)
 {
@@ -29,10 +57,19 @@ TStartOptions ParseStartOptions(int argc, const char* const* argv)
             if (folder.empty())
                 options.Error = "Die Option --folder braucht einen Ordner.";
             options.Folder = folder;
+        } else if (const char* flow = OptionValue("--flow-port", argc, argv, i)) {
+            if (!ParsePort(flow, options.FlowPort))
+                options.Error = "Die Option --flow-port braucht einen UDP-Port von 1 bis 65535.";
+        } else if (const char* announce = OptionValue("--announce-port", argc, argv, i)) {
+            if (!ParsePort(announce, options.AnnouncePort))
+                options.Error = "Die Option --announce-port braucht einen UDP-Port von 1 bis 65535.";
         } else if (options.Unknown.empty()) {
             options.Unknown = argument;
         }
     }
+    // One port cannot take both kinds of datagram: the second listener would find it taken.
+    if (options.Error.empty() && options.FlowPort == options.AnnouncePort)
+        options.Error = "--flow-port und --announce-port brauchen zwei verschiedene Ports.";
     return options;
 }
 

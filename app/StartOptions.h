@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // What the command line asks for, read before any Qt object exists (a service must not
@@ -12,9 +13,13 @@ struct TStartOptions {
     bool Menu = false;
     // --folder DIR: the files go there.
     std::string Folder;
+    // --flow-port N and --announce-port N: the UDP ports, so that several collectors,
+    // each in a folder of its own, can run on one host.
+    std::uint16_t FlowPort = 2055;
+    std::uint16_t AnnouncePort = 2056;
     // The first argument none of the above knows; the window hands it to Qt (-platform ...).
     std::string Unknown;
-    // An option given wrongly (--folder without a folder), as the message to show.
+    // An option given wrongly (--folder without a folder, a port that is none), as the message to show.
     std::string Error;
 };
 

@@ -17,7 +17,7 @@
 namespace {
 const char* const AlreadyRunning = "Vexal Capture läuft in diesem Ordner bereits.";
 
-const char* const Help = "Aufruf: vexal-capture [--headless] [--folder ORDNER]\n"
+const char* const Help = "Aufruf: vexal-capture [--headless] [--folder ORDNER] [--flow-port N] [--announce-port N]\n"
                          "Zählt den Traffic aus NetFlow (UDP 2055) und Korvel-Meldungen (UDP 2056);\n"
                          "Zustand und Einstellungen in vexal.ini im Arbeitsverzeichnis.\n"
                          "\n"
@@ -26,6 +26,10 @@ const char* const Help = "Aufruf: vexal-capture [--headless] [--folder ORDNER]\n
                          "                   stderr, SIGTERM/SIGINT speichern und beenden\n"
                          "  --folder ORDNER  vexal.ini und die anderen Dateien in ORDNER statt im\n"
                          "                   Arbeitsverzeichnis (wird angelegt, wenn er fehlt)\n"
+                         "  --flow-port N    NetFlow/IPFIX auf UDP-Port N statt 2055\n"
+                         "  --announce-port N\n"
+                         "                   MAC-Meldungen auf UDP-Port N statt 2056 (mehrere Kollektoren\n"
+                         "                   auf einem Rechner, jeder mit eigenem --folder)\n"
                          "  --menu           Start aus dem Menü: die Dateien im Datenordner des Benutzers,\n"
                          "                   $XDG_DATA_HOME/vexal-capture (~/.local/share/vexal-capture)\n"
                          "  --version        die Version\n"
@@ -75,7 +79,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     if (headless)
-        return RunHeadless(argc, argv);
+        return RunHeadless(argc, argv, options.FlowPort, options.AnnouncePort);
 
     QApplication app(argc, argv);
     SetApplicationTitle();
@@ -91,7 +95,7 @@ int main(int argc, char* argv[])
     }
 
     TDaten daten;
-    TMainForm mainForm(daten);
+    TMainForm mainForm(daten, options.FlowPort, options.AnnouncePort);
     // Stopped by the system or a terminal, the window closes the normal way and saves.
     TSignalWatcher stopSignals;
     QObject::connect(&stopSignals, &TSignalWatcher::StopRequested, &mainForm, &QWidget::close);

@@ -38,6 +38,9 @@ struct TRouterSnapshotRow {
 // database work can run elsewhere while the store goes on counting.
 struct TExportJob {
     std::string Host, User, Password, Database, Port;
+    // The collector's name: its traffic rows carry it, and it rewrites only its own
+    // rows of akteth and aktrouter.
+    std::string Collector;
     bool Detailed = true;
     std::vector<TTrafficRow> Traffic;
     std::vector<TUserSnapshotRow> Users;

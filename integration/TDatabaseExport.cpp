@@ -1,5 +1,7 @@
 #include "TDatabaseExport.h"
 
+#include "ExportRetry.h"
+#include "MySqlErrors.h"
 #include "StoreText.h"
 
 #include <QEventLoop>
@@ -29,6 +31,7 @@ constexpr int NameChars = 255;
 constexpr int StatusChars = 4;
 constexpr int SequenzChars = 20;
 constexpr int LastFlowChars = 8;
+constexpr int CollectorChars = 64;
 
 const QString RegularConnection = QStringLiteral("vexal-export");
 const QString LastConnection = QStringLiteral("vexal-export-last");
@@ -45,8 +48,8 @@ bool IsRowError(const QSqlError& error)
     return codes.contains(error.nativeErrorCode());
 }
 
-constexpr const char* NoSuchTable = "1146";
-constexpr const char* DuplicateKey = "1062";
+const QString NoSuchTable = QString::number(MySqlError::NoSuchTable);
+const QString DuplicateKey = QString::number(MySqlError::DuplicateKey);
 
 QVariant Number(std::int64_t value)
 {
@@ -157,7 +160,8 @@ public:
     // next run starts on a fresh one (a time-out leaves it unusable).
     bool Fail(const QSqlError& error)
     {
-        Result.Error = error.text();
+        Result.Error = DescribeMySqlError(error);
+        Result.ErrorCode = MySqlErrorCode(error);
         Db.rollback();
         Db.close();
         return false;
@@ -179,8 +183,16 @@ bool Open(QSqlDatabase& db, const TExportJob& job, const TDatabaseExport::TConne
             || db.password() != FromStoreText(job.Password) || db.databaseName() != FromStoreText(job.Database)
             || db.port() != wantedPort))
         db.close();
-    if (db.isOpen())
-        return true;
+    // A connection kept from the last run may have gone away meanwhile (a node of the
+    // cluster went down, the server closed it as idle). Asked once before anything is
+    // sent, so the run opens it again, on the next host of the list that answers,
+    // instead of failing on its first statement.
+    if (db.isOpen()) {
+        QSqlQuery alive(db);
+        if (alive.exec(QStringLiteral("do 1")))
+            return true;
+        db.close();
+    }
     db.setHostName(FromStoreText(job.Host));
     db.setUserName(FromStoreText(job.User));
     db.setPassword(FromStoreText(job.Password));
@@ -217,7 +229,7 @@ TSettled Settle(QSqlDatabase& db, TRunner& run, TExportResult& result, const QSt
     QSqlError error;
     if (run.Exec(QStringLiteral("insert into vexal_export_run (id,zeit,verworfen) values (?,now(),1)"), {id}, error))
         return TSettled::NotCommitted;
-    if (error.nativeErrorCode() == QLatin1String(DuplicateKey))
+    if (error.nativeErrorCode() == DuplicateKey)
         return TSettled::Committed;  // it took effect just now
     run.Fail(error);
     return TSettled::Unclear;
@@ -306,13 +318,19 @@ bool TDatabaseExport::WaitUntilIdle(const QDeadlineTimer& deadline)
 
 TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& connection, TExportLedger& ledger)
 {
+    return TExportRetry::Run(job, [&](const TExportJob& attempt) { return RunOnce(attempt, connection, ledger); });
+}
+
+TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection& connection, TExportLedger& ledger)
+{
     TExportResult result;
     QSqlDatabase db = QSqlDatabase::contains(connection.Name)
         ? QSqlDatabase::database(connection.Name, false)
         : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection.Name);
     ++result.RoundTrips;
     if (!Open(db, job, connection)) {
-        result.Error = db.lastError().text();
+        result.Error = DescribeMySqlError(db.lastError());
+        result.ErrorCode = MySqlErrorCode(db.lastError());
         return result;
     }
     result.Connected = true;
@@ -336,6 +354,27 @@ TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& con
         ledger.PendingRows.clear();
     }
 
+    // A database made before several collectors shared one has no column collector:
+    // it goes on as one collector's, with the old statements, and says so once.
+    // Asked on every run, so a column added while the program runs counts at once.
+    bool byCollector = false;
+    {
+        QSqlQuery columns(db);
+        result.RoundTrips += 1;
+        if (!columns.exec(QStringLiteral("select count(*) from information_schema.columns where table_schema=database()"
+                                         " and column_name='collector' and table_name in ('traffic','akteth','aktrouter')"))
+            || !columns.next()) {
+            run.Fail(columns.lastError());
+            return result;
+        }
+        byCollector = columns.value(0).toInt() > 0;
+        if (!byCollector && !ledger.CollectorNoticeGiven) {
+            ledger.CollectorNoticeGiven = true;
+            result.Notice = QStringLiteral("Spalte collector fehlt: Export als einziger Kollektor (ALTER TABLE in docs/schema.sql)");
+        }
+    }
+    const QString collector = FitText(job.Collector, CollectorChars);
+
     std::vector<const TTrafficRow*> inserted;
     std::vector<std::size_t> insertedAt;  // index in traffic of each inserted row
     for (std::size_t i = 0; i < traffic.size(); ++i)
@@ -350,13 +389,14 @@ TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& con
         if (!run.Begin())
             return result;
         bool marked = run.Exec(QStringLiteral("insert into vexal_export_run (id,zeit) values (?,now())"), {id}, error);
-        if (!marked && error.nativeErrorCode() != QLatin1String(NoSuchTable)) {
+        if (!marked && error.nativeErrorCode() != NoSuchTable) {
             run.Fail(error);
             return result;
         }
         if (!marked && !ledger.RunTableNoticeGiven) {
             ledger.RunTableNoticeGiven = true;
-            result.Notice = QStringLiteral("Tabelle vexal_export_run fehlt: Export ohne Schutz vor doppelten Zeilen");
+            const QString notice = QStringLiteral("Tabelle vexal_export_run fehlt: Export ohne Schutz vor doppelten Zeilen");
+            result.Notice = result.Notice.isEmpty() ? notice : result.Notice + QStringLiteral("; ") + notice;
         }
         if (marked && (!ledger.SincePurge.isValid() || ledger.SincePurge.hasExpired(3'600'000))) {
             if (!run.Execute(QStringLiteral("delete from vexal_export_run where zeit < now() - interval %1 day")
@@ -366,12 +406,18 @@ TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& con
         }
         const bool detailed = job.Detailed;
         if (!run.InsertAll(
-                QStringLiteral("insert into traffic (zeit,datum,device,uloktets,dloktets,porttraffic,mac,ip)\r\nvalues"),
-                QStringLiteral("(curtime(),curdate(),?,?,?,?,?,?)"), 6, inserted,
-                [detailed](const TTrafficRow* row, QVariantList& values) {
+                byCollector
+                    ? QStringLiteral("insert into traffic (zeit,datum,device,uloktets,dloktets,porttraffic,mac,ip,collector)\r\nvalues")
+                    : QStringLiteral("insert into traffic (zeit,datum,device,uloktets,dloktets,porttraffic,mac,ip)\r\nvalues"),
+                byCollector ? QStringLiteral("(curtime(),curdate(),?,?,?,?,?,?,?)")
+                            : QStringLiteral("(curtime(),curdate(),?,?,?,?,?,?)"),
+                byCollector ? 7 : 6, inserted,
+                [detailed, byCollector, &collector](const TTrafficRow* row, QVariantList& values) {
                     values << FitText(row->Device, DeviceChars) << Number(row->UL) << Number(row->DL)
                            << FromStoreText(detailed ? row->Ports.ToText() : std::string())
                            << FitText(row->MAC, MacChars) << FitText(row->IP, IpChars);
+                    if (byCollector)
+                        values << collector;
                 },
                 [&](std::size_t i, const QSqlError& why) {
                     refused[insertedAt[i]] = true;
@@ -384,7 +430,9 @@ TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& con
             if (!refused[i])
                 done.push_back(traffic[i]);
         if (!run.Commit()) {
-            if (marked) {
+            // A deadlock or certification conflict at COMMIT undid the transaction:
+            // nothing is in, and the run sends it again at once.
+            if (marked && !IsTransactionConflict(result.ErrorCode)) {
                 // The server may well have committed: the next run looks the mark up.
                 result.CommitUnclear = true;
                 result.Error = QStringLiteral("COMMIT ohne Antwort (%1), der nächste Lauf klärt es").arg(result.Error);
@@ -402,23 +450,42 @@ TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& con
     auto refuse = [&result](const char* table, const QString& ip, const QSqlError& why) {
         result.Refused << QStringLiteral("%1 %2: %3").arg(QLatin1String(table), ip, why.databaseText());
     };
-    if (!run.Begin() || !run.Execute(QStringLiteral("delete from akteth"))
-        || !run.InsertAll(QStringLiteral("insert into akteth (name,ip,mac,status,lasttraffic)\r\nvalues"),
-                          QStringLiteral("(?,?,?,?,?)"), 5, job.Users,
-                          [](const TUserSnapshotRow& row, QVariantList& values) {
+    // Each collector rewrites only its own rows; an old database without the column
+    // holds one collector's rows only.
+    auto clear = [&](const char* table) {
+        if (!byCollector)
+            return run.Execute(QStringLiteral("delete from %1").arg(QLatin1String(table)));
+        QSqlError error;
+        return run.Exec(QStringLiteral("delete from %1 where collector=?").arg(QLatin1String(table)), {collector}, error)
+            || run.Fail(error);
+    };
+    const QString userColumns = byCollector ? QStringLiteral("(name,ip,mac,status,lasttraffic,collector)")
+                                            : QStringLiteral("(name,ip,mac,status,lasttraffic)");
+    if (!run.Begin() || !clear("akteth")
+        || !run.InsertAll(QStringLiteral("insert into akteth %1\r\nvalues").arg(userColumns),
+                          byCollector ? QStringLiteral("(?,?,?,?,?,?)") : QStringLiteral("(?,?,?,?,?)"), byCollector ? 6 : 5,
+                          job.Users,
+                          [byCollector, &collector](const TUserSnapshotRow& row, QVariantList& values) {
                               values << FitText(row.Name, NameChars) << FitText(row.IP, IpChars)
                                      << FitText(row.MAC, MacChars) << FitText(row.Status, StatusChars)
                                      << Number(row.LastTraffic);
+                              if (byCollector)
+                                  values << collector;
                           },
                           [&](std::size_t i, const QSqlError& why) { refuse("akteth", FromStoreText(job.Users[i].IP), why); })
         || !run.Commit())
         return result;
-    if (!run.Begin() || !run.Execute(QStringLiteral("delete from aktrouter"))
-        || !run.InsertAll(QStringLiteral("insert into aktrouter (ip,flowsequenz,lastflow,ploss)\r\nvalues"),
-                          QStringLiteral("(?,?,?,?)"), 4, job.Routers,
-                          [](const TRouterSnapshotRow& row, QVariantList& values) {
+    const QString routerColumns = byCollector ? QStringLiteral("(ip,flowsequenz,lastflow,ploss,collector)")
+                                              : QStringLiteral("(ip,flowsequenz,lastflow,ploss)");
+    if (!run.Begin() || !clear("aktrouter")
+        || !run.InsertAll(QStringLiteral("insert into aktrouter %1\r\nvalues").arg(routerColumns),
+                          byCollector ? QStringLiteral("(?,?,?,?,?)") : QStringLiteral("(?,?,?,?)"), byCollector ? 5 : 4,
+                          job.Routers,
+                          [byCollector, &collector](const TRouterSnapshotRow& row, QVariantList& values) {
                               values << FitText(row.IP, IpChars) << FitText(row.Sequenz, SequenzChars)
                                      << FitText(row.LastFlow, LastFlowChars) << Number(row.PLoss);
+                              if (byCollector)
+                                  values << collector;
                           },
                           [&](std::size_t i, const QSqlError& why) { refuse("aktrouter", FromStoreText(job.Routers[i].IP), why); })
         || !run.Commit())

@@ -20,6 +20,7 @@ struct TExportResult {
     // it took effect before it sends anything.
     bool CommitUnclear = false;
     QString Error;                  // why the run stopped, when it did
+    int ErrorCode = 0;              // its MySQL error number, 0 when it had none
     int RoundTrips = 0;             // statements and transaction steps sent
     // Rows whose octets the database now holds and the window takes off the interval
     // counters: this run's committed rows, and those of an earlier run whose COMMIT
@@ -41,6 +42,8 @@ struct TExportLedger {
     QString PendingRun;
     std::vector<TTrafficRow> PendingRows;
     bool RunTableNoticeGiven = false;
+    // A database without the column collector was said once.
+    bool CollectorNoticeGiven = false;
     QElapsedTimer SincePurge;
 };
 
@@ -88,6 +91,9 @@ public:
     }
 
 private:
+    // One attempt; Run repeats it after a deadlock or certification conflict.
+    static TExportResult RunOnce(const TExportJob& job, const TConnection& connection, TExportLedger& ledger);
+
     QThread Worker;
     QObject* WorkerContext = nullptr;
     std::shared_ptr<TExportLedger> Ledger = std::make_shared<TExportLedger>();

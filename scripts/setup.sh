@@ -9,6 +9,9 @@ packages=(
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-mysql libqt6sql6-sqlite
     prometheus-cpp-dev prometheus
     mariadb-server-core mariadb-client-core
+    # A 3-node Galera cluster on loopback for the cluster tests; the full server brings
+    # the rsync state transfer script.
+    mariadb-server galera-4 rsync
     clang libclang-rt-14-dev
     xvfb xauth imagemagick xdotool iproute2
     softflowd

@@ -331,7 +331,9 @@ void TCollector::LastExport()
     if (Export->WaitUntilIdle(deadline)) {
         TimerMySQLExport->SetEnabled(false);
         try {
-            Export->Start(BuildExportJob(Daten, Clock()), [this, result](const TExportJob&, const TExportResult& r) {
+            TExportJob last = BuildExportJob(Daten, Clock());
+            last.Collector = Extra.CollectorName();
+            Export->Start(std::move(last), [this, result](const TExportJob&, const TExportResult& r) {
                 *result = r;
                 Guard([&] { TakeExportedTraffic(Daten, r.Exported); });
             }, true);
@@ -491,6 +493,7 @@ void TCollector::TimerMySQLExportTimer()
     TExportJob job;
     try {
         job = BuildExportJob(Daten, Clock());
+        job.Collector = Extra.CollectorName();
     } catch (const std::exception& error) {
         emit StatusText(QStringLiteral("mySQL Export: %1").arg(QString::fromUtf8(error.what())));
         finish();

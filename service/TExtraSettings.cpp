@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string_view>
 
+#include <unistd.h>
+
 namespace {
 bool ParseInt(std::string_view text, int low, int high, int& value)
 {
@@ -37,7 +39,8 @@ std::string TExtraSettings::Format() const
         << "MetricsPort=" << MetricsPort << '\n'
         << "MetricsAddress=" << MetricsAddress << '\n'
         << "MetricsUser=" << MetricsUser << '\n'
-        << "MetricsPassword=" << MetricsPassword << '\n';
+        << "MetricsPassword=" << MetricsPassword << '\n'
+        << "Kollektor=" << Collector << '\n';
     return out.str();
 }
 
@@ -70,6 +73,8 @@ TExtraSettings TExtraSettings::Parse(const std::string& text)
             settings.MetricsUser = value;
         else if (key == "MetricsPassword")
             settings.MetricsPassword = value;
+        else if (key == "Kollektor")
+            settings.Collector = std::string(value);
     }
     return settings;
 }
@@ -87,4 +92,14 @@ TExtraSettings TExtraSettings::Load(const std::string& path)
 bool TExtraSettings::Save(const std::string& path) const
 {
     return WriteFileAtomically(path, Format());
+}
+
+std::string TExtraSettings::CollectorName() const
+{
+    if (!Collector.empty())
+        return Collector;
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
+        return "localhost";
+    return host;
 }

@@ -21,6 +21,13 @@ struct TExtraSettings {
     std::string MetricsUser{};
     std::string MetricsPassword{};
 
+    // "Kollektor": this collector's name in the database, so several collectors can
+    // share one. Empty stands for the host name.
+    std::string Collector{};
+
+    // The name the export writes: Collector, or the host name when it is empty.
+    std::string CollectorName() const;
+
     std::string Format() const;
     static TExtraSettings Parse(const std::string& text);
     // A missing or unreadable file gives the defaults.

@@ -94,3 +94,44 @@ TEST(StartOptions, FolderIsCreatedAndEntered)
     EXPECT_FALSE(EnterStartFolder(dir.File("file"), error));
     EXPECT_NE(error.find(dir.File("file")), std::string::npos) << error;
 }
+
+// Several collectors on one host each take ports of their own; a port that is none, or
+// one port for both kinds of datagram, is refused before anything binds.
+TEST(StartOptions, PortsFromTheCommandLine)
+{
+    struct TCase {
+        const char* Name;
+        std::vector<const char*> Arguments;
+        std::uint16_t FlowPort;
+        std::uint16_t AnnouncePort;
+        bool Error;
+    };
+    const TCase cases[] = {
+        {"defaults", {"--headless"}, 2055, 2056, false},
+        {"both, separate values", {"--flow-port", "3055", "--announce-port", "3056"}, 3055, 3056, false},
+        {"both, with =", {"--flow-port=4055", "--headless", "--announce-port=4056"}, 4055, 4056, false},
+        {"flow only", {"--flow-port", "2057"}, 2057, 2056, false},
+        {"highest port", {"--announce-port", "65535"}, 2055, 65535, false},
+        {"swapped defaults", {"--flow-port", "2056", "--announce-port", "2055"}, 2056, 2055, false},
+        {"missing value", {"--flow-port"}, 2055, 2056, true},
+        {"empty value", {"--announce-port="}, 2055, 2056, true},
+        {"zero", {"--flow-port", "0"}, 2055, 2056, true},
+        {"too large", {"--flow-port", "65536"}, 2055, 2056, true},
+        {"negative", {"--announce-port", "-1"}, 2055, 2056, true},
+        {"trailing text", {"--flow-port", "3055x"}, 2055, 2056, true},
+        {"name instead of number", {"--announce-port", "netflow"}, 2055, 2056, true},
+        {"one port for both", {"--flow-port", "2056"}, 2056, 2056, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TStartOptions options = Parse(c.Arguments);
+        EXPECT_EQ(!options.Error.empty(), c.Error) << options.Error;
+        EXPECT_EQ(options.Unknown, "") << "a port's value is never taken as an unknown option";
+        if (!c.Error) {
+            EXPECT_EQ(options.FlowPort, c.FlowPort);
+            EXPECT_EQ(options.AnnouncePort, c.AnnouncePort);
+        }
+    }
+    // An option that only begins like one of them stays unknown.
+    EXPECT_EQ(Parse({"--flow-ports", "1"}).Unknown, "--flow-ports");
+}

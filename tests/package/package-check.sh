@@ -71,6 +71,8 @@ install)
     test -x /usr/bin/vexal-capture
     echo "== systemd-analyze verify"
     systemd-analyze verify /usr/lib/systemd/system/vexal-capture.service
+    # The template as one instance of it, the way systemctl would start it.
+    systemd-analyze verify vexal-capture@example.service
     if systemctl is-enabled vexal-capture.service >/dev/null 2>&1; then
         echo "the package must not enable the service" >&2
         exit 1

@@ -33,6 +33,9 @@ public:
         DropAfterCommit,   // the server commits and answers, then the connection drops
         DropBeforeCommit,  // the connection drops before the COMMIT reaches the server
         HoldCommit,        // the COMMIT reaches the server only after the armed statement
+        // The server's transaction is rolled back and the client hears error 1213, as a
+        // Galera node answers a certification conflict at COMMIT: nothing is committed.
+        DeadlockAtCommit,
     };
 
     explicit TMySqlProxy(int serverPort) : ServerPort(serverPort)
@@ -60,8 +63,12 @@ public:
 
     int Port() const { return ListenPort; }
     // `releaseOn`: for HoldCommit, a part of the statement whose execution lets the COMMIT go.
-    void Arm(TFault fault, const std::string& releaseOn = {})
+    void Arm(TFault fault, const std::string& releaseOn = {}) { ArmAfter(fault, 0, releaseOn); }
+
+    // The same for the COMMIT after `commitsToPass` others have gone through unharmed.
+    void ArmAfter(TFault fault, int commitsToPass, const std::string& releaseOn = {})
     {
+        CommitsToPass = commitsToPass;
         {
             std::lock_guard lock(ReleaseMutex);
             ReleaseOn = releaseOn;
@@ -71,6 +78,15 @@ public:
     }
     // How many armed faults have hit a COMMIT.
     int FaultsApplied() const { return Applied; }
+
+    // Closes every connection open now, as a server restart or a cluster node going
+    // down does; connections made afterwards work again.
+    void DropAll()
+    {
+        ++Generation;
+        for (int waited = 0; Open > 0 && waited < 5000; waited += 10)
+            ::usleep(10'000);
+    }
 
 private:
     static sockaddr_in Loopback(int port)
@@ -151,13 +167,40 @@ private:
             ::recv(server, answer, sizeof answer, 0);
     }
 
+    // Rolls the server's transaction back (its OK is not passed on) and answers the
+    // client's COMMIT with an error packet 1213, SQL state 40001.
+    bool AnswerDeadlock(int client, int server, char sequence)
+    {
+        const std::string rollback = std::string("\x09\x00\x00\x00\x03", 5) + "ROLLBACK";
+        if (!WriteAll(server, rollback.data(), rollback.size()) || !Readable(server, 5000))
+            return false;
+        char answer[256];
+        if (::recv(server, answer, sizeof answer, 0) <= 0)
+            return false;
+        const std::string message = "Deadlock found when trying to get lock; try restarting transaction";
+        std::string payload = std::string("\xff\xbd\x04#40001", 9) + message;
+        std::string packet(4, '\0');
+        packet[0] = static_cast<char>(payload.size() & 0xff);
+        packet[1] = static_cast<char>((payload.size() >> 8) & 0xff);
+        packet[2] = 0;
+        packet[3] = static_cast<char>(sequence + 1);
+        packet += payload;
+        return WriteAll(client, packet.data(), packet.size());
+    }
+
     void Forward(int client, int server)
     {
+        ++Open;
+        struct TCount {
+            std::atomic<int>& Count;
+            ~TCount() { --Count; }
+        } count{Open};
+        const int generation = Generation;
         std::string fromClient;
         bool holding = false;
         bool releasePrepared = false;  // the armed statement was prepared: its execution releases
         char buffer[65536];
-        while (!Stopping) {
+        while (!Stopping && generation == Generation) {
             pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
             if (::poll(fds, 2, 100) <= 0)
                 continue;
@@ -183,7 +226,8 @@ private:
                 const std::string packet = fromClient.substr(0, 4 + length);
                 fromClient.erase(0, 4 + length);
                 const bool commit = length == 7 && packet[4] == ComQuery && ::strncasecmp(packet.data() + 5, "COMMIT", 6) == 0;
-                const TFault fault = commit ? Armed.exchange(TFault::None) : TFault::None;
+                const bool pass = commit && Armed != TFault::None && CommitsToPass-- > 0;
+                const TFault fault = commit && !pass ? Armed.exchange(TFault::None) : TFault::None;
                 if (fault != TFault::None)
                     ++Applied;
                 if (fault == TFault::DropBeforeCommit)
@@ -191,6 +235,11 @@ private:
                 if (fault == TFault::HoldCommit) {
                     SendHeldCommit(server, packet);
                     return;
+                }
+                if (fault == TFault::DeadlockAtCommit) {
+                    if (!AnswerDeadlock(client, server, packet[3]))
+                        return;
+                    continue;
                 }
                 const bool armedText = length > 1 && Contains(packet, 5);
                 const bool releases = (packet[4] == ComQuery && armedText)
@@ -220,6 +269,9 @@ private:
     int ListenPort = 0;
     std::atomic<bool> Stopping{false};
     std::atomic<TFault> Armed{TFault::None};
+    std::atomic<int> CommitsToPass{0};
+    std::atomic<int> Generation{0};
+    std::atomic<int> Open{0};
     std::atomic<int> Applied{0};
     std::mutex ReleaseMutex;
     std::string ReleaseOn;

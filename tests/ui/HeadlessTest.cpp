@@ -177,6 +177,58 @@ TEST(Headless, CountsDatagramsSavesOnSigtermAndKeepsTheHistory)
     EXPECT_EQ(HistoryRows(dir, QStringLiteral("traffic")), rows);
 }
 
+// Two collectors on one host, each in its own folder with ports of its own: each counts
+// what its router sends to its ports, and nothing of the other's.
+TEST(Headless, TwoCollectorsOnOneHostCountTheirOwnTraffic)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    struct TInstance {
+        TInstance(quint16 flowPort, quint16 announcePort, std::uint8_t client, std::uint32_t octets)
+            : FlowPort(flowPort), AnnouncePort(announcePort), Client(client), Octets(octets)
+        {
+        }
+        quint16 FlowPort;
+        quint16 AnnouncePort;
+        std::uint8_t Client;
+        std::uint32_t Octets;
+        TTempDir Dir;
+        QProcess Program;
+        QString Log;
+    };
+    TInstance instances[] = {TInstance(3055, 3056, 7, 1'000), TInstance(4055, 4056, 8, 2'000)};
+    for (TInstance& instance : instances) {
+        ASSERT_TRUE(TStateFile::Save(Site(), instance.Dir.File("vexal.ini")));
+        StartHeadless(instance.Program, instance.Dir,
+                      {QStringLiteral("--headless"), QStringLiteral("--flow-port"), QString::number(instance.FlowPort),
+                       QStringLiteral("--announce-port=%1").arg(instance.AnnouncePort)});
+    }
+    for (TInstance& instance : instances)
+        ASSERT_TRUE(WaitUntilRunning(instance.Program, instance.Log));
+    for (const TInstance& instance : instances) {
+        const std::string mac = "02:00:00:00:00:0" + std::to_string(instance.Client);
+        const std::string ip = "192.168.1." + std::to_string(instance.Client);
+        const std::string text = "f0 " + ip + " f2 f3 " + mac + " f5 eth0";
+        SendTo(instance.AnnouncePort, std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
+    QTest::qWait(300);
+    for (const TInstance& instance : instances)
+        SendTo(instance.FlowPort, TFlowDatagramBuilder(100)
+                                      .Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, instance.Client), 50000, instance.Octets)
+                                      .Bytes());
+    // The standard ports are nobody's now: what arrives there is counted by neither.
+    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 99'999).Bytes());
+    QTest::qWait(1000);
+    for (TInstance& instance : instances) {
+        SCOPED_TRACE(instance.FlowPort);
+        ASSERT_TRUE(Terminate(instance.Program, instance.Log));
+        TDaten saved;
+        ASSERT_TRUE(TStateFile::Load(saved, instance.Dir.File("vexal.ini")));
+        ASSERT_EQ(saved.UserCount(), 1u) << instance.Log.toStdString();
+        EXPECT_EQ(saved.UserIP[0], "192.168.1." + std::to_string(instance.Client));
+        EXPECT_EQ(saved.UserDL.Text(0), std::to_string(instance.Octets));
+    }
+}
+
 // With the history switched off in vexal-extra.ini no history file appears, and an old
 // vexal.ini comes out of a run byte for byte.
 TEST(Headless, ExtraSettingsLeaveTheStateFileAsItWas)
@@ -436,6 +488,7 @@ TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)
     changed.MetricsAddress = "127.0.0.1";
     changed.MetricsUser = "prometheus";
     changed.MetricsPassword = "ge=heim";
+    changed.Collector = "Haus B (Keller)";
     EXPECT_EQ(TExtraSettings::Parse(changed.Format()), changed);
 
     const struct {
@@ -446,9 +499,13 @@ TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)
         {"MetricsPort=70000\nMetricsEnabled=yes\nHistoryHourlyAfterDays=-1\n", {}},
         {"Unknown=1\r\nMetricsPort=8080\r\n", {.MetricsPort = 8080}},
         {"HistoryEnabled=0\nno equals sign\nHistoryDailyAfterDays=400x\n", {.HistoryEnabled = false}},
+        {"Kollektor=standort-2\r\n", {.Collector = "standort-2"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Text);
         EXPECT_EQ(TExtraSettings::Parse(c.Text), c.Expected);
     }
+    // An empty name stands for the host name, so a collector always has one.
+    EXPECT_FALSE(TExtraSettings{}.CollectorName().empty());
+    EXPECT_EQ(changed.CollectorName(), "Haus B (Keller)");
 }
