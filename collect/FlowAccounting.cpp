@@ -361,6 +361,7 @@ public:
                 return false;
         } else {
             ++state.UnfollowedDatagrams;
+            ++Daten.UnfollowedDatagrams;
         }
         Daten.RouterSequenz.SetValue(Router, sequence);
         return true;

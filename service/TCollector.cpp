@@ -5,6 +5,7 @@
 #include "FlowAccounting.h"
 #include "MacAnnouncement.h"
 #include "NameList.h"
+#include "SequenceFollowers.h"
 #include "StoreText.h"
 #include "HistorySnapshot.h"
 #include "TDatabaseExport.h"
@@ -243,7 +244,8 @@ TMetricsHealth TCollector::Health() const
                       {"kernel", NMUDP1->KernelDrops() + NMUDP2->KernelDrops()}};
     health.Refused = {{"router_table_full", Daten.RoutersRefused},
                       {"user_table_full", Daten.UsersRefused},
-                      {"ipv6_rows_full", Daten.IPv6RowsRefused}};
+                      {"ipv6_rows_full", Daten.IPv6RowsRefused},
+                      {"sequence_domains_full", Daten.UnfollowedDatagrams}};
     health.IdleRoutersDropped = Daten.RoutersDropped;
     health.ExportRuns = ExportRuns;
     health.ExportFailures = ExportFailures;
@@ -289,12 +291,17 @@ QString TCollector::RefusalText() const
         texts << QStringLiteral("Kein Platz mehr für Geräte nur mit IPv6 (%1): %2 abgewiesen.")
                      .arg(TIPv6Aliases::MaxOwnRows)
                      .arg(Daten.IPv6RowsRefused);
+    if (Daten.UnfollowedDatagrams > 0)
+        texts << QStringLiteral("Mehr als %1 Exporter-Domänen je Router: %2 Datagramme ohne Sequenzprüfung gezählt.")
+                     .arg(SequenceFollowers::MaxPerRouter)
+                     .arg(Daten.UnfollowedDatagrams);
     return texts.join(QLatin1Char(' '));
 }
 
 void TCollector::NoteRefusals()
 {
-    const std::uint64_t refusals = Daten.RoutersRefused + Daten.UsersRefused + Daten.IPv6RowsRefused;
+    const std::uint64_t refusals =
+        Daten.RoutersRefused + Daten.UsersRefused + Daten.IPv6RowsRefused + Daten.UnfollowedDatagrams;
     if (refusals != RefusalsShown) {
         RefusalsShown = refusals;
         DropSummary->SetEnabled(true);

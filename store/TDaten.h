@@ -297,6 +297,10 @@ public:
     // Senders refused because the router table was full, and idle rows let go for them.
     std::uint64_t RoutersRefused = 0;
     std::uint64_t RoutersDropped = 0;
+    // Datagrams of exporter domains beyond what one router's sequences are followed
+    // for (a sender spoofing the router's address with ever new source IDs): charged,
+    // but without the duplicate and loss checks. The sum over every router's state.
+    std::uint64_t UnfollowedDatagrams = 0;
 
     // The text form of adding octets to a port list: returns the new list text.
     static std::string AddPortTraffic(std::int32_t port, std::int64_t octets, std::string_view portList);

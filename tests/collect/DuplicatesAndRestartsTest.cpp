@@ -135,6 +135,7 @@ TEST(DuplicatesAndRestarts, SourceIdsMadeUpUnderTheRoutersAddressLeaveItsFollowe
         EXPECT_EQ(state.Followers.size(), SequenceFollowers::MaxPerRouter);
         EXPECT_EQ(state.UnfollowedDatagrams, madeUp - (SequenceFollowers::MaxPerRouter - 1))
             << "the datagrams of domains beyond the bound are counted";
+        EXPECT_EQ(d.UnfollowedDatagrams, state.UnfollowedDatagrams) << "and in the store's sum the status line shows";
         // The real exporter's octets are exact; those of unfollowed domains are charged
         // unchecked, as those of any followed one would be.
         EXPECT_EQ(d.UserUL.Text(0), std::to_string(12 * Octets + madeUp));
