@@ -367,6 +367,19 @@ TEST(Headless, SigtermExportsTheTrafficNotYetExported)
     check.close();
 }
 
+// Starts the service in its folder with one user of the site, and charges it a flow of
+// the given octets. Callers check HasFatalFailure() afterwards.
+static void StartWithOneChargedUser(QProcess& program, QString& log, const TTempDir& dir, std::uint32_t octets)
+{
+    ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
+    QTest::qWait(300);
+    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, octets).Bytes());
+    QTest::qWait(300);
+}
+
 // The signals that ask a service to end (a closing terminal sends SIGHUP) end it the
 // normal way: what was counted is saved.
 TEST(Headless, StopSignalsSaveWhatWasCounted)
@@ -375,15 +388,10 @@ TEST(Headless, StopSignalsSaveWhatWasCounted)
         SCOPED_TRACE(strsignal(signal));
         ASSERT_TRUE(EnterOwnNetworkNamespace());
         TTempDir dir;
-        ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
         QProcess program;
         QString log;
-        StartHeadless(program, dir);
-        ASSERT_TRUE(WaitUntilRunning(program, log));
-        Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
-        QTest::qWait(300);
-        SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 55'800'000).Bytes());
-        QTest::qWait(300);
+        StartWithOneChargedUser(program, log, dir, 55'800'000);
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_TRUE(Terminate(program, log, signal));
         TDaten saved;
         ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
@@ -398,15 +406,10 @@ TEST(Headless, FailedLastHistoryWriteIsLogged)
 {
     ASSERT_TRUE(EnterOwnNetworkNamespace());
     TTempDir dir;
-    ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
     QProcess program;
     QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
-    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
-    QTest::qWait(300);
-    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 777).Bytes());
-    QTest::qWait(300);
+    StartWithOneChargedUser(program, log, dir, 777);
+    ASSERT_FALSE(HasFatalFailure());
     {
         QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("history-locker"));
         locker.setDatabaseName(QString::fromStdString(dir.File("vexal-history.sqlite")));
