@@ -19,8 +19,8 @@ namespace {
 const char* const AlreadyRunning = "Vexal Capture läuft in diesem Ordner bereits.";
 
 const char* const Help = "Aufruf: vexal-capture [--headless] [--folder ORDNER] [--flow-port N] [--announce-port N]\n"
-                         "       vexal-capture --report [--from DATUM] [--to DATUM] [--format csv|json] [--sum]\n"
-                         "                     [--folder ORDNER]\n"
+                         "       vexal-capture --report [--from DATUM] [--to DATUM] [--format csv|json]\n"
+                         "                     [--sum] [--folder ORDNER]\n"
                          "Zählt den Traffic aus NetFlow (UDP 2055) und Korvel-Meldungen (UDP 2056);\n"
                          "Zustand und Einstellungen in vexal.ini im Arbeitsverzeichnis.\n"
                          "\n"

@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -310,4 +311,51 @@ TEST(Report, HistoryWindowSavesTheShownTableAsCsv)
     verlauf.AskCsvPath = [] { return QString(); };
     button->click();
     EXPECT_EQ(files(), filesBefore) << "cancelled: no file";
+}
+
+// Across the autumn switch in Europe/Berlin the hour table names the hour the clock
+// showed twice once, with both hours' octets, and says so; the spring day's skipped
+// hour has no row.
+TEST(Report, HistoryWindowNamesTheDoubledHour)
+{
+    const char* old = std::getenv("TZ");
+    const std::string oldZone = old ? old : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    TTempDir dir;
+    const QString path = QString::fromStdString(dir.File("history.sqlite"));
+    const std::string ip = "192.168.1.5", mac = "02:00:00:00:01:05";
+    {
+        THistoryStore store(path, QStringLiteral("dst-window"));
+        ASSERT_TRUE(store.Open().Ok);
+        THistorySnapshot snapshot;
+        snapshot.Devices.push_back({ip, mac, "eth0", 0, 0});
+        snapshot.At = TLocalTime::FromCivil(2026, 10, 24, 12, 0, 0);
+        ASSERT_TRUE(store.Write(snapshot).Ok);  // begins
+        // 02:30 CEST and 02:30 CET, an hour apart.
+        for (const std::int64_t utcMs : {1'792'888'200'000LL, 1'792'891'800'000LL}) {
+            snapshot.Devices[0].DL += 1'000;
+            snapshot.At = TLocalTime::FromUnixMs(utcMs);
+            ASSERT_EQ(snapshot.At.MsOfDay / 3'600'000, 2);
+            ASSERT_TRUE(store.Write(snapshot).Ok);
+        }
+    }
+    TFormVerlauf verlauf;
+    verlauf.ShowDevice(path, ip, mac, TLocalTime::FromCivil(2026, 10, 25, 12, 0, 0));
+    const QTableWidget& hours = verlauf.Table(TFormVerlauf::Hours);
+    std::vector<std::string> labels;
+    for (int row = 0; row < hours.rowCount(); ++row)
+        labels.push_back(hours.item(row, 0)->text().toStdString());
+    if (old)
+        setenv("TZ", oldZone.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    ASSERT_EQ(labels.size(), 47u + 1) << "48 hours of real time, one of them shown twice by the clock";
+    const auto doubled = std::find(labels.begin(), labels.end(), "25.10. 02 Uhr (zweimal)");
+    ASSERT_NE(doubled, labels.end());
+    const int row = static_cast<int>(doubled - labels.begin());
+    EXPECT_EQ(hours.item(row, 2)->data(Qt::UserRole).toLongLong(), 2'000);
+    EXPECT_EQ(labels[static_cast<std::size_t>(row) - 1], "25.10. 03 Uhr");
+    EXPECT_EQ(labels[static_cast<std::size_t>(row) + 1], "25.10. 01 Uhr");
 }
