@@ -60,8 +60,8 @@ void WriteSite(const std::string& path)
 }
 }
 
-// Fields with the separator, quotes or line breaks are quoted; everything else stands
-// as it is.
+// Fields with the separator, quotes or line breaks are quoted, a field a spreadsheet
+// would run as a formula is kept as text; everything else stands as it is.
 TEST(Csv, QuotesOnlyWhatNeedsIt)
 {
     const struct {
@@ -70,6 +70,8 @@ TEST(Csv, QuotesOnlyWhatNeedsIt)
     } cases[] = {
         {"192.168.1.7", "192.168.1.7"}, {"", ""},           {"a;b", "\"a;b\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""},
         {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""}, {"Gerät 1,5", "Gerät 1,5"},
+        {"::1", "::1"}, {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""}, {"+1", "'+1"}, {"-1", "'-1"},
+        {"@SUM(A1)", "'@SUM(A1)"}, {"\tx", "'\tx"}, {"a=b", "a=b"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Field);
