@@ -18,8 +18,8 @@ int RunReport(int argc, char* argv[], const TStartOptions& options, const std::s
     const QString name = QString::fromUtf8(TLocalHistory::DefaultFileName);
     const QString path = folder.empty() ? name : QDir(QString::fromStdString(folder)).filePath(name);
     THistoryReport report(path);
-    const QString to = options.ReportTo.empty() ? HistoryDateText(TLocalTime::Now().Day)
-                                                : QString::fromStdString(options.ReportTo);
+    const QString to =
+        options.ReportTo.empty() ? HistoryDateText(TLocalTime::Now().Day) : QString::fromStdString(options.ReportTo);
     QString from = QString::fromStdString(options.ReportFrom);
     if (from.isEmpty()) {
         // From the first day in the file; a file without traffic up to the end of the
@@ -33,10 +33,11 @@ int RunReport(int argc, char* argv[], const TStartOptions& options, const std::s
         std::fprintf(stderr, "Bericht: %s\n", report.Error().toUtf8().constData());
         return 1;
     }
-    const QByteArray text =
-        HistoryReportText(rows, options.ReportSum, options.ReportFormat == "json" ? TReportFormat::Json : TReportFormat::Csv)
-            .toUtf8();
-    if (std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout) != static_cast<std::size_t>(text.size())
+    const QByteArray text = HistoryReportText(rows, options.ReportSum,
+                                              options.ReportFormat == "json" ? TReportFormat::Json : TReportFormat::Csv)
+                                .toUtf8();
+    if (std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout)
+            != static_cast<std::size_t>(text.size())
         || std::fflush(stdout) != 0) {
         std::perror("Bericht");
         return 1;

@@ -62,7 +62,8 @@ QString THistoryReport::FirstDay()
         return {};
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT MIN(datum) FROM (%1)")
-                        .arg(AllTrafficRows(QStringLiteral("datum"), QStringLiteral("1")))) || !query.next()) {
+                        .arg(AllTrafficRows(QStringLiteral("datum"), QStringLiteral("1"))))
+        || !query.next()) {
         Fail(query.lastError());
         return {};
     }
@@ -112,7 +113,7 @@ std::vector<THistoryReportRow> THistoryReport::Rows(bool summed, const QString& 
         return rows;
     }
     while (query.next()) {
-        THistoryReportRow row{query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
+        THistoryReportRow row{query.value(0).toString(), query.value(1).toString(),   query.value(2).toString(),
                               query.value(3).toString(), query.value(4).toLongLong(), query.value(5).toLongLong()};
         if (summed) {
             // The period asked for, not the days the device happened to have traffic.

@@ -71,15 +71,15 @@ const TInstant Instants[] = {
     // Spring: 2026-03-29 runs from 03-28 23:00 UTC to 03-29 22:00 UTC, 23 hours.
     {"2026-03-28T22:30:00Z", 1, 10, {2026, 3, 28}, 23},
     {"2026-03-28T23:10:00Z", 2, 20, {2026, 3, 29}, 0},
-    {"2026-03-29T00:55:00Z", 4, 40, {2026, 3, 29}, 1},   // 01:55 CET, the last minutes before the jump
-    {"2026-03-29T01:05:00Z", 8, 80, {2026, 3, 29}, 3},   // 03:05 CEST, ten minutes later
+    {"2026-03-29T00:55:00Z", 4, 40, {2026, 3, 29}, 1},  // 01:55 CET, the last minutes before the jump
+    {"2026-03-29T01:05:00Z", 8, 80, {2026, 3, 29}, 3},  // 03:05 CEST, ten minutes later
     {"2026-03-29T21:50:00Z", 16, 160, {2026, 3, 29}, 23},
     {"2026-03-29T22:10:00Z", 32, 320, {2026, 3, 30}, 0},
     // Autumn: 2026-10-25 runs from 10-24 22:00 UTC to 10-25 23:00 UTC, 25 hours.
     {"2026-10-24T21:50:00Z", 64, 640, {2026, 10, 24}, 23},
     {"2026-10-24T22:05:00Z", 128, 1280, {2026, 10, 25}, 0},
-    {"2026-10-25T00:10:00Z", 256, 2560, {2026, 10, 25}, 2},    // 02:10 CEST, the first 02 hour
-    {"2026-10-25T00:50:00Z", 512, 5120, {2026, 10, 25}, 2},    // 02:50 CEST
+    {"2026-10-25T00:10:00Z", 256, 2560, {2026, 10, 25}, 2},  // 02:10 CEST, the first 02 hour
+    {"2026-10-25T00:50:00Z", 512, 5120, {2026, 10, 25}, 2},  // 02:50 CEST
     {"2026-10-25T01:10:00Z", 1024, 10240, {2026, 10, 25}, 2},  // 02:10 CET, the second 02 hour
     {"2026-10-25T01:55:00Z", 2048, 20480, {2026, 10, 25}, 2},  // 02:55 CET
     {"2026-10-25T02:05:00Z", 4096, 40960, {2026, 10, 25}, 3},
@@ -91,8 +91,7 @@ struct TSums {
     std::int64_t UL = 0, DL = 0;
 };
 
-// The octets of the instants whose local date and hour are among the given ones (all
-// when none are given).
+// The octets of the instants per local date.
 std::map<QDate, TSums> ExpectedDays()
 {
     std::map<QDate, TSums> days;
@@ -146,7 +145,6 @@ void ExpectHoursRight(THistoryQuery& query, const std::string& ip, const std::st
         realHours += bucket.RealHours;
     }
     EXPECT_EQ(realHours, THistoryQuery::Hours);
-    TSums shown, expected;
     for (const THistoryBucket& bucket : hourly) {
         TSums inBucket;
         for (const TInstant& instant : Instants)
@@ -174,7 +172,7 @@ TEST(DaylightSaving, LocalClockOfTheInstants)
         QDate Date;
         int Hour, Length;
     } hours[] = {
-        {{2026, 3, 29}, 1, 1}, {{2026, 3, 29}, 2, 0}, {{2026, 3, 29}, 3, 1},   {{2026, 10, 25}, 1, 1},
+        {{2026, 3, 29}, 1, 1},  {{2026, 3, 29}, 2, 0},  {{2026, 3, 29}, 3, 1},  {{2026, 10, 25}, 1, 1},
         {{2026, 10, 25}, 2, 2}, {{2026, 10, 25}, 3, 1}, {{2026, 10, 26}, 2, 1}, {{2026, 7, 1}, 2, 1},
     };
     for (const auto& hour : hours) {
@@ -187,7 +185,10 @@ TEST(DaylightSaving, LocalClockOfTheInstants)
         int length = 0;
         for (int hour = 0; hour < 24; ++hour)
             length += ClockHourLength(day.Day, hour);
-        EXPECT_EQ(length, date.month() == 3 ? 23 : date.month() == 10 ? 25 : 24) << date.toString(Qt::ISODate).toStdString();
+        EXPECT_EQ(length, date.month() == 3    ? 23
+                          : date.month() == 10 ? 25
+                                               : 24)
+            << date.toString(Qt::ISODate).toStdString();
     }
 }
 

@@ -68,10 +68,20 @@ TEST(Csv, QuotesOnlyWhatNeedsIt)
         const char* Field;
         const char* Written;
     } cases[] = {
-        {"192.168.1.7", "192.168.1.7"}, {"", ""},           {"a;b", "\"a;b\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""}, {"Gerät 1,5", "Gerät 1,5"},
-        {"::1", "::1"}, {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""}, {"+1", "'+1"}, {"-1", "'-1"},
-        {"@SUM(A1)", "'@SUM(A1)"}, {"\tx", "'\tx"}, {"a=b", "a=b"},
+        {"192.168.1.7", "192.168.1.7"},
+        {"", ""},
+        {"a;b", "\"a;b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"cr\r", "\"cr\r\""},
+        {"Gerät 1,5", "Gerät 1,5"},
+        {"::1", "::1"},
+        {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+1", "'+1"},
+        {"-1", "'-1"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tx", "'\tx"},
+        {"a=b", "a=b"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Field);
@@ -139,17 +149,19 @@ TEST(Report, CsvAndJsonText)
               "Datum;IP;MAC;Upload (Oktette);Download (Oktette)\n"
               "2026-03-01;192.168.1.7;02:00:00:00:00:07;9007199254740993;2\n"
               "2026-03-02;fe80::1;\"a\"\"b\";3;4\n");
-    EXPECT_EQ(HistoryReportText(days, false, TReportFormat::Json).toStdString(),
-              "[\n"
-              "  {\"date\": \"2026-03-01\", \"ip\": \"192.168.1.7\", \"mac\": \"02:00:00:00:00:07\", \"upload\": 9007199254740993, \"download\": 2},\n"
-              "  {\"date\": \"2026-03-02\", \"ip\": \"fe80::1\", \"mac\": \"a\\\"b\", \"upload\": 3, \"download\": 4}\n"
-              "]\n");
+    EXPECT_EQ(
+        HistoryReportText(days, false, TReportFormat::Json).toStdString(),
+        "[\n"
+        "  {\"date\": \"2026-03-01\", \"ip\": \"192.168.1.7\", \"mac\": \"02:00:00:00:00:07\", \"upload\": 9007199254740993, \"download\": 2},\n"
+        "  {\"date\": \"2026-03-02\", \"ip\": \"fe80::1\", \"mac\": \"a\\\"b\", \"upload\": 3, \"download\": 4}\n"
+        "]\n");
     const std::vector<THistoryReportRow> summed = {{"2026-03-01", "2026-03-31", "10.0.0.1", "m\n", 5, 6}};
     EXPECT_EQ(HistoryReportText(summed, true, TReportFormat::Csv).toStdString(),
               "Von;Bis;IP;MAC;Upload (Oktette);Download (Oktette)\n"
               "2026-03-01;2026-03-31;10.0.0.1;\"m\n\";5;6\n");
-    EXPECT_EQ(HistoryReportText(summed, true, TReportFormat::Json).toStdString(),
-              "[\n  {\"from\": \"2026-03-01\", \"to\": \"2026-03-31\", \"ip\": \"10.0.0.1\", \"mac\": \"m\\u000a\", \"upload\": 5, \"download\": 6}\n]\n");
+    EXPECT_EQ(
+        HistoryReportText(summed, true, TReportFormat::Json).toStdString(),
+        "[\n  {\"from\": \"2026-03-01\", \"to\": \"2026-03-31\", \"ip\": \"10.0.0.1\", \"mac\": \"m\\u000a\", \"upload\": 5, \"download\": 6}\n]\n");
     EXPECT_EQ(HistoryReportText({}, false, TReportFormat::Json).toStdString(), "[]\n");
     EXPECT_EQ(HistoryReportText({}, true, TReportFormat::Csv).toStdString(),
               "Von;Bis;IP;MAC;Upload (Oktette);Download (Oktette)\n");
@@ -165,7 +177,7 @@ TEST(Report, ReadsWithoutChangingOrCreating)
     ASSERT_FALSE(HasFatalFailure());
     const std::set<std::string> before = FilesIn(dir);
     const std::string bytes = ReadWholeFile(path);
-    struct stat old {};
+    struct stat old { };
     ASSERT_EQ(::stat(path.c_str(), &old), 0);
     {
         THistoryReport report(QString::fromStdString(path));
@@ -174,7 +186,7 @@ TEST(Report, ReadsWithoutChangingOrCreating)
     }
     EXPECT_EQ(FilesIn(dir), before);
     EXPECT_TRUE(ReadWholeFile(path) == bytes) << "the file is read, never written";
-    struct stat now {};
+    struct stat now { };
     ASSERT_EQ(::stat(path.c_str(), &now), 0);
     EXPECT_EQ(now.st_mtim.tv_sec, old.st_mtim.tv_sec);
     EXPECT_EQ(now.st_mtim.tv_nsec, old.st_mtim.tv_nsec);

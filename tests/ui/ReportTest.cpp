@@ -145,8 +145,8 @@ TEST(Report, PrintsTheOctetsTheProgramCounted)
         QTest::qWait(1500);
         ASSERT_TRUE(collector.Stop());
     }
-    const std::vector<std::string> days = SqliteColumn(dir.File("vexal-history.sqlite"),
-                                                       QStringLiteral("select distinct datum from traffic"));
+    const std::vector<std::string> days =
+        SqliteColumn(dir.File("vexal-history.sqlite"), QStringLiteral("select distinct datum from traffic"));
     ASSERT_EQ(days.size(), 1u) << "the flows' day";
     const std::string day = days[0];
     const QDate date = QDate::fromString(QString::fromStdString(day), Qt::ISODate);
@@ -162,13 +162,15 @@ TEST(Report, PrintsTheOctetsTheProgramCounted)
         std::string Expected;
     } cases[] = {
         {{"--report"},
-         header + day + ";192.168.1.10;02:00:00:00:00:0a;777;5555\n" + day + ";192.168.1.7;02:00:00:00:00:07;1000;223000000\n"},
+         header + day + ";192.168.1.10;02:00:00:00:00:0a;777;5555\n" + day
+             + ";192.168.1.7;02:00:00:00:00:07;1000;223000000\n"},
         {{"--report", "--sum", "--to", QString::fromStdString(day)},
          "Von;Bis;IP;MAC;Upload (Oktette);Download (Oktette)\n" + day + ";" + day
              + ";192.168.1.10;02:00:00:00:00:0a;777;5555\n" + day + ";" + day
              + ";192.168.1.7;02:00:00:00:00:07;1000;223000000\n"},
         {{"--report", "--from", QString::fromStdString(day), "--to", QString::fromStdString(day)},
-         header + day + ";192.168.1.10;02:00:00:00:00:0a;777;5555\n" + day + ";192.168.1.7;02:00:00:00:00:07;1000;223000000\n"},
+         header + day + ";192.168.1.10;02:00:00:00:00:0a;777;5555\n" + day
+             + ";192.168.1.7;02:00:00:00:00:07;1000;223000000\n"},
         {{"--report", "--from", QString::fromStdString(after), "--to", QString::fromStdString(after)}, header},
         {{"--report", "--to", QString::fromStdString(before)}, header},
         {{"--report", "--from", "2000-01-01", "--to", QString::fromStdString(before)}, header},
@@ -181,7 +183,8 @@ TEST(Report, PrintsTheOctetsTheProgramCounted)
         EXPECT_EQ(run.Err, "");
     }
 
-    const TRun json = RunProgram(dir.Path, {"--report", "--format", "json", "--folder", QString::fromStdString(dir.Path.string())});
+    const TRun json =
+        RunProgram(dir.Path, {"--report", "--format", "json", "--folder", QString::fromStdString(dir.Path.string())});
     ASSERT_EQ(json.Code, 0) << json.Err;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json.Out), &error);
@@ -192,7 +195,8 @@ TEST(Report, PrintsTheOctetsTheProgramCounted)
         const char* IP;
         const char* MAC;
         qint64 UL, DL;
-    } sent[] = {{"192.168.1.10", "02:00:00:00:00:0a", 777, 5'555}, {"192.168.1.7", "02:00:00:00:00:07", 1'000, 223'000'000}};
+    } sent[] = {{"192.168.1.10", "02:00:00:00:00:0a", 777, 5'555},
+                {"192.168.1.7", "02:00:00:00:00:07", 1'000, 223'000'000}};
     for (qsizetype i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(sent[i].IP);
         const QJsonObject row = rows[i].toObject();
@@ -289,7 +293,7 @@ TEST(Report, HistoryWindowSavesTheShownTableAsCsv)
     std::string expected = "Zeitraum;Upload (Oktette);Download (Oktette)\n";
     for (int row = 0; row < table.rowCount(); ++row) {
         const std::string label = table.item(row, 0)->text().toStdString();
-        const std::string octets = label == "10.12.2026" ? "10;20"
+        const std::string octets = label == "10.12.2026"   ? "10;20"
                                    : label == "09.12.2026" ? "1234567;89"
                                    : label == "Summe"      ? "1234577;109"
                                                            : "0;0";
