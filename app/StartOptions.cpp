@@ -1,5 +1,6 @@
 #include "StartOptions.h"
 
+#include <chrono>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -30,12 +31,35 @@ bool ParsePort(const char* text, std::uint16_t& port)
     port = static_cast<std::uint16_t>(value);
     return true;
 }
+
+// Digits only, so "+123" or " 12" are no number here.
+bool ParseDigits(const std::string& text, int& value)
+{
+    if (text.empty())
+        return false;
+    for (const char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc{};
+}
+}
+
+bool IsReportDate(const std::string& text)
+{
+    int year = 0, month = 0, day = 0;
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !ParseDigits(text.substr(0, 4), year)
+        || !ParseDigits(text.substr(5, 2), month) || !ParseDigits(text.substr(8, 2), day))
+        return false;
+    return std::chrono::year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                                       std::chrono::day{static_cast<unsigned>(day)}}
+        .ok();
 }
 
 TStartOptions ParseStartOptions(int argc, const char* const* argv)
 {
     TStartOptions options;
     const std::string folderPrefix = "--folder=";
+    std::string reportOnly;  // an option of the report given
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--help" || argument == "-h")
@@ -63,10 +87,36 @@ TStartOptions ParseStartOptions(int argc, const char* const* argv)
         } else if (const char* announce = OptionValue("--announce-port", argc, argv, i)) {
             if (!ParsePort(announce, options.AnnouncePort))
                 options.Error = "Die Option --announce-port braucht einen UDP-Port von 1 bis 65535.";
+        } else if (argument == "--report") {
+            options.Report = true;
+        } else if (argument == "--sum") {
+            options.ReportSum = true;
+            reportOnly = argument;
+        } else if (const char* from = OptionValue("--from", argc, argv, i)) {
+            options.ReportFrom = from;
+            reportOnly = "--from";
+            if (!IsReportDate(from))
+                options.Error = "Die Option --from braucht ein Datum JJJJ-MM-TT, nicht \"" + options.ReportFrom + "\".";
+        } else if (const char* to = OptionValue("--to", argc, argv, i)) {
+            options.ReportTo = to;
+            reportOnly = "--to";
+            if (!IsReportDate(to))
+                options.Error = "Die Option --to braucht ein Datum JJJJ-MM-TT, nicht \"" + options.ReportTo + "\".";
+        } else if (const char* format = OptionValue("--format", argc, argv, i)) {
+            options.ReportFormat = format;
+            reportOnly = "--format";
+            if (options.ReportFormat != "csv" && options.ReportFormat != "json")
+                options.Error = "Die Option --format kennt csv und json, nicht \"" + options.ReportFormat + "\".";
         } else if (options.Unknown.empty()) {
             options.Unknown = argument;
         }
     }
+    if (options.Error.empty() && !reportOnly.empty() && !options.Report)
+        options.Error = "Die Option " + reportOnly + " gehört zu --report.";
+    // ISO dates compare as texts.
+    if (options.Error.empty() && !options.ReportFrom.empty() && !options.ReportTo.empty()
+        && options.ReportFrom > options.ReportTo)
+        options.Error = "--from " + options.ReportFrom + " liegt nach --to " + options.ReportTo + ".";
     // One port cannot take both kinds of datagram: the second listener would find it taken.
     if (options.Error.empty() && options.FlowPort == options.AnnouncePort)
         options.Error = "--flow-port und --announce-port brauchen zwei verschiedene Ports.";

@@ -17,6 +17,14 @@ struct TStartOptions {
     // each in a folder of its own, can run on one host.
     std::uint16_t FlowPort = 2055;
     std::uint16_t AnnouncePort = 2056;
+    // --report: prints the devices' traffic from the history file and ends, without a
+    // window, ports or the instance lock. --from and --to are dates "YYYY-MM-DD" (empty:
+    // the first day in the file, today), --format csv or json, --sum one row per device.
+    bool Report = false;
+    std::string ReportFrom;
+    std::string ReportTo;
+    std::string ReportFormat = "csv";
+    bool ReportSum = false;
     // The first argument none of the above knows; the window hands it to Qt (-platform ...).
     std::string Unknown;
     // An option given wrongly (--folder without a folder, a port that is none), as the message to show.
@@ -24,6 +32,9 @@ struct TStartOptions {
 };
 
 TStartOptions ParseStartOptions(int argc, const char* const* argv);
+
+// True for a date of the calendar written "YYYY-MM-DD".
+bool IsReportDate(const std::string& text);
 
 // The folder the program keeps vexal.ini and its other files in; empty for the current
 // folder, as a start from a terminal without options always had it. xdgDataHome and home

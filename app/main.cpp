@@ -1,6 +1,7 @@
 #include "AppTitle.h"
 #include "GermanQtTexts.h"
 #include "Headless.h"
+#include "Report.h"
 #include "StartOptions.h"
 #include "TDaten.h"
 #include "TInstanceLock.h"
@@ -18,6 +19,8 @@ namespace {
 const char* const AlreadyRunning = "Vexal Capture läuft in diesem Ordner bereits.";
 
 const char* const Help = "Aufruf: vexal-capture [--headless] [--folder ORDNER] [--flow-port N] [--announce-port N]\n"
+                         "       vexal-capture --report [--from DATUM] [--to DATUM] [--format csv|json]\n"
+                         "                     [--sum] [--folder ORDNER]\n"
                          "Zählt den Traffic aus NetFlow (UDP 2055) und Korvel-Meldungen (UDP 2056);\n"
                          "Zustand und Einstellungen in vexal.ini im Arbeitsverzeichnis.\n"
                          "\n"
@@ -32,6 +35,14 @@ const char* const Help = "Aufruf: vexal-capture [--headless] [--folder ORDNER] [
                          "                   auf einem Rechner, jeder mit eigenem --folder)\n"
                          "  --menu           Start aus dem Menü: die Dateien im Datenordner des Benutzers,\n"
                          "                   $XDG_DATA_HOME/vexal-capture (~/.local/share/vexal-capture)\n"
+                         "  --report         Upload und Download jedes Geräts (IP und MAC) je Tag aus\n"
+                         "                   vexal-history.sqlite ausgeben und enden; liest nur, auch\n"
+                         "                   während ein Kollektor läuft\n"
+                         "  --from DATUM     erster Tag des Berichts, JJJJ-MM-TT (sonst der erste Tag\n"
+                         "                   im Verlauf)\n"
+                         "  --to DATUM       letzter Tag des Berichts, JJJJ-MM-TT (sonst heute)\n"
+                         "  --format F       csv (Trennzeichen ';', Oktette ganzzahlig; Vorgabe) oder json\n"
+                         "  --sum            eine Zeile je Gerät für den ganzen Zeitraum\n"
                          "  --version        die Version\n"
                          "  --help           diese Hilfe\n";
 
@@ -62,6 +73,16 @@ int main(int argc, char* argv[])
     if (!options.Error.empty()) {
         std::fprintf(stderr, "%s\n\n%s", options.Error.c_str(), Help);
         return 2;
+    }
+    if (options.Report) {
+        // Reads one file beside a collector that may be running: no folder is created,
+        // no lock taken, no port opened.
+        if (!options.Unknown.empty()) {
+            std::fprintf(stderr, "Unbekannte Option: %s\n\n%s", options.Unknown.c_str(), Help);
+            return 2;
+        }
+        return RunReport(argc, argv, options,
+                         ChooseStartFolder(options, std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
     }
     // The window passes its arguments to Qt (-platform, -style ...), as it always did;
     // a service has none to pass.

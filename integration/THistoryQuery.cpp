@@ -1,5 +1,6 @@
 #include "THistoryQuery.h"
 
+#include "HistoryTables.h"
 #include "StoreText.h"
 
 #include <QAtomicInteger>
@@ -8,6 +9,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 
 namespace {
@@ -48,18 +51,17 @@ std::vector<THistoryQuery::TSum> THistoryQuery::Sums(const QString& keyExpressio
     QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
     if (!db.isOpen())
         return sums;
-    QString part = QStringLiteral("SELECT datum, zeit, uloktets, dloktets FROM %1 WHERE ip = ? AND mac = ? AND datum >= ?");
-    const QString statement = QStringLiteral("SELECT %1, SUM(uloktets), SUM(dloktets) FROM (%2 UNION ALL %3 UNION ALL %4)"
-                                             " GROUP BY 1 ORDER BY 1")
-                                  .arg(keyExpression, part.arg(QStringLiteral("traffic")),
-                                       part.arg(QStringLiteral("traffic_hourly")), part.arg(QStringLiteral("traffic_daily")));
+    const QString statement =
+        QStringLiteral("SELECT %1, SUM(uloktets), SUM(dloktets) FROM (%2) GROUP BY 1 ORDER BY 1")
+            .arg(keyExpression, AllTrafficRows(QStringLiteral("datum, zeit, uloktets, dloktets"),
+                                               QStringLiteral("ip = ? AND mac = ? AND datum >= ?")));
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(statement)) {
         LastError = query.lastError().text();
         return sums;
     }
-    for (int table = 0; table < 3; ++table) {
+    for (std::size_t table = 0; table < std::size(TrafficTables); ++table) {
         query.addBindValue(FromStoreText(ip));
         query.addBindValue(FromStoreText(mac));
         query.addBindValue(fromDate);
@@ -75,22 +77,26 @@ std::vector<THistoryQuery::TSum> THistoryQuery::Sums(const QString& keyExpressio
 
 std::vector<THistoryBucket> THistoryQuery::Hourly(const std::string& ip, const std::string& mac, const TLocalTime& now)
 {
-    // Hours are counted on the local clock, as the rows carry it.
-    const int nowHour = now.MsOfDay / 3'600'000;
-    std::vector<THistoryBucket> buckets(Hours);
-    std::map<QString, std::size_t> index;
-    for (int k = 0; k < Hours; ++k) {
-        const int hoursBack = Hours - 1 - k;
-        int hour = nowHour - hoursBack;
-        int daysBack = 0;
-        while (hour < 0) {
-            hour += 24;
-            ++daysBack;
+    // Hours are counted on the local clock, as the rows carry it, back to 48 hours of
+    // real time. The hour the clock skips in spring has no bucket; the hour it shows
+    // twice in autumn is one bucket of two hours, since the rows name both alike.
+    std::vector<THistoryBucket> buckets;
+    std::int64_t day = now.Day;
+    int hour = now.MsOfDay / 3'600'000;
+    for (int realHours = 0, steps = 0; realHours < Hours && steps < 2 * Hours; ++steps) {
+        if (const int length = ClockHourLength(day, hour); length > 0) {
+            buckets.push_back({DateOf(TLocalTime{day, 0}), hour, 0, 0, length});
+            realHours += length;
         }
-        buckets[k].Date = DateOf(now).addDays(-daysBack);
-        buckets[k].Hour = hour;
-        index[buckets[k].Date.toString(Qt::ISODate) + QStringLiteral(" %1").arg(hour, 2, 10, QLatin1Char('0'))] = k;
+        if (--hour < 0) {
+            hour = 23;
+            --day;
+        }
     }
+    std::reverse(buckets.begin(), buckets.end());
+    std::map<QString, std::size_t> index;
+    for (std::size_t k = 0; k < buckets.size(); ++k)
+        index[buckets[k].Date.toString(Qt::ISODate) + QStringLiteral(" %1").arg(buckets[k].Hour, 2, 10, QLatin1Char('0'))] = k;
     for (const TSum& sum : Sums(QStringLiteral("datum || ' ' || substr(zeit, 1, 2)"), ip, mac,
                                 buckets.front().Date.toString(Qt::ISODate))) {
         const auto found = index.find(sum.Key);

@@ -14,6 +14,9 @@ struct THistoryBucket {
     QDate Date;     // the day; for a month its first day
     int Hour = -1;  // 0 to 23 for hours, -1 otherwise
     std::int64_t UL = 0, DL = 0;
+    // Hours of real time in an hour's bucket: 2 for the hour the clock shows twice
+    // when it goes back in autumn, whose rows cannot be told apart.
+    int RealHours = 1;
 };
 
 // Reads a device's traffic from the history file, for the history window. Opens its
@@ -31,7 +34,8 @@ public:
     // Empty when the file could not be read (Error() says why).
     QString Error() const { return LastError; }
 
-    // The last 48 hours, the current one included.
+    // The last 48 hours of real time, the current one included, as the local clock
+    // names them: 47 buckets when one of them is the autumn's doubled hour.
     std::vector<THistoryBucket> Hourly(const std::string& ip, const std::string& mac, const TLocalTime& now);
     // The last 60 days, today included.
     std::vector<THistoryBucket> Daily(const std::string& ip, const std::string& mac, const TLocalTime& now);

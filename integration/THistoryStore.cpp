@@ -1,5 +1,6 @@
 #include "THistoryStore.h"
 
+#include "HistoryTables.h"
 #include "StoreText.h"
 
 #include <QDate>
@@ -27,24 +28,11 @@ bool IsDamage(const QSqlError& error)
     return code == SqliteCorrupt || code == SqliteNotADatabase;
 }
 
-// The rolled-up tables repeat the columns of `traffic`; one row per device and hour
-// (or day), so rolling up again adds to a row instead of doubling it.
+// The indexes of the traffic tables (created before these: HistoryTables.h).
 const char* const Schema[] = {
-    "CREATE TABLE IF NOT EXISTS traffic ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT, zeit TEXT NOT NULL, datum TEXT NOT NULL, device TEXT NOT NULL,"
-    " uloktets INTEGER NOT NULL, dloktets INTEGER NOT NULL, porttraffic TEXT NOT NULL,"
-    " mac TEXT NOT NULL, ip TEXT NOT NULL)",
     "CREATE INDEX IF NOT EXISTS traffic_by_day ON traffic (datum, ip)",
     "CREATE INDEX IF NOT EXISTS traffic_by_ip ON traffic (ip, mac, datum)",
-    "CREATE TABLE IF NOT EXISTS traffic_hourly ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT, zeit TEXT NOT NULL, datum TEXT NOT NULL, device TEXT NOT NULL,"
-    " uloktets INTEGER NOT NULL, dloktets INTEGER NOT NULL, porttraffic TEXT NOT NULL,"
-    " mac TEXT NOT NULL, ip TEXT NOT NULL, UNIQUE (datum, zeit, ip, mac, device))",
     "CREATE INDEX IF NOT EXISTS traffic_hourly_by_ip ON traffic_hourly (ip, mac, datum)",
-    "CREATE TABLE IF NOT EXISTS traffic_daily ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT, zeit TEXT NOT NULL, datum TEXT NOT NULL, device TEXT NOT NULL,"
-    " uloktets INTEGER NOT NULL, dloktets INTEGER NOT NULL, porttraffic TEXT NOT NULL,"
-    " mac TEXT NOT NULL, ip TEXT NOT NULL, UNIQUE (datum, zeit, ip, mac, device))",
     "CREATE INDEX IF NOT EXISTS traffic_daily_by_ip ON traffic_daily (ip, mac, datum)",
     // Address and MAC as the store's bytes, so a mark finds its device exactly.
     "CREATE TABLE IF NOT EXISTS history_marks ("
@@ -161,6 +149,9 @@ THistoryOutcome THistoryStore::OpenOnce(bool& damaged)
         || !query.next())
         return fail(query.lastError());
     Begins = query.value(0).toInt() == 0;
+    for (const char* table : TrafficTables)
+        if (!query.exec(TrafficTableDefinition(table, table != TrafficTables[0])))
+            return fail(query.lastError());
     for (const char* statement : Schema)
         if (!query.exec(QString::fromUtf8(statement)))
             return fail(query.lastError());
@@ -376,8 +367,8 @@ THistoryOutcome THistoryStore::WriteOnce(const THistorySnapshot& snapshot, bool&
     if (!db.transaction())
         return fail(db.lastError());
     QSqlQuery insert(db);
-    if (!insert.prepare(QStringLiteral("INSERT INTO traffic (zeit, datum, device, uloktets, dloktets, porttraffic, mac, ip)"
-                                       " VALUES (?, ?, ?, ?, ?, '', ?, ?)")))
+    if (!insert.prepare(QStringLiteral("INSERT INTO traffic (%1) VALUES (?, ?, ?, ?, ?, '', ?, ?)")
+                            .arg(QString::fromUtf8(TrafficColumns))))
         return fail(insert.lastError());
     const QString time = HistoryTimeText(snapshot.At);
     const QString date = HistoryDateText(snapshot.At.Day);
@@ -455,23 +446,26 @@ THistoryOutcome THistoryStore::RollUp(const TLocalTime& now, int hourlyAfterDays
         query.exec();
         return query.lastError();
     };
+    const QString columns = QString::fromUtf8(TrafficColumns);
     const QString upsert = QStringLiteral(" ON CONFLICT (datum, zeit, ip, mac, device) DO UPDATE SET"
                                           " uloktets = uloktets + excluded.uloktets,"
                                           " dloktets = dloktets + excluded.dloktets");
     const QString steps[][2] = {
-        {QStringLiteral("INSERT INTO traffic_hourly (zeit, datum, device, uloktets, dloktets, porttraffic, mac, ip)"
+        {QStringLiteral("INSERT INTO traffic_hourly (%1)"
                         " SELECT substr(zeit, 1, 2) || ':00:00', datum, device, SUM(uloktets), SUM(dloktets), '', mac, ip"
                         " FROM traffic WHERE datum < ? GROUP BY datum, substr(zeit, 1, 2), ip, mac, device")
+                 .arg(columns)
              + upsert,
          hourlyBefore},
         {QStringLiteral("DELETE FROM traffic WHERE datum < ?"), hourlyBefore},
         // Whatever is older than the daily period, from either table (the daily period
         // may be set shorter than the hourly one).
-        {QStringLiteral("INSERT INTO traffic_daily (zeit, datum, device, uloktets, dloktets, porttraffic, mac, ip)"
+        {QStringLiteral("INSERT INTO traffic_daily (%1)"
                         " SELECT '00:00:00', datum, device, SUM(uloktets), SUM(dloktets), '', mac, ip FROM"
                         " (SELECT datum, device, uloktets, dloktets, mac, ip FROM traffic_hourly WHERE datum < ?"
                         "  UNION ALL SELECT datum, device, uloktets, dloktets, mac, ip FROM traffic WHERE datum < ?)"
                         " GROUP BY datum, ip, mac, device")
+                 .arg(columns)
              + upsert,
          dailyBefore},
         {QStringLiteral("DELETE FROM traffic_hourly WHERE datum < ?"), dailyBefore},

@@ -18,6 +18,8 @@ packages=(
     netcat-openbsd busybox
     dpkg-dev file lintian desktop-file-utils appstream man-db systemd librsvg2-bin
     qt6-translations-l10n libfaketime
+    # The time zone database: the daylight-saving tests set TZ=Europe/Berlin.
+    tzdata
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "TFormVerlauf.h"
 
+#include "CsvText.h"
 #include "StoreText.h"
 #include "TBarChart.h"
 #include "TCollector.h"
@@ -7,9 +8,13 @@
 #include "TLocalHistory.h"
 
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -18,6 +23,8 @@ namespace {
 const QColor Blue(0, 0, 255);
 const QColor Green(0, 128, 0);
 constexpr double MB = 1024.0 * 1024.0;
+// Each cell of octets keeps the exact figure beside the MB it shows.
+constexpr int OctetsRole = Qt::UserRole;
 
 QString Megabytes(std::int64_t octets)
 {
@@ -28,7 +35,9 @@ QString LabelOf(const THistoryBucket& bucket, TFormVerlauf::TPeriod period)
 {
     switch (period) {
     case TFormVerlauf::Hours:
-        return bucket.Date.toString(QStringLiteral("dd.MM. ")) + QStringLiteral("%1 Uhr").arg(bucket.Hour, 2, 10, QLatin1Char('0'));
+        // The hour the clock shows twice when it goes back holds both.
+        return bucket.Date.toString(QStringLiteral("dd.MM. ")) + QStringLiteral("%1 Uhr").arg(bucket.Hour, 2, 10, QLatin1Char('0'))
+               + (bucket.RealHours == 2 ? QStringLiteral(" (zweimal)") : QString());
     case TFormVerlauf::Days:
         return bucket.Date.toString(QStringLiteral("dd.MM.yyyy"));
     default:
@@ -78,6 +87,13 @@ TFormVerlauf::TFormVerlauf(QWidget* parent) : QDialog(parent)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     buttons->setObjectName(QStringLiteral("Buttons"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QPushButton* saveCsv = buttons->addButton(QStringLiteral("Als CSV speichern…"), QDialogButtonBox::ActionRole);
+    saveCsv->setObjectName(QStringLiteral("SaveCsv"));
+    connect(saveCsv, &QPushButton::clicked, this, &TFormVerlauf::SaveCsvAsked);
+    AskCsvPath = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Verlauf als CSV speichern"),
+                                            QStringLiteral("verlauf.csv"), QStringLiteral("CSV-Dateien (*.csv)"));
+    };
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Title);
     layout->addWidget(Legend);
@@ -88,6 +104,43 @@ TFormVerlauf::TFormVerlauf(QWidget* parent) : QDialog(parent)
 QString TFormVerlauf::Caption() const
 {
     return Title->text();
+}
+
+bool TFormVerlauf::SaveCsv(const QString& path, QString& error) const
+{
+    const QTableWidget& table = *Tables[Tabs->currentIndex()];
+    std::vector<QStringList> rows{{QStringLiteral("Zeitraum"), QStringLiteral("Upload (Oktette)"),
+                                   QStringLiteral("Download (Oktette)")}};
+    for (int row = 0; row < table.rowCount(); ++row) {
+        QStringList line;
+        for (int column = 0; column < table.columnCount(); ++column) {
+            const QTableWidgetItem* item = table.item(row, column);
+            if (!item)
+                line << QString();
+            else if (column == 0)
+                line << item->text();
+            else
+                line << QString::number(item->data(OctetsRole).toLongLong());
+        }
+        rows.push_back(line);
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(CsvText(rows).toUtf8()) < 0 || !file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void TFormVerlauf::SaveCsvAsked()
+{
+    const QString path = AskCsvPath ? AskCsvPath() : QString();
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!SaveCsv(path, error))
+        QMessageBox::warning(this, QStringLiteral("Verlauf"),
+                             QStringLiteral("%1 kann nicht gespeichert werden: %2").arg(path, error));
 }
 
 void TFormVerlauf::ShowDevice(const QString& historyPath, const std::string& ip, const std::string& mac,
@@ -111,6 +164,7 @@ void TFormVerlauf::ShowDevice(const QString& historyPath, const std::string& ip,
             table.setItem(at, 0, new QTableWidgetItem(when));
             for (const auto& [column, octets] : {std::pair{1, up}, std::pair{2, down}}) {
                 auto* item = new QTableWidgetItem(Megabytes(octets));
+                item->setData(OctetsRole, QVariant::fromValue<qlonglong>(octets));
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 table.setItem(at, column, item);
             }

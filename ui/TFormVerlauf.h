@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
 
 class QLabel;
@@ -32,7 +33,17 @@ public:
     QTableWidget& Table(TPeriod period) const { return *Tables[period]; }
     QString Caption() const;
 
+    // The shown table (the current tab) as CSV: period, upload and download in whole
+    // octets, the sum last, as the table shows them. False, with the reason in error,
+    // when the file cannot be written.
+    bool SaveCsv(const QString& path, QString& error) const;
+    // Asks where the button "Als CSV speichern…" saves; empty to cancel. A file dialog
+    // unless a test sets another.
+    std::function<QString()> AskCsvPath;
+
 private:
+    void SaveCsvAsked();
+
     QLabel* Title = nullptr;
     QLabel* Legend = nullptr;
     QTabWidget* Tabs = nullptr;

@@ -135,3 +135,49 @@ TEST(StartOptions, PortsFromTheCommandLine)
     // An option that only begins like one of them stays unknown.
     EXPECT_EQ(Parse({"--flow-ports", "1"}).Unknown, "--flow-ports");
 }
+
+// --report and its options: dates of the calendar, both ends in order, csv or json,
+// and the report's options only with --report.
+TEST(StartOptions, ReportOptions)
+{
+    const TStartOptions plain = Parse({"--report"});
+    EXPECT_TRUE(plain.Report);
+    EXPECT_EQ(plain.ReportFormat, "csv");
+    EXPECT_FALSE(plain.ReportSum);
+    EXPECT_EQ(plain.ReportFrom, "");
+    EXPECT_EQ(plain.Error, "");
+    const TStartOptions all =
+        Parse({"--report", "--from", "2026-02-28", "--to=2026-03-01", "--format=json", "--sum", "--folder", "/srv/v"});
+    EXPECT_EQ(all.Error, "");
+    EXPECT_EQ(all.ReportFrom, "2026-02-28");
+    EXPECT_EQ(all.ReportTo, "2026-03-01");
+    EXPECT_EQ(all.ReportFormat, "json");
+    EXPECT_TRUE(all.ReportSum);
+    EXPECT_EQ(all.Folder, "/srv/v");
+    EXPECT_EQ(Parse({"--report", "--from", "2026-03-01", "--to", "2026-03-01"}).Error, "") << "one day";
+
+    const struct {
+        std::vector<const char*> Arguments;
+        const char* Says;
+    } wrong[] = {
+        {{"--report", "--from", "2026-02-29"}, "--from braucht ein Datum"},  // no leap year
+        {{"--report", "--from", "2026-3-01"}, "--from braucht ein Datum"},
+        {{"--report", "--to", "01.03.2026"}, "--to braucht ein Datum"},
+        {{"--report", "--to", "2026-03-01x"}, "--to braucht ein Datum"},
+        {{"--report", "--to", "+026-03-01"}, "--to braucht ein Datum"},
+        {{"--report", "--to"}, "--to braucht ein Datum"},
+        {{"--report", "--from", "2026-03-02", "--to", "2026-03-01"}, "liegt nach"},
+        {{"--report", "--format", "xml"}, "--format kennt csv und json"},
+        {{"--report", "--format", "CSV"}, "--format kennt csv und json"},
+        {{"--sum"}, "--sum gehört zu --report"},
+        {{"--headless", "--from", "2026-03-01"}, "--from gehört zu --report"},
+    };
+    for (const auto& w : wrong) {
+        SCOPED_TRACE(w.Says);
+        const std::string error = Parse(w.Arguments).Error;
+        EXPECT_NE(error.find(w.Says), std::string::npos) << error;
+    }
+    EXPECT_TRUE(IsReportDate("2024-02-29"));
+    EXPECT_FALSE(IsReportDate("2024-13-01"));
+    EXPECT_FALSE(IsReportDate("2024-00-10"));
+}
