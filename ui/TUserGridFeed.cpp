@@ -66,9 +66,7 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
     const std::size_t count = daten.UserCount();
     // Every column read below is as long as the user list, so filling a row in place
     // cannot fail part-way.
-    if (daten.UserMAC.size() != count || daten.UserCPort.size() != count || daten.UserDevice.size() != count
-        || daten.UserName.size() != count || daten.UserCounters.size() != count || daten.UserIPv6.size() != count
-        || daten.UserLastTime.size() != count || daten.UserMACTime.size() != count || daten.UserStatus.size() != count)
+    if (!daten.UserColumnsInStep())
         return false;
     if (count > known) {
         Seen.resize(count);
