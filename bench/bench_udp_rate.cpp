@@ -216,7 +216,7 @@ int main(int argc, char** argv)
             d.AddUser(UserAddress(i), "02:00:00:00:00:01", "eth1", now);
         TMainForm form(d, 0, 0);
         form.show();
-        const quint16 port = form.FlowListener().Port();
+        const quint16 port = form.Collector().FlowListener().Port();
         QTest::qWait(200);
         if (TLocalHistory* history = form.Collector().LocalHistory())
             history->WaitForWrites();
@@ -232,7 +232,7 @@ int main(int argc, char** argv)
         sender.join();
         // Let the window finish what is queued (the receiver thread may still hold some).
         QTest::qWait(200);
-        while (form.FlowListener().Waiting() > 0)
+        while (form.Collector().FlowListener().Waiting() > 0)
             QTest::qWait(50);
         QTest::qWait(300);
         const double cpu = ProcessCpuSeconds() - cpuBefore - senderCpu;
@@ -252,7 +252,7 @@ int main(int argc, char** argv)
                     // A datagram dropped for a full receive buffer counts in both InErrors
                     // and RcvbufErrors: InErrors alone is every datagram the kernel lost.
                     after.InErrors - before.InErrors,
-                    static_cast<unsigned long long>(form.FlowListener().QueueDrops()),
+                    static_cast<unsigned long long>(form.Collector().FlowListener().QueueDrops()),
                     flowsSeen ? cpu / (static_cast<double>(flowsSeen) / 1e6) : 0.0, 100.0 * cpu / wall);
         std::fflush(stdout);
     }

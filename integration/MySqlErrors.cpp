@@ -24,14 +24,14 @@ QString MySqlErrorName(int code)
         return QStringLiteral("Tabelle fehlt");
     case MySqlError::DuplicateKey:
         return QStringLiteral("doppelter Schlüssel");
-    case 1045:
+    case MySqlError::AccessDenied:
         return QStringLiteral("Anmeldung abgewiesen");
-    case 1049:
+    case MySqlError::UnknownDatabase:
         return QStringLiteral("Datenbank unbekannt");
-    case 2002:
-    case 2003:
+    case MySqlError::NoLocalConnection:
+    case MySqlError::CannotConnect:
         return QStringLiteral("Server nicht erreichbar");
-    case 2005:
+    case MySqlError::UnknownHost:
         return QStringLiteral("Servername unbekannt");
     default:
         return {};
@@ -45,6 +45,27 @@ QString DescribeMySqlError(const QSqlError& error)
     if (name.isEmpty())
         return error.text();
     return QStringLiteral("%1 (%2: %3)").arg(error.text()).arg(code).arg(name);
+}
+
+bool IsRowError(int code)
+{
+    using namespace MySqlError;
+    switch (code) {
+    case ColumnCannotBeNull:
+    case DuplicateKey:
+    case OutOfRange:
+    case DataTruncated:
+    case WrongValue:
+    case WrongValueForColumn:
+    case IllegalValueForType:
+    case DataTooLong:
+    case NoReferencedRow:
+    case CheckFailed:
+    case ConstraintFailed:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool IsTransactionConflict(int code)

@@ -36,18 +36,6 @@ constexpr int CollectorChars = 64;
 const QString RegularConnection = QStringLiteral("vexal-export");
 const QString LastConnection = QStringLiteral("vexal-export-last");
 
-// Server errors about one value of one row (too long, out of range, not valid in the
-// column's character set, a key or check the table adds): the other rows can still go
-// in. A missing table or a lost connection would fail every row the same way.
-bool IsRowError(const QSqlError& error)
-{
-    static const QStringList codes = {QStringLiteral("1048"), QStringLiteral("1062"), QStringLiteral("1264"),
-                                      QStringLiteral("1265"), QStringLiteral("1292"), QStringLiteral("1366"),
-                                      QStringLiteral("1367"), QStringLiteral("1406"), QStringLiteral("1452"),
-                                      QStringLiteral("3819"), QStringLiteral("4025")};
-    return codes.contains(error.nativeErrorCode());
-}
-
 const QString NoSuchTable = QString::number(MySqlError::NoSuchTable);
 const QString DuplicateKey = QString::number(MySqlError::DuplicateKey);
 
@@ -137,7 +125,7 @@ public:
                 ++count;
             }
             if (!Exec(Statement(head, tuple, count), values, error)) {
-                if (!IsRowError(error))
+                if (!IsRowError(MySqlErrorCode(error)))
                     return Fail(error);
                 // A failed statement is undone on its own; the transaction goes on.
                 const QString single = Statement(head, tuple, 1);
@@ -146,7 +134,7 @@ public:
                     bind(rows[i], values);
                     if (Exec(single, values, error))
                         continue;
-                    if (!IsRowError(error))
+                    if (!IsRowError(MySqlErrorCode(error)))
                         return Fail(error);
                     refuse(i, error);
                 }

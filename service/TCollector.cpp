@@ -47,7 +47,7 @@ bool HasLocalNetwork(const TDaten& d)
 }
 
 // The export period in milliseconds, kept within what a timer holds.
-int ExportPeriodMs(std::int32_t seconds)
+int PeriodMs(std::int32_t seconds)
 {
     return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, 0, INT_MAX));
 }
@@ -68,10 +68,7 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
         this, MacQueueBytes);
 
     auto makeTimer = [this](const char* name, int interval, void (TCollector::*tick)()) {
-        auto* timer = new TTimer(interval, this);
-        timer->setObjectName(QString::fromLatin1(name));
-        connect(timer, &TTimer::Timeout, this, [this, tick] { Guard([this, tick] { (this->*tick)(); }); });
-        return timer;
+        return GuardedTimer(this, name, interval, [this, tick] { (this->*tick)(); });
     };
     TimerGetName = makeTimer("TimerGetName", GetNameInterval, &TCollector::TimerGetNameTimer);
     TimerSave = makeTimer("TimerSave", SaveInterval, &TCollector::TimerSaveTimer);
@@ -119,6 +116,21 @@ void TCollector::DepartFromHistory(std::size_t row)
     History->Depart(std::move(device), Clock());
 }
 
+TTimer* TCollector::GuardedTimer(QObject* owner, const char* name, int interval, std::function<void()> tick,
+                                 bool singleShot)
+{
+    auto* timer = new TTimer(interval, owner, singleShot);
+    timer->setObjectName(QString::fromLatin1(name));
+    if (tick)
+        connect(timer, &TTimer::Timeout, owner, [this, tick = std::move(tick)] { Guard(tick); });
+    return timer;
+}
+
+int TCollector::ExportPeriodMs() const
+{
+    return TimerMySQLExport->Interval();
+}
+
 void TCollector::Guard(const std::function<void()>& body)
 {
     try {
@@ -134,7 +146,8 @@ void TCollector::Start()
     LoadExportState();
     Extra = TExtraSettings::Load();
     StartHistoryAndMetrics();
-    TimerMySQLExport->SetInterval(ExportPeriodMs(Daten.ExportInterval));
+    TimerMySQLExport->SetInterval(PeriodMs(Daten.ExportInterval));
+    emit ExportPeriodChanged(TimerMySQLExport->Interval());
     TimerMySQLExport->SetEnabled(true);
     TimerSave->SetEnabled(true);
     TimerGetName->SetEnabled(true);

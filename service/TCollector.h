@@ -87,6 +87,13 @@ public:
     TTimer& GetNameTimer() const { return *TimerGetName; }
     TTimer& ClearPortsTimer() const { return *TimerClearPorts; }
     TTimer& ExportTimer() const { return *TimerMySQLExport; }
+    // The export period as the export timer runs it; ExportPeriodChanged tells when it
+    // changes (at the start, from the stored setting).
+    int ExportPeriodMs() const;
+    // A timer of `owner`, named so that tests find it, whose ticks run `tick` as a
+    // handler: what it throws goes out as Error. The window makes its timers here too.
+    TTimer* GuardedTimer(QObject* owner, const char* name, int interval, std::function<void()> tick,
+                         bool singleShot = false);
     TTimer& MetricsRetryTimer() const { return *TimerMetricsRetry; }
     TUdpListener& FlowListener() const { return *NMUDP1; }
     TUdpListener& MacListener() const { return *NMUDP2; }
@@ -145,7 +152,9 @@ signals:
     void MacMemo(const std::vector<std::string>& lines);
     // A datagram was malformed or too long; NetworkErrors and LastNetworkError tell more.
     void NetworkErrorSeen();
-    // The export period came round; a run started (or was skipped) and ended.
+    // The export period was set anew (in ms); it came round; a run started (or was
+    // skipped) and ended.
+    void ExportPeriodChanged(int ms);
     void ExportPeriod();
     void ExportRunning(bool running);
     void ExportFinished();

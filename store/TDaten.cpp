@@ -2,7 +2,7 @@
 
 #include "Errors.h"
 #include "TStateFile.h"
-#include "Errors.h"
+#include "TTableRows.h"
 #include "TextForms.h"
 
 #include <algorithm>
@@ -54,33 +54,28 @@ bool TDaten::AddUser(const std::string& address, const std::string& mac, const s
 
 void TDaten::AppendUser(TUserRow row)
 {
-    UserIPv6.AppendRow(row.IP);
-    UserIP.Append(std::move(row.IP));
-    UserMAC.push_back(std::move(row.MAC));
-    UserName.push_back(std::move(row.Name));
-    UserCounters.AppendTexts({row.DL, row.UL, row.CDL, row.CUL});
-    UserCPort.push_back(std::move(row.CPort));
-    UserStatus.push_back(std::move(row.Status));
-    UserMACTime.push_back(std::move(row.MACTime));
-    UserLastTime.push_back(std::move(row.LastTime));
-    UserDevice.push_back(std::move(row.Device));
+    ForEachUserColumn(*this, [&](auto& column, auto&& value) { TTableRows::Append(column, value(row)); });
     if (!MacRowsStale)
         NoteMac(UserMAC.size() - 1);
+}
+
+bool TDaten::UserColumnsInStep() const
+{
+    bool inStep = true;
+    ForEachUserColumn(*this, [&](const auto& column, auto&&) {
+        inStep = inStep && TTableRows::Count(column) == UserCount();
+    });
+    return inStep;
 }
 
 void TDaten::RemoveUser(int index)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= UserIP.size())
         return;
-    const auto at = static_cast<std::ptrdiff_t>(index);
     ++UserLayoutRevision;
-    UserIP.Delete(static_cast<std::size_t>(index));
-    UserIPv6.DeleteRow(static_cast<std::size_t>(index));
     MacRowsStale = true;
-    UserCounters.Erase(static_cast<std::size_t>(index));
-    UserCPort.erase(UserCPort.begin() + at);
-    for (std::vector<std::string>* column : {&UserLastTime, &UserMAC, &UserName, &UserStatus, &UserMACTime, &UserDevice})
-        column->erase(column->begin() + at);
+    const auto row = static_cast<std::size_t>(index);
+    ForEachUserColumn(*this, [&](auto& column, auto&&) { TTableRows::Erase(column, row); });
 }
 
 void TDaten::HandOn(std::size_t row)
@@ -122,43 +117,25 @@ void TDaten::RemoveAllUsers()
 void TDaten::ClearUsers()
 {
     ++UserLayoutRevision;
-    UserIP.Clear();
-    UserIPv6.Clear();
+    ForEachUserColumn(*this, [](auto& column, auto&&) { TTableRows::Clear(column); });
     MacRows.clear();
     MacRowsStale = false;
-    for (std::vector<std::string>* column : {&UserMAC, &UserLastTime, &UserName, &UserStatus, &UserMACTime, &UserDevice})
-        column->clear();
-    UserCounters.Clear();
-    UserCPort.clear();
 }
 
 void TDaten::RemoveUsersWhere(const std::function<bool(std::size_t)>& remove)
 {
-    std::vector<std::string>* const columns[] = {&UserMAC, &UserName, &UserStatus, &UserMACTime, &UserLastTime, &UserDevice};
     const std::size_t count = UserIP.size();
     std::size_t kept = 0;
     auto keep = [&](std::size_t row) {
-        if (row != kept) {
-            UserIP.Items[kept] = std::move(UserIP.Items[row]);
-            for (std::vector<std::string>* column : columns)
-                (*column)[kept] = std::move((*column)[row]);
-            UserCounters.MoveRow(kept, row);
-            UserCPort[kept] = std::move(UserCPort[row]);
-            UserIPv6.Rows[kept] = std::move(UserIPv6.Rows[row]);
-        }
+        if (row != kept)
+            ForEachUserColumn(*this, [&](auto& column, auto&&) { TTableRows::Move(column, kept, row); });
         ++kept;
     };
     auto finish = [&] {
         if (kept == count)
             return;
         ++UserLayoutRevision;
-        UserIP.Items.resize(kept);
-        for (std::vector<std::string>* column : columns)
-            column->resize(kept);
-        UserCounters.Resize(kept);
-        UserCPort.resize(kept);
-        UserIP.IndexStale = true;
-        UserIPv6.RowsMoved(kept);
+        ForEachUserColumn(*this, [&](auto& column, auto&&) { TTableRows::KeepFirst(column, kept); });
         MacRowsStale = true;
     };
     std::size_t row = 0;
@@ -219,14 +196,12 @@ void TDaten::ClearUserPorts()
 
 int TDaten::AddRouter(const std::string& address, std::int64_t sequence, const TLocalTime& now)
 {
-    RouterIP.Append(address);
-    RouterCounters.AppendValues({0, 0, sequence, sequence});
-    RouterTime.push_back(TimeText(now));
-    RouterPortTrafficUL.emplace_back();
-    RouterPortTrafficDL.emplace_back();
-    RouterPLoss.emplace_back("0");
-    RouterFlow.emplace_back();
-    RouterSeenMs.push_back(TIPv6Aliases::Moment(now));
+    TRouterRow row;
+    row.IP = address;
+    row.Counters = {0, 0, sequence, sequence};
+    row.Time = TimeText(now);
+    row.SeenMs = TIPv6Aliases::Moment(now);
+    ForEachRouterColumn([&](auto& column, auto&& value) { TTableRows::Append(column, value(row)); });
     return static_cast<int>(RouterIP.size()) - 1;
 }
 
@@ -261,40 +236,17 @@ bool TDaten::DropIdleRouters(std::int64_t nowMs)
             continue;
         }
         oldestKept = std::min(oldestKept, RouterSeenMs[row]);
-        if (row != kept) {
-            RouterIP.Items[kept] = std::move(RouterIP.Items[row]);
-            RouterCounters.MoveRow(kept, row);
-            RouterTime[kept] = std::move(RouterTime[row]);
-            RouterPortTrafficUL[kept] = std::move(RouterPortTrafficUL[row]);
-            RouterPortTrafficDL[kept] = std::move(RouterPortTrafficDL[row]);
-            RouterPLoss[kept] = std::move(RouterPLoss[row]);
-            RouterFlow[kept] = std::move(RouterFlow[row]);
-            RouterSeenMs[kept] = RouterSeenMs[row];
-        }
+        if (row != kept)
+            ForEachRouterColumn([&](auto& column, auto&&) { TTableRows::Move(column, kept, row); });
         ++kept;
     }
     NoIdleRouterBefore = oldestKept + RouterIdleMs;
     const std::size_t dropped = RouterIP.size() - kept;
     if (dropped == 0)
         return false;
-    RouterIP.Items.resize(kept);
-    RouterIP.IndexStale = true;
-    RouterCounters.Resize(kept);
-    RouterTime.resize(kept);
-    RouterPortTrafficUL.resize(kept);
-    RouterPortTrafficDL.resize(kept);
-    RouterPLoss.resize(kept);
-    RouterFlow.resize(kept);
-    RouterSeenMs.resize(kept);
+    ForEachRouterColumn([&](auto& column, auto&&) { TTableRows::KeepFirst(column, kept); });
     RoutersDropped += dropped;
     return true;
-}
-
-std::string TDaten::AddPortTraffic(std::int32_t port, std::int64_t octets, std::string_view portList)
-{
-    TPortList list = TPortList::FromText(portList);
-    list.Add(port, octets);
-    return list.ToText();
 }
 
 void TDaten::ClearPortTraffic()

@@ -5,6 +5,7 @@
 #include "TAtomicFile.h"
 #include "TCarriedTraffic.h"
 #include "TCounterTable.h"
+#include "TDatenSettings.h"
 #include "TFlowLogList.h"
 #include "TIPv6Aliases.h"
 #include "TIpAddress.h"
@@ -12,12 +13,14 @@
 #include "TPortList.h"
 #include "TRouterFlowState.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // The counter columns of the two tables, each table's counters kept as numbers in rows
@@ -64,8 +67,10 @@ public:
 // The traffic store: every table as parallel column lists, one list per column, a row
 // being the same index in every list of its table. Handlers read and change the value
 // columns in place; rows are added and removed only through the operations below, which
-// touch every column of the table, so the lists always stay of equal length.
-class TDaten : public TCounterColumns {
+// walk the table's one list of its columns (ForEachUserColumn, ForEachRouterColumn), so
+// the lists always stay of equal length. A new column is added to that list and to the
+// table's row struct (TUserRow, TRouterRow). The settings are apart (TDatenSettings).
+class TDaten : public TCounterColumns, public TDatenSettings {
 public:
     TDaten();
 
@@ -75,8 +80,6 @@ public:
     std::vector<TPortList> RouterPortTrafficUL;
     std::vector<TPortList> RouterPortTrafficDL;
     std::vector<std::string> RouterPLoss;
-    // Created with the router table and never filled; only its length is ever shown.
-    std::vector<std::string> RouterRefresh;
     // Per router, what the flow path follows between datagrams (sequences per exporter
     // domain); not a column anyone shows, never saved.
     std::vector<TRouterFlowState> RouterFlow;
@@ -114,29 +117,6 @@ public:
     TFlowLogList FlowLogSrcPort;
     TFlowLogList FlowLogDstPort;
     TFlowLogList FlowLogTraffic{"0"};
-
-    // Address filters, one entry per line of the filter dialog.
-    std::vector<std::string> LocalSubnets;
-    std::vector<std::string> LocalIPs;
-    std::vector<std::string> HideSubnets;
-    std::vector<std::string> HideIPs;
-
-    // Configuration.
-    std::string HttpUrl;
-    std::string HttpUser;
-    std::string HttpPassword;
-    std::string MySqlHost;
-    std::string MySqlUser = "user";
-    std::string MySqlPassword = "kzq";
-    std::string MySqlDatabase = "vexal";
-    std::string MySqlPort = "3306";
-    std::int32_t ExportInterval = 30;
-    bool ExportEnabled = false;
-    bool ExportDetailed = true;
-    // Stored and edited, but the listeners always use the fixed ports.
-    std::string FlowPort = "2055";
-    std::string MacPort = "2056";
-    std::string VersionText = "Version #1";
 
     std::size_t UserCount() const { return UserIP.size(); }
     std::size_t RouterCount() const { return RouterIP.size(); }
@@ -240,6 +220,9 @@ public:
         std::string Status = "0", MACTime = "0", LastTime = "0", Device;
     };
     void AppendUser(TUserRow row);
+    // True when every user column is as long as the table (only a fault could make
+    // them differ): a reader may then fill rows from every column without failing.
+    bool UserColumnsInStep() const;
 
     // The removals the user asks for. Removing a device from the list does not unsay
     // the traffic it had: each removed row leaves as with DepartUser.
@@ -302,8 +285,6 @@ public:
     // but without the duplicate and loss checks. The sum over every router's state.
     std::uint64_t UnfollowedDatagrams = 0;
 
-    // The text form of adding octets to a port list: returns the new list text.
-    static std::string AddPortTraffic(std::int32_t port, std::int64_t octets, std::string_view portList);
     // Empties every router's per-port lists (every 10 s); totals stay.
     void ClearPortTraffic();
 
@@ -314,6 +295,59 @@ public:
     void LoadState();
 
 private:
+    // A new router row, as AddRouter makes it.
+    struct TRouterRow {
+        std::string IP;
+        // Download, upload, record count and sequence (TCounterColumns).
+        std::array<std::int64_t, TCounterTable::Columns> Counters{};
+        std::string Time;
+        TPortList PortTrafficUL;
+        TPortList PortTrafficDL;
+        std::string PLoss = "0";
+        TRouterFlowState Flow;
+        std::int64_t SeenMs = 0;
+    };
+
+    // A field of a new row, handed over to its column.
+    template <typename TRow, typename T>
+    static auto Take(T TRow::*field)
+    {
+        return [field](TRow& row) -> T&& { return std::move(row.*field); };
+    }
+
+    // Every column of the user table, each with what a new row gives it. Appending,
+    // removing, moving and clearing rows all walk this one list. The device's IPv6 row
+    // is added by the key before the key column takes it over.
+    template <typename TSelf, typename TVisit>
+    static void ForEachUserColumn(TSelf& d, TVisit&& visit)
+    {
+        visit(d.UserIPv6, [](TUserRow& row) { return std::string_view(row.IP); });
+        visit(d.UserIP, Take(&TUserRow::IP));
+        visit(d.UserMAC, Take(&TUserRow::MAC));
+        visit(d.UserName, Take(&TUserRow::Name));
+        visit(d.UserCounters, [](TUserRow& row) {
+            return std::array<std::string_view, TCounterTable::Columns>{row.DL, row.UL, row.CDL, row.CUL};
+        });
+        visit(d.UserCPort, Take(&TUserRow::CPort));
+        visit(d.UserStatus, Take(&TUserRow::Status));
+        visit(d.UserMACTime, Take(&TUserRow::MACTime));
+        visit(d.UserLastTime, Take(&TUserRow::LastTime));
+        visit(d.UserDevice, Take(&TUserRow::Device));
+    }
+    // The same for the router table.
+    template <typename TVisit>
+    void ForEachRouterColumn(TVisit&& visit)
+    {
+        visit(RouterIP, Take(&TRouterRow::IP));
+        visit(RouterCounters, [](TRouterRow& row) { return row.Counters; });
+        visit(RouterTime, Take(&TRouterRow::Time));
+        visit(RouterPortTrafficUL, Take(&TRouterRow::PortTrafficUL));
+        visit(RouterPortTrafficDL, Take(&TRouterRow::PortTrafficDL));
+        visit(RouterPLoss, Take(&TRouterRow::PLoss));
+        visit(RouterFlow, Take(&TRouterRow::Flow));
+        visit(RouterSeenMs, Take(&TRouterRow::SeenMs));
+    }
+
     std::uint64_t UserLayoutRevision = 0;
     // Removes the router rows silent for RouterIdleMs; false when none was. Until
     // NoIdleRouterBefore no row can be that old, so a flood of refused senders does not

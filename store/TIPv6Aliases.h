@@ -68,6 +68,7 @@ public:
 
 private:
     friend class TDaten;
+    friend class TTableRows;
 
     struct TSlot {
         TIpAddress::TBytes Key{};

@@ -36,6 +36,7 @@ public:
 
 private:
     friend class TDaten;
+    friend class TTableRows;
 
     void Append(std::string key);
     void Delete(std::size_t index);

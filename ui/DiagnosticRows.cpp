@@ -19,11 +19,12 @@ std::vector<TDiagnosticRow> BuildDiagnosticRows(const TDaten& daten)
     for (const auto& [name, n] : users)
         rows.push_back({row++, name, count(n)});
     rows.push_back({17, {}, {}});
+    // "RouterRefresh" names a list that nothing ever filled: its count is always 0.
     const std::pair<const char*, std::size_t> routers[] = {
         {"RouterDownload", d.RouterDownload.size()}, {"RouterRecordCount", d.RouterRecordCount.size()},
         {"RouterSequenz", d.RouterSequenz.size()}, {"RouterIP", d.RouterIP.size()},
         {"RouterPLoss", d.RouterPLoss.size()}, {"RouterPortTrafficDL", d.RouterPortTrafficDL.size()},
-        {"RouterPortTrafficUL", d.RouterPortTrafficUL.size()}, {"RouterRefresh", d.RouterRefresh.size()},
+        {"RouterPortTrafficUL", d.RouterPortTrafficUL.size()}, {"RouterRefresh", 0},
         {"RouterTime", d.RouterTime.size()}, {"RouterUpload", d.RouterUpload.size()}};
     row = 18;
     for (const auto& [name, n] : routers)

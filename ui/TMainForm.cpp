@@ -39,19 +39,12 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <climits>
 #include <memory>
 
 namespace {
 constexpr int ShowingInterval = 750;
 constexpr int GetNameInterval = TCollector::GetNameInterval;
 constexpr int ArrivalInterval = 100;
-
-// The export period in milliseconds, kept within what a timer and a progress bar hold.
-int ExportPeriodMs(std::int32_t seconds)
-{
-    return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, 0, INT_MAX));
-}
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, const char* name)
 {
@@ -68,19 +61,11 @@ TMainForm::TMainForm(TDaten& daten, quint16 flowPort, quint16 macPort, QWidget* 
     // The listeners bind now; until the window has been shown they discard everything.
     Core = new TCollector(Daten, flowPort, macPort, this);
     Core->Clock = [this] { return Clock(); };
-    TimerMySQLExport = &Core->ExportTimer();
 
-    auto makeTimer = [this](const char* name, int interval, void (TMainForm::*tick)(), bool singleShot = false) {
-        auto* timer = new TTimer(interval, this, singleShot);
-        timer->setObjectName(QString::fromLatin1(name));
-        if (tick)
-            connect(timer, &TTimer::Timeout, this, [this, tick] { Guard([this, tick] { (this->*tick)(); }); });
-        return timer;
-    };
-    TimerShowing = makeTimer("TimerShowing", ShowingInterval, &TMainForm::TimerShowingTimer);
-    FlowArrivalTimer = makeTimer("FlowArrivalTimer", ArrivalInterval, nullptr, true);
-    MacArrivalTimer = makeTimer("MacArrivalTimer", ArrivalInterval, nullptr, true);
-    MemoRefresh = makeTimer("MemoRefresh", 50, nullptr, true);
+    TimerShowing = Core->GuardedTimer(this, "TimerShowing", ShowingInterval, [this] { TimerShowingTimer(); });
+    FlowArrivalTimer = Core->GuardedTimer(this, "FlowArrivalTimer", ArrivalInterval, {}, true);
+    MacArrivalTimer = Core->GuardedTimer(this, "MacArrivalTimer", ArrivalInterval, {}, true);
+    MemoRefresh = Core->GuardedTimer(this, "MemoRefresh", 50, {}, true);
 
     Errors = new TErrorReport(this);
     RouterModel = new TRouterGridModel(this);
@@ -139,6 +124,10 @@ void TMainForm::ConnectCollector()
         NetworkErrorDirty = true;
         MemoRefresh->SetEnabled(true);
     });
+    connect(Core, &TCollector::ExportPeriodChanged, this, [this](int ms) {
+        ProgressBar3->setRange(0, ms);
+        ProgressBar3->setValue(0);
+    });
     connect(Core, &TCollector::ExportPeriod, this, [this] { ProgressBar3->setValue(0); });
     connect(Core, &TCollector::ExportRunning, MySqlFlag, &QWidget::setVisible);
     connect(Core, &TCollector::ExportFinished, this, &TMainForm::ExportFinished);
@@ -157,8 +146,48 @@ void TMainForm::BuildLayout()
     QPalette background = palette();
     background.setColor(QPalette::Window, QColor(222, 230, 240));
     setPalette(background);
+    // Captions and the status line in the window's font, bold.
+    QFont bold = font();
+    bold.setBold(true);
 
-    // Title strip.
+    // The window as it reads: title strip, users and routers on the left, status,
+    // memos and port charts in a column of fixed width on the right, buttons below.
+    // The grids and charts take whatever room the window has beyond its opening size.
+    QHBoxLayout* title = BuildTitleStrip(bold);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(2);
+    AddUserPanel(left);
+    left->addSpacing(2);
+    AddRouterPanel(left, bold);
+    QGridLayout* status = BuildStatusPanel(bold);
+    QHBoxLayout* buttons = BuildButtonRow();
+    QWidget* rightPanel = BuildRightColumn(status, bold);
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(12);
+    body->addLayout(left, 1);
+    body->addWidget(rightPanel);
+
+    auto* window = new QVBoxLayout(this);
+    window->setContentsMargins(10, 6, 10, 8);
+    window->setSpacing(6);
+    window->addLayout(title);
+    window->addLayout(body, 1);
+    window->addLayout(buttons);
+    resize(OpeningSize);
+
+    BuildDiagnosticsWindow();
+
+    CoolMemo1->clear();
+    CoolMemo2->clear();
+    Label2->clear();
+    CoolLabel1->clear();
+    CoolLabel2->clear();
+    CoolLabel7->clear();
+}
+
+QHBoxLayout* TMainForm::BuildTitleStrip(const QFont& bold)
+{
     auto* heading = new QLabel(QStringLiteral("Vexal Collector / Export"), this);
     QFont headingFont = heading->font();
     headingFont.setPointSize(15);
@@ -166,8 +195,6 @@ void TMainForm::BuildLayout()
     heading->setFont(headingFont);
     Label2 = MakeLabel(this, QString(), "Label2");
     Label2->setWordWrap(true);
-    QFont bold = Label2->font();
-    bold.setBold(true);
     Label2->setFont(bold);
     Label2->setStyleSheet(QStringLiteral("color: rgb(139, 0, 0);"));
     auto* credit = new QLabel(QStringLiteral("NetFlow v5 & Korvel"), this);
@@ -175,7 +202,20 @@ void TMainForm::BuildLayout()
     CoolLabel13 = MakeLabel(this, QString(), "CoolLabel13");
     CoolLabel13->setAlignment(Qt::AlignRight);
 
-    // Users, left.
+    auto* titleRight = new QVBoxLayout;
+    titleRight->setSpacing(0);
+    titleRight->addWidget(credit);
+    titleRight->addWidget(CoolLabel13);
+    auto* title = new QHBoxLayout;
+    title->addWidget(heading);
+    title->addSpacing(10);
+    title->addWidget(Label2, 1);
+    title->addLayout(titleRight);
+    return title;
+}
+
+void TMainForm::AddUserPanel(QVBoxLayout* left)
+{
     CoolCheckRadioBox1 = new QCheckBox(QStringLiteral("nur Online User"), this);
     CoolCheckRadioBox1->setObjectName(QStringLiteral("CoolCheckRadioBox1"));
     CoolCheckRadioBox1->setChecked(true);
@@ -184,7 +224,16 @@ void TMainForm::BuildLayout()
     CoolLabel7->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     ProfGrid2 = new TUserGrid(Daten, *Core, this);
 
-    // Routers and totals, bottom left.
+    auto* usersHead = new QHBoxLayout;
+    usersHead->addWidget(CoolCheckRadioBox1);
+    usersHead->addStretch(1);
+    usersHead->addWidget(CoolLabel7);
+    left->addLayout(usersHead);
+    left->addWidget(ProfGrid2, 6);
+}
+
+void TMainForm::AddRouterPanel(QVBoxLayout* left, const QFont& bold)
+{
     auto* totalsCaption = new QLabel(QStringLiteral("Gesamt Router:"), this);
     totalsCaption->setFont(bold);
     CoolLabel2 = MakeLabel(this, QString(), "CoolLabel2");
@@ -212,7 +261,16 @@ void TMainForm::BuildLayout()
     // The grid fits its columns again when other rows come on screen.
     connect(ProfGrid1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { FitGrids(); });
 
-    // Status panel, right top.
+    auto* totals = new QHBoxLayout;
+    totals->addWidget(totalsCaption);
+    totals->addWidget(CoolLabel2, 1);
+    left->addLayout(totals);
+    left->addWidget(ProfGrid1, 1);
+    left->addWidget(Chart1, 1);
+}
+
+QGridLayout* TMainForm::BuildStatusPanel(const QFont& bold)
+{
     auto* httpCaption = new QLabel(QStringLiteral("HTTP Username Import"), this);
     httpCaption->setFont(bold);
     ProgressBar2 = new QProgressBar(this);
@@ -232,7 +290,7 @@ void TMainForm::BuildLayout()
     ProgressBar3->setFixedHeight(12);
     ProgressBar3->setToolTip(QStringLiteral("MySQL Export Aufruf"));
     ProgressBar3->setTextVisible(false);
-    ProgressBar3->setRange(0, TimerMySQLExport->Interval());
+    ProgressBar3->setRange(0, Core->ExportPeriodMs());
     ProgressBar3->setValue(0);
     MySqlFlag = MakeLabel(this, QStringLiteral("mySQL"), "MySqlFlag");
     MySqlFlag->setFont(bold);
@@ -252,56 +310,42 @@ void TMainForm::BuildLayout()
     status->addWidget(sqlCaption, 2, 0);
     status->addWidget(ProgressBar3, 3, 0);
     status->addWidget(MySqlFlag, 3, 1);
+    return status;
+}
 
-    // The two incoming memos with their arrival lights.
-    auto makeMemo = [this, &bold](QVBoxLayout* column, const QString& caption, const char* name, const char* lit) {
-        auto* label = new QLabel(caption, this);
-        label->setFont(bold);
-        // The lit picture lies over the one at rest.
-        auto* lights = new QWidget(this);
-        lights->setFixedSize(14, 14);
-        auto* rest = new QLabel(lights);
-        rest->setPixmap(RoundMark(QColor(110, 110, 110)));
-        auto* light = MakeLabel(lights, QString(), lit);
-        light->setPixmap(RoundMark(QColor(60, 230, 60)));
-        light->hide();
-        auto* memo = new QPlainTextEdit(this);
-        memo->setObjectName(QString::fromLatin1(name));
-        memo->setFixedSize(228, 54);
-        memo->setReadOnly(true);
-        memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-        memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        auto* captionColumn = new QVBoxLayout;
-        captionColumn->addWidget(label);
-        captionColumn->addSpacing(2);
-        captionColumn->addWidget(lights);
-        captionColumn->addStretch(1);
-        auto* row = new QHBoxLayout;
-        row->addLayout(captionColumn, 1);
-        row->addWidget(memo);
-        column->addLayout(row);
-        return std::pair{memo, light};
-    };
+std::pair<QPlainTextEdit*, QLabel*> TMainForm::AddMemo(QVBoxLayout* column, const QString& caption, const char* name,
+                                                      const char* lit, const QFont& bold)
+{
+    auto* label = new QLabel(caption, this);
+    label->setFont(bold);
+    // The lit picture lies over the one at rest.
+    auto* lights = new QWidget(this);
+    lights->setFixedSize(14, 14);
+    auto* rest = new QLabel(lights);
+    rest->setPixmap(RoundMark(QColor(110, 110, 110)));
+    auto* light = MakeLabel(lights, QString(), lit);
+    light->setPixmap(RoundMark(QColor(60, 230, 60)));
+    light->hide();
+    auto* memo = new QPlainTextEdit(this);
+    memo->setObjectName(QString::fromLatin1(name));
+    memo->setFixedSize(228, 54);
+    memo->setReadOnly(true);
+    memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* captionColumn = new QVBoxLayout;
+    captionColumn->addWidget(label);
+    captionColumn->addSpacing(2);
+    captionColumn->addWidget(lights);
+    captionColumn->addStretch(1);
+    auto* row = new QHBoxLayout;
+    row->addLayout(captionColumn, 1);
+    row->addWidget(memo);
+    column->addLayout(row);
+    return std::pair{memo, light};
+}
 
-    // Port charts of the selected router, right.
-    CoolLabel1 = MakeLabel(this, QString(), "CoolLabel1");
-    CoolLabel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    CoolLabel1->setFont(bold);
-    auto portToolTip = [](const std::vector<TBar>& bars, std::size_t i) {
-        return QStringLiteral("Port %1: %2 Bytes (%3 MB)")
-            .arg(bars[i].Label, QString::number(bars[i].Value, 'f', 0),
-                 QString::fromStdString(FormatMegabytes(bars[i].Value)));
-    };
-    Chart3 = new TBarChart(Qt::Vertical, QStringLiteral("Download je Port"), this);
-    Chart3->setObjectName(QStringLiteral("Chart3"));
-    Chart3->SetToolTipText(portToolTip);
-    Chart2 = new TBarChart(Qt::Vertical, QStringLiteral("Upload je Port"), this);
-    Chart2->setObjectName(QStringLiteral("Chart2"));
-    Chart2->SetToolTipText(portToolTip);
-    auto* flowsCaption = new QLabel(QStringLiteral("empfangene Router Flows"), this);
-    flowsCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-
-    // Buttons.
+QHBoxLayout* TMainForm::BuildButtonRow()
+{
     auto makeButton = [this](const QString& text) {
         auto* button = new QPushButton(text, this);
         button->setFixedSize(150, 28);
@@ -331,68 +375,52 @@ void TMainForm::BuildLayout()
     auto* quitButton = makeButton(QStringLiteral("Beenden"));
     connect(quitButton, &QPushButton::clicked, this, &QWidget::close);
 
-    // The window as it reads: title strip, users and routers on the left, status,
-    // memos and port charts in a column of fixed width on the right, buttons below.
-    // The grids and charts take whatever room the window has beyond its opening size.
-    auto* titleRight = new QVBoxLayout;
-    titleRight->setSpacing(0);
-    titleRight->addWidget(credit);
-    titleRight->addWidget(CoolLabel13);
-    auto* title = new QHBoxLayout;
-    title->addWidget(heading);
-    title->addSpacing(10);
-    title->addWidget(Label2, 1);
-    title->addLayout(titleRight);
-
-    auto* usersHead = new QHBoxLayout;
-    usersHead->addWidget(CoolCheckRadioBox1);
-    usersHead->addStretch(1);
-    usersHead->addWidget(CoolLabel7);
-    auto* totals = new QHBoxLayout;
-    totals->addWidget(totalsCaption);
-    totals->addWidget(CoolLabel2, 1);
-    auto* left = new QVBoxLayout;
-    left->setSpacing(2);
-    left->addLayout(usersHead);
-    left->addWidget(ProfGrid2, 6);
-    left->addSpacing(2);
-    left->addLayout(totals);
-    left->addWidget(ProfGrid1, 1);
-    left->addWidget(Chart1, 1);
-
-    auto* rightPanel = new QWidget(this);
-    rightPanel->setFixedWidth(RightColumnWidth);
-    auto* right = new QVBoxLayout(rightPanel);
-    right->setContentsMargins(0, 0, 0, 0);
-    right->setSpacing(4);
-    right->addLayout(status);
-    std::tie(CoolMemo1, Image7) = makeMemo(right, QStringLiteral("Vexal In"), "CoolMemo1", "Image7");
-    std::tie(CoolMemo2, Image9) = makeMemo(right, QStringLiteral("Korvel In"), "CoolMemo2", "Image9");
-    right->addWidget(CoolLabel1);
-    right->addWidget(Chart3, 1);
-    right->addWidget(Chart2, 1);
-    right->addWidget(flowsCaption);
-
-    auto* body = new QHBoxLayout;
-    body->setSpacing(12);
-    body->addLayout(left, 1);
-    body->addWidget(rightPanel);
-
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
     for (QPushButton* button : {filterButton, settingsButton, logButton, extra})
         buttons->addWidget(button);
     buttons->addStretch(1);
     buttons->addWidget(quitButton);
+    return buttons;
+}
 
-    auto* window = new QVBoxLayout(this);
-    window->setContentsMargins(10, 6, 10, 8);
-    window->setSpacing(6);
-    window->addLayout(title);
-    window->addLayout(body, 1);
-    window->addLayout(buttons);
-    resize(OpeningSize);
+QWidget* TMainForm::BuildRightColumn(QGridLayout* status, const QFont& bold)
+{
+    auto* rightPanel = new QWidget(this);
+    rightPanel->setFixedWidth(RightColumnWidth);
+    auto* right = new QVBoxLayout(rightPanel);
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(4);
+    right->addLayout(status);
+    std::tie(CoolMemo1, Image7) = AddMemo(right, QStringLiteral("Vexal In"), "CoolMemo1", "Image7", bold);
+    std::tie(CoolMemo2, Image9) = AddMemo(right, QStringLiteral("Korvel In"), "CoolMemo2", "Image9", bold);
 
+    // Port charts of the selected router.
+    CoolLabel1 = MakeLabel(this, QString(), "CoolLabel1");
+    CoolLabel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    CoolLabel1->setFont(bold);
+    auto portToolTip = [](const std::vector<TBar>& bars, std::size_t i) {
+        return QStringLiteral("Port %1: %2 Bytes (%3 MB)")
+            .arg(bars[i].Label, QString::number(bars[i].Value, 'f', 0),
+                 QString::fromStdString(FormatMegabytes(bars[i].Value)));
+    };
+    Chart3 = new TBarChart(Qt::Vertical, QStringLiteral("Download je Port"), this);
+    Chart3->setObjectName(QStringLiteral("Chart3"));
+    Chart3->SetToolTipText(portToolTip);
+    Chart2 = new TBarChart(Qt::Vertical, QStringLiteral("Upload je Port"), this);
+    Chart2->setObjectName(QStringLiteral("Chart2"));
+    Chart2->SetToolTipText(portToolTip);
+    auto* flowsCaption = new QLabel(QStringLiteral("empfangene Router Flows"), this);
+    flowsCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    right->addWidget(CoolLabel1);
+    right->addWidget(Chart3, 1);
+    right->addWidget(Chart2, 1);
+    right->addWidget(flowsCaption);
+    return rightPanel;
+}
+
+void TMainForm::BuildDiagnosticsWindow()
+{
     // The diagnostic grid is for developers only: Ctrl+Shift+D shows it in a window.
     ProfGrid4 = MakeGrid(nullptr, "ProfGrid4", DiagModel, false);
     ProfGrid4->setParent(this, Qt::Window);
@@ -401,13 +429,6 @@ void TMainForm::BuildLayout()
     ProfGrid4->hide();
     auto* diagnostics = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+D")), this);
     connect(diagnostics, &QShortcut::activated, this, &TMainForm::ShowDiagnosticsWindow);
-
-    CoolMemo1->clear();
-    CoolMemo2->clear();
-    Label2->clear();
-    CoolLabel1->clear();
-    CoolLabel2->clear();
-    CoolLabel7->clear();
 }
 
 void TMainForm::FitGrids()
@@ -452,8 +473,6 @@ void TMainForm::FormShow()
 {
     CoolLabel13->setText(FromStoreText(Daten.VersionText));
     Core->Start();
-    ProgressBar3->setRange(0, ExportPeriodMs(Daten.ExportInterval));
-    ProgressBar3->setValue(0);
     TimerShowing->SetEnabled(true);
 }
 

@@ -5,16 +5,18 @@
 #include "TUserGrid.h"
 #include "TUserGridFeed.h"
 
-#include <QModelIndex>
 #include <QSize>
 #include <QWidget>
 
 #include <functional>
-#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
+class QFont;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -22,10 +24,9 @@ class QProgressBar;
 class QPushButton;
 class QStandardItemModel;
 class QTableView;
+class QVBoxLayout;
 class TBarChart;
 class TDaten;
-class TDatabaseExport;
-class TNameImport;
 class TErrorReport;
 class TFormEinstellungen;
 class TFormFilter;
@@ -33,8 +34,6 @@ class TFormProtokoll;
 class TFormVerlauf;
 class TRouterGridModel;
 class TTimer;
-class TUdpListener;
-class TUserGridModel;
 
 // The main window: drives a collector (listeners, saving, export and name import),
 // starts it when first shown, redraws everything from the store every 750 ms and
@@ -42,69 +41,38 @@ class TUserGridModel;
 class TMainForm : public QWidget {
     Q_OBJECT
 public:
-    static constexpr quint16 DefaultFlowPort = TCollector::DefaultFlowPort;
-    static constexpr quint16 DefaultMacPort = TCollector::DefaultMacPort;
-    static constexpr int LastExportMs = TCollector::LastExportMs;
     // The size the window opens at; it can be resized and maximised from there.
     static constexpr QSize OpeningSize{1038, 713};
     // The right-hand column (status, memos, port charts) keeps this width at any size.
     static constexpr int RightColumnWidth = 316;
 
-    explicit TMainForm(TDaten& daten, quint16 flowPort = DefaultFlowPort, quint16 macPort = DefaultMacPort,
+    explicit TMainForm(TDaten& daten, quint16 flowPort = TCollector::DefaultFlowPort,
+                       quint16 macPort = TCollector::DefaultMacPort,
                        QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // Local time as the window sees it; tests set their own clock.
     std::function<TLocalTime()> Clock = &TLocalTime::Now;
 
-    bool Started() const { return Core->Started(); }
     int SelectedRouter = 0;
-    // The collector behind the window (listeners, timers, export, name import).
+    // The collector behind the window (listeners, their handlers, the timers of
+    // saving, export and name import, the export and the name import).
     TCollector& Collector() const { return *Core; }
-
-    // The datagram handlers, as the listeners call them.
-    void NMUDP1DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP, quint16 fromPort = 0)
-    {
-        Core->NMUDP1DataReceived(bytes, fromIP, fromPort);
-    }
-    void NMUDP2DataReceived(std::span<const unsigned char> bytes, const std::string& fromIP)
-    {
-        Core->NMUDP2DataReceived(bytes, fromIP);
-    }
-
-    // The user grid and its actions (the tests call them through the window).
+    // The user grid, its model and the actions on its users.
     TUserGrid& Users() const { return *ProfGrid2; }
-    void DieseIPentfernen1Click() { ProfGrid2->DieseIPentfernen1Click(); }
-    void IPsentfernenmit100kB1Click() { ProfGrid2->IPsentfernenmit100kB1Click(); }
-    void IPTrafficCounterauf0setzen1Click() { ProfGrid2->IPTrafficCounterauf0setzen1Click(); }
-    void AlleClientsentfernen1Click() { ProfGrid2->AlleClientsentfernen1Click(); }
-    void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex()) { ProfGrid2->ProfGrid2DblClick(clicked); }
-    void VerlaufClick() { ProfGrid2->VerlaufClick(); }
 
-    // The timer ticks.
+    // The display tick.
     void TimerShowingTimer();
-    void TimerClearPortsTimer() { Core->TimerClearPortsTimer(); }
-    void TimerSaveTimer() { Core->TimerSaveTimer(); }
-    void TimerGetNameTimer() { Core->TimerGetNameTimer(); }
-    void TimerMySQLExportTimer() { Core->TimerMySQLExportTimer(); }
 
+    // The window's own timers and the collector's, by name.
     TTimer& Timer(const QString& name) const;
-    TUdpListener& FlowListener() const { return Core->FlowListener(); }
-    TUdpListener& MacListener() const { return Core->MacListener(); }
-    // Which listener ports could not be bound, as the status line says it; empty when both are.
-    QString ListenerProblems() const { return Core->ListenerProblems(); }
-    TUserGridModel& UserGrid() const { return ProfGrid2->Model(); }
     TRouterGridModel& RouterGrid() const { return *RouterModel; }
     QStandardItemModel& DiagGrid() const { return *DiagModel; }
     TErrorReport& ErrorReport() const { return *Errors; }
-    TDatabaseExport& DatabaseExport() const { return Core->DatabaseExport(); }
-    TNameImport& NameImport() const { return Core->NameImport(); }
     TFormProtokoll& FormProtokoll() const { return *Protokoll; }
     TFormFilter& FormFilter() const { return *Filter; }
     TFormEinstellungen& FormEinstellungen() const { return *Einstellungen; }
     TFormVerlauf& FormVerlauf() const { return *Verlauf; }
-    std::vector<int> SelectedUserRows() const { return ProfGrid2->SelectedUserRows(); }
-    std::vector<std::string> SelectedUserAddresses() const { return ProfGrid2->SelectedUserAddresses(); }
 
 signals:
     // After a tick has redrawn everything (tests and benchmarks wait on it).
@@ -122,7 +90,21 @@ private:
     void FormShow();
     // Connects the collector's signals to the widgets that show them.
     void ConnectCollector();
+    // The window's layout, panel by panel; each panel makes its widgets and lays
+    // them out, and BuildLayout puts the panels together.
     void BuildLayout();
+    QHBoxLayout* BuildTitleStrip(const QFont& bold);
+    void AddUserPanel(QVBoxLayout* left);
+    void AddRouterPanel(QVBoxLayout* left, const QFont& bold);
+    QGridLayout* BuildStatusPanel(const QFont& bold);
+    // One incoming memo with its caption and arrival light: the memo and the light.
+    std::pair<QPlainTextEdit*, QLabel*> AddMemo(QVBoxLayout* column, const QString& caption, const char* name,
+                                                const char* lit, const QFont& bold);
+    QHBoxLayout* BuildButtonRow();
+    // Status, memos and the port charts of the selected router, at a fixed width.
+    QWidget* BuildRightColumn(QGridLayout* status, const QFont& bold);
+    // The diagnostic grid for developers, a window of its own.
+    void BuildDiagnosticsWindow();
     // Numeric and address columns as wide as the widest text on screen.
     void FitGrids();
     void ShowMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines);
@@ -144,8 +126,6 @@ private:
     bool ShownOnce = false;
 
     TTimer* TimerShowing = nullptr;
-    // The collector's export timer; its period is the progress bar's range.
-    TTimer* TimerMySQLExport = nullptr;
     TTimer* FlowArrivalTimer = nullptr;
     TTimer* MacArrivalTimer = nullptr;
 

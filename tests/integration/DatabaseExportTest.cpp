@@ -691,6 +691,20 @@ TEST(MySqlErrors, NumbersHaveNamesAndKinds)
         << DescribeMySqlError(deadlock).toStdString();
 }
 
+// A refused value of one row lets the other rows go in; what would fail every row
+// (a missing table, a lost connection, a conflict) does not count as a row's fault.
+TEST(MySqlErrors, RowErrorsAreTheNumbersAboutOneValue)
+{
+    for (const int code : {1048, 1062, 1264, 1265, 1292, 1366, 1367, 1406, 1452, 3819, 4025}) {
+        SCOPED_TRACE(code);
+        EXPECT_TRUE(IsRowError(code));
+    }
+    for (const int code : {0, 1045, 1146, 1205, 1213, 2006, 2013}) {
+        SCOPED_TRACE(code);
+        EXPECT_FALSE(IsRowError(code));
+    }
+}
+
 // Two collectors share one database and export in turn: each run rewrites only its own
 // collector's snapshot rows, and every traffic row says whose it is, also when both see
 // the same addresses (two sites with the same private network, routers on 127.0.0.1).

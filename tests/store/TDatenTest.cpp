@@ -19,8 +19,30 @@ std::size_t AlignedUserRows(const TDaten& d)
                              d.UserCUL.size(), d.UserCPort.size(), d.UserStatus.size(), d.UserMACTime.size(),
                              d.UserLastTime.size(), d.UserDevice.size()})
         EXPECT_EQ(size, n);
+    EXPECT_EQ(d.UserIPv6.size(), n);
+    EXPECT_TRUE(d.UserColumnsInStep());
     return n;
 }
+}
+
+// The grid fills a row from every user column at once, after asking whether they are
+// all as long as the table: any one out of step must say no.
+TEST(TDaten, UserColumnsInStepSeesAnyColumnOutOfStep)
+{
+    const std::vector<std::function<void(TDaten&)>> damages = {
+        [](TDaten& d) { d.UserMAC.push_back("x"); },       [](TDaten& d) { d.UserName.pop_back(); },
+        [](TDaten& d) { d.UserCPort.emplace_back(); },     [](TDaten& d) { d.UserStatus.pop_back(); },
+        [](TDaten& d) { d.UserMACTime.push_back("0"); },   [](TDaten& d) { d.UserLastTime.pop_back(); },
+        [](TDaten& d) { d.UserDevice.push_back("eth0"); },
+    };
+    for (std::size_t i = 0; i < damages.size(); ++i) {
+        SCOPED_TRACE(i);
+        TDaten d;
+        d.AddUser("10.0.0.1", "02:00:00:00:00:01", "eth0", TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0));
+        ASSERT_TRUE(d.UserColumnsInStep());
+        damages[i](d);
+        EXPECT_FALSE(d.UserColumnsInStep());
+    }
 }
 
 TEST(TDaten, FreshStoreHoldsOnlyTheFlowLogPlaceholdersAndDefaults)
@@ -37,7 +59,6 @@ TEST(TDaten, FreshStoreHoldsOnlyTheFlowLogPlaceholdersAndDefaults)
 
     EXPECT_EQ(AlignedUserRows(d), 0u);
     EXPECT_EQ(d.RouterCount(), 0u);
-    EXPECT_TRUE(d.RouterRefresh.empty());
     EXPECT_TRUE(d.LocalSubnets.empty() && d.LocalIPs.empty() && d.HideSubnets.empty() && d.HideIPs.empty());
 
     EXPECT_EQ(d.HttpUrl, "");
@@ -178,7 +199,6 @@ TEST(TDaten, AddRouterAppendsARowToEveryRouterList)
     EXPECT_EQ(d.RouterDownload.Text(0), "0");
     EXPECT_EQ(d.RouterPLoss[0], "0");
     EXPECT_TRUE(d.RouterPortTrafficUL[0].Empty());
-    EXPECT_TRUE(d.RouterRefresh.empty());
 }
 
 TEST(TDaten, RemoveUsersWhereKeepsOrderAlignmentAndIndex)

@@ -127,7 +127,7 @@ TEST_F(MainFormTest, EveryOctetArrivingWhileTheWindowIsBusyIsCounted)
     constexpr int Datagrams = 8000;  // 30 flows each, 11.7 MB of datagrams
     // About 0.7 MB on the way at most, a tenth of the socket buffer.
     constexpr std::uint64_t AheadOfReceiver = 500;
-    const TUdpListener& listener = Form->FlowListener();
+    const TUdpListener& listener = Form->Collector().FlowListener();
     const quint16 port = listener.Port();
     std::atomic<bool> busy{false};
     std::atomic<bool> sent{false};
@@ -178,7 +178,7 @@ TEST_F(MainFormTest, WhatTheQueueCannotHoldIsCountedByCauseAndShown)
 {
     WriteWholeFile("vexal.ini", StateWithLocalSubnet());
     ShowWithoutTicks();
-    TUdpListener& listener = Form->FlowListener();
+    TUdpListener& listener = Form->Collector().FlowListener();
     listener.SetQueueBytes(16 * 1024);
     constexpr int Datagrams = 400;
     // The window thread is busy sending here: nothing is handled until the event loop
@@ -203,7 +203,7 @@ TEST_F(MainFormTest, WhatTheQueueCannotHoldIsCountedByCauseAndShown)
     const QString text =
         QStringLiteral("UDP-Port %1: %2 Datagramme verloren (Warteschlange voll).").arg(listener.Port()).arg(dropped);
     ASSERT_TRUE(QTest::qWaitFor([&] { return LabelText("Label2") == text; }, 5000)) << LabelText("Label2").toStdString();
-    Form->TimerClearPortsTimer();
+    Form->Collector().TimerClearPortsTimer();
     EXPECT_EQ(LabelText("Label2"), text) << "the periodic port check keeps it in view";
     const std::vector<std::pair<std::string, std::uint64_t>> byCause = {{"queue", dropped}, {"kernel", 0}};
     EXPECT_EQ(Form->Collector().Health().Dropped, byCause);
@@ -231,7 +231,7 @@ TEST_F(MainFormTest, ThePeriodicSaveDoesNotHoldUpTheAccountingAndTheLastSaveHasE
 
     SendMac("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
-    Form->TimerSaveTimer();
+    Form->Collector().TimerSaveTimer();
     ASSERT_TRUE(fileSystem.WaitUntilHeld());
     constexpr int Datagrams = 100;
     for (int k = 0; k < Datagrams; ++k)
@@ -239,7 +239,7 @@ TEST_F(MainFormTest, ThePeriodicSaveDoesNotHoldUpTheAccountingAndTheLastSaveHasE
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL.Text(0) == IntToStr(Datagrams * UploadPerDatagram); }, 10'000))
         << Daten.UserUL.Text(0);
     EXPECT_TRUE(saver.Busy()) << "accounted while the save hung";
-    Form->TimerSaveTimer();
+    Form->Collector().TimerSaveTimer();
 
     // The periodic save is let go once the file has changed (a last save that did not
     // wait for it), or after two seconds (one that does).
@@ -274,12 +274,12 @@ TEST_F(MainFormTest, WhatWaitsInTheQueueAtCloseIsCountedAndSaved)
     constexpr int Datagrams = 200;
     TSender socket;
     for (int k = 0; k < Datagrams; ++k)
-        socket.Send(FullDatagram(1 + 30 * static_cast<std::uint32_t>(k)), Form->FlowListener().Port());
-    ASSERT_TRUE(WaitUntilReceived(Form->FlowListener(), Datagrams));
-    EXPECT_EQ(Form->FlowListener().QueueDrops(), 0u);
-    EXPECT_EQ(Form->FlowListener().Waiting(), std::size_t{Datagrams});
+        socket.Send(FullDatagram(1 + 30 * static_cast<std::uint32_t>(k)), Form->Collector().FlowListener().Port());
+    ASSERT_TRUE(WaitUntilReceived(Form->Collector().FlowListener(), Datagrams));
+    EXPECT_EQ(Form->Collector().FlowListener().QueueDrops(), 0u);
+    EXPECT_EQ(Form->Collector().FlowListener().Waiting(), std::size_t{Datagrams});
     Form->close();
-    EXPECT_EQ(Form->FlowListener().Waiting(), 0u);
+    EXPECT_EQ(Form->Collector().FlowListener().Waiting(), 0u);
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, "vexal.ini"));
     ASSERT_EQ(saved.UserCount(), 1u);

@@ -76,7 +76,7 @@ protected:
     void Show()
     {
         Form->show();
-        ASSERT_TRUE(Form->Started());
+        ASSERT_TRUE(Form->Collector().Started());
     }
     // A shown window whose display refresh runs only when the test calls it.
     void ShowWithoutTicks()
@@ -86,10 +86,10 @@ protected:
         Form->Timer(QStringLiteral("TimerShowing")).SetEnabled(false);
     }
 
-    void SendFlow(const std::vector<std::uint8_t>& bytes) { Send(bytes, Form->FlowListener().Port()); }
+    void SendFlow(const std::vector<std::uint8_t>& bytes) { Send(bytes, Form->Collector().FlowListener().Port()); }
     void SendMac(const std::string& text)
     {
-        Send(std::vector<std::uint8_t>(text.begin(), text.end()), Form->MacListener().Port());
+        Send(std::vector<std::uint8_t>(text.begin(), text.end()), Form->Collector().MacListener().Port());
     }
     void Send(const std::vector<std::uint8_t>& bytes, quint16 port)
     {

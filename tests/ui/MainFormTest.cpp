@@ -29,8 +29,8 @@ TEST_F(MainFormTest, LiveDatagramsOverLoopbackReachTheGrids)
 {
     WriteWholeFile("vexal.ini", StateFile("192.168.1"));
     Create();
-    EXPECT_TRUE(Form->FlowListener().Bound());
-    EXPECT_GE(Form->FlowListener().ReceiveBuffer(), 4 * 1024 * 1024) << "room for bursts and VM stalls";
+    EXPECT_TRUE(Form->Collector().FlowListener().Bound());
+    EXPECT_GE(Form->Collector().FlowListener().ReceiveBuffer(), 4 * 1024 * 1024) << "room for bursts and VM stalls";
 
     // Before the window is shown everything is discarded.
     SendMac("f0 192.168.1.23  f2 f3   02:1a:2b:3c:4d:5e f5 eth1\n");
@@ -59,10 +59,10 @@ TEST_F(MainFormTest, LiveDatagramsOverLoopbackReachTheGrids)
 
     Now.MsOfDay += 2000;
     Form->TimerShowingTimer();
-    const auto& rows = Form->UserGrid().Rows();
+    const auto& rows = Form->Users().Model().Rows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].IP, "192.168.1.24") << "sorted by download, largest first";
-    const TUserGridModel& users = Form->UserGrid();
+    const TUserGridModel& users = Form->Users().Model();
     EXPECT_EQ(users.index(0, TUserGridModel::ColDL).data().toString(), "2.000 MB");
     EXPECT_EQ(users.index(0, TUserGridModel::ColCDL).data().toString(), "2048.000 kB");
     EXPECT_EQ(users.index(0, TUserGridModel::ColCUL).data().toString(), "") << "a counter of \"0\" shows empty";
@@ -122,7 +122,7 @@ TEST_F(MainFormTest, NetworkFaultsAreCountedInTheStatusLineNeverAsBoxes)
     SendFlow(TFlowDatagramBuilder(9).Add(Ip(192, 168, 1, 5), 1, Ip(8, 8, 8, 8), 53, 10).Bytes());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.RouterCount() == 1; }, 5000));
     EXPECT_EQ(Daten.RouterUpload.Text(0), "10");
-    Form->TimerClearPortsTimer();
+    Form->Collector().TimerClearPortsTimer();
     EXPECT_EQ(LabelText("Label2"), "");
 }
 
@@ -134,18 +134,18 @@ TEST_F(MainFormTest, FirstStartWithoutLocalNetworkSaysSoInTheStatusLine)
     Show();
     const QString note = "Kein lokales Netz eingestellt: Flows und Korvel-Meldungen werden niemandem zugeordnet. "
                          "Bitte unter \"Netzwerk Konf.\" die lokalen Subnetze oder IPs eintragen.";
-    Form->TimerClearPortsTimer();
+    Form->Collector().TimerClearPortsTimer();
     EXPECT_EQ(LabelText("Label2"), "") << "nothing to say before anything arrives";
     SendMac("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
     SendFlow(TFlowDatagramBuilder(1).Add(Ip(192, 168, 1, 23), 1, Ip(8, 8, 8, 8), 80, 100).Bytes());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.RouterCount() == 1; }, 5000));
     EXPECT_EQ(Daten.UserCount(), 0u);
     EXPECT_EQ(LabelText("Label2"), note);
-    Form->TimerClearPortsTimer();
+    Form->Collector().TimerClearPortsTimer();
     EXPECT_EQ(LabelText("Label2"), note) << "the port check keeps it in view";
 
     Daten.LocalSubnets = {"192.168.1"};
-    Form->TimerClearPortsTimer();
+    Form->Collector().TimerClearPortsTimer();
     EXPECT_EQ(LabelText("Label2"), "");
 }
 
@@ -156,13 +156,13 @@ TEST_F(MainFormTest, FailedSaveIsReportedOnceInTheStatusLine)
     std::filesystem::create_directory("vexal.ini");  // nothing can be saved there
     // The save goes on the saver's thread; its outcome comes back to the window.
     auto save = [this] {
-        Form->TimerSaveTimer();
+        Form->Collector().TimerSaveTimer();
         ASSERT_TRUE(Form->Collector().StateSaver().Busy());
         ASSERT_TRUE(QTest::qWaitFor([this] { return !Form->Collector().StateSaver().Busy(); }, 5000));
     };
     save();
     EXPECT_EQ(LabelText("Label2"), "vexal.ini konnte nicht gespeichert werden");
-    Form->TimerClearPortsTimer();
+    Form->Collector().TimerClearPortsTimer();
     save();
     EXPECT_EQ(LabelText("Label2"), "") << "once, not at every save period";
     std::filesystem::remove("vexal.ini");
@@ -215,7 +215,7 @@ TEST_F(MainFormTest, ProgressBarsAdvanceOnlyWhenTheirJobIsConfigured)
     Daten.HttpUrl = "http://intern/macs.txt";
     Form->TimerShowingTimer();
     EXPECT_EQ(http->value(), 750);
-    Form->TimerMySQLExportTimer();
+    Form->Collector().TimerMySQLExportTimer();
     EXPECT_EQ(sql->value(), 0);
 }
 
@@ -263,10 +263,10 @@ TEST_F(MainFormTest, PortTakenByAnotherProgramIsNamedInTheStatusLine)
     Form = std::make_unique<TMainForm>(Daten, taken, 0);
     Form->Clock = [this] { return Now; };
     Show();
-    EXPECT_FALSE(Form->FlowListener().Bound()) << "the port must not be shared with another socket";
-    EXPECT_TRUE(Form->MacListener().Bound());
+    EXPECT_FALSE(Form->Collector().FlowListener().Bound()) << "the port must not be shared with another socket";
+    EXPECT_TRUE(Form->Collector().MacListener().Bound());
     const QString expected = QStringLiteral("UDP-Port %1 ist belegt: Flows kommen nicht an.").arg(taken);
     EXPECT_EQ(LabelText("Label2"), expected);
-    Form->TimerClearPortsTimer();
+    Form->Collector().TimerClearPortsTimer();
     EXPECT_EQ(LabelText("Label2"), expected);
 }

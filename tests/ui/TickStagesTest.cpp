@@ -36,7 +36,7 @@ protected:
         Daten.UserLastTime.back() = StampBefore(Now, flowAge);
         Daten.UserMACTime.back() = StampBefore(Now, macAge);
     }
-    TUserGridRows Rows() const { return Form->UserGrid().Rows(); }
+    TUserGridRows Rows() const { return Form->Users().Model().Rows(); }
 };
 }
 
@@ -72,7 +72,7 @@ TEST_F(TickTest, FlowAgeChoosesTheColourBand)
         Daten.ClearUsers();
         AddUser("10.0.0.1", c.Age, 0);
         Form->TimerShowingTimer();
-        const TUserGridModel& grid = Form->UserGrid();
+        const TUserGridModel& grid = Form->Users().Model();
         ASSERT_EQ(grid.rowCount(), 1);
         for (int column : {0, 1, 4, 10})
             EXPECT_EQ(grid.index(0, column).data(Qt::BackgroundRole).value<QColor>(), c.Background);
@@ -99,7 +99,7 @@ TEST_F(TickTest, AnnouncementAgeDecidesOnlineStatusAndVisibility)
     Form->TimerShowingTimer();
     ASSERT_EQ(Rows().size(), 3u) << "offline users too, hidden ones never";
     EXPECT_EQ(LabelText("CoolLabel7"), "3/5 User");
-    const TUserGridModel& grid = Form->UserGrid();
+    const TUserGridModel& grid = Form->Users().Model();
     int offline = 0;
     for (int row = 0; row < 3; ++row)
         offline += Rows()[static_cast<std::size_t>(row)].Online ? 0 : 1;
@@ -159,8 +159,8 @@ TEST_F(TickTest, NumbersAreFormattedFromTheirText)
         Daten.UserUL.Set(0, c.Stored);
         Daten.UserCUL.Set(0, c.Stored);
         Form->TimerShowingTimer();
-        EXPECT_EQ(Form->UserGrid().index(0, TUserGridModel::ColUL).data().toString(), c.Total);
-        EXPECT_EQ(Form->UserGrid().index(0, TUserGridModel::ColCUL).data().toString(), c.Counter);
+        EXPECT_EQ(Form->Users().Model().index(0, TUserGridModel::ColUL).data().toString(), c.Total);
+        EXPECT_EQ(Form->Users().Model().index(0, TUserGridModel::ColCUL).data().toString(), c.Counter);
     }
 }
 
@@ -258,7 +258,7 @@ TEST_F(TickTest, PortChartsFollowTheSelectedRouter)
 
     // Clearing the ports empties both charts of a selected router.
     Form->SelectedRouter = 1;
-    Form->TimerClearPortsTimer();
+    Form->Collector().TimerClearPortsTimer();
     Form->TimerShowingTimer();
     EXPECT_TRUE(Child<TBarChart>("Chart3")->Bars().empty());
 }
@@ -285,7 +285,7 @@ TEST_F(TickTest, UsersChosenSortSurvivesTheTicks)
     Form->TimerShowingTimer();
     Form->TimerShowingTimer();
     EXPECT_EQ(order(), (std::vector<std::string>{"10.0.0.9", "10.0.0.10", "10.0.0.100"}));
-    EXPECT_EQ(Form->UserGrid().SortColumn(), TUserGridModel::ColIP);
+    EXPECT_EQ(Form->Users().Model().SortColumn(), TUserGridModel::ColIP);
 }
 
 TEST(UserGridSort, EverySortableColumnInBothOrders)
@@ -330,8 +330,9 @@ TEST(UserGridSort, EverySortableColumnInBothOrders)
             }
         }
     TUserGridModel model;
-    model.Scratch().assign(users.begin(), users.end());
-    model.Commit(users.size(), true);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    std::vector<TUserGridRow> fresh(users.begin(), users.end());
+    model.ReplaceAllRows(fresh, fresh.size(), true);
     auto userAt = [&](int row) {
         const std::string& ip = model.Rows()[static_cast<std::size_t>(row)].IP;
         for (int u = 0; u < 5; ++u)
@@ -362,7 +363,7 @@ TEST(UserGridSort, EverySortableColumnInBothOrders)
 
 TEST_F(TickTest, ModelsBehaveForViews)
 {
-    QAbstractItemModelTester userTester(&Form->UserGrid(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QAbstractItemModelTester userTester(&Form->Users().Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     QAbstractItemModelTester routerTester(&Form->RouterGrid(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     for (int i = 0; i < 30; ++i)
         AddUser("10.0.1." + std::to_string(i), i * 40.0, i * 10.0);
@@ -389,6 +390,6 @@ TEST_F(TickTest, ModelsBehaveForViews)
         EXPECT_GE(Rows()[row - 1].DL, Rows()[row].DL) << "by download, largest first";
     Daten.ClearUsers();
     Form->TimerShowingTimer();
-    EXPECT_EQ(Form->UserGrid().rowCount(), 0);
+    EXPECT_EQ(Form->Users().Model().rowCount(), 0);
     EXPECT_EQ(LabelText("CoolLabel7"), "0/0 User");
 }

@@ -42,14 +42,14 @@ protected:
     {
         Grid->clearSelection();
         for (int row : rows)
-            Grid->selectionModel()->select(Form->UserGrid().index(row, 0),
+            Grid->selectionModel()->select(Form->Users().Model().index(row, 0),
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     std::vector<std::string> Users() const
     {
         return {Daten.UserIP.begin(), Daten.UserIP.end()};
     }
-    std::string ShownAt(int row) const { return Form->UserGrid().Rows()[static_cast<std::size_t>(row)].IP; }
+    std::string ShownAt(int row) const { return Form->Users().Model().Rows()[static_cast<std::size_t>(row)].IP; }
 
     QTableView* Grid = nullptr;
 };
@@ -63,7 +63,7 @@ TEST_F(UserActionsTest, RemovesTheSelectedUsersByAddressAfterSorting)
     Select({3, 0, 1});  // .4 first, then .3 and .5
     QString question;
     AnswerMessageBox(QMessageBox::Yes, &question);
-    Form->DieseIPentfernen1Click();
+    Form->Users().DieseIPentfernen1Click();
     EXPECT_EQ(question, "Wollen Sie wirklich diese 3 IPs entfernen?\n10.0.0.4\n10.0.0.3\n10.0.0.5")
         << "names every address that goes";
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
@@ -120,13 +120,13 @@ TEST_F(UserActionsTest, RemovesTheUsersSelectedWhenTheBoxOpenedWhileTrafficMoves
         Child<QCheckBox>("CoolCheckRadioBox1")->setChecked(true);
         Form->TimerShowingTimer();
         std::vector<std::string> shown;
-        for (const TUserGridRow& row : Form->UserGrid().Rows())
+        for (const TUserGridRow& row : Form->Users().Model().Rows())
             shown.push_back(row.IP);
         EXPECT_EQ(shown, (std::vector<std::string>{"10.0.0.2", "10.0.0.1", "10.0.0.5", "10.0.0.4", "10.0.0.6"}));
-        selectedAfterTraffic = Form->SelectedUserAddresses();
+        selectedAfterTraffic = Form->Users().SelectedUserAddresses();
         box->button(QMessageBox::Yes)->click();
     });
-    Form->DieseIPentfernen1Click();
+    Form->Users().DieseIPentfernen1Click();
     EXPECT_EQ(question, "Wollen Sie wirklich diese 2 IPs entfernen?\n10.0.0.4\n10.0.0.3");
     EXPECT_EQ(selectedAfterTraffic, std::vector<std::string>{"10.0.0.4"}) << "the selection follows its users";
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.5", "10.0.0.6"}))
@@ -137,8 +137,8 @@ TEST_F(UserActionsTest, SelectionFollowsItsUsersAcrossTicks)
 {
     AddUsers({{"10.0.0.2", 100}, {"10.0.0.1", 500}, {"10.0.0.3", 900}});
     // .3 .1 .2; .1 selected and current.
-    Grid->setCurrentIndex(Form->UserGrid().index(1, 0));
-    ASSERT_EQ(Form->SelectedUserAddresses(), std::vector<std::string>{"10.0.0.1"});
+    Grid->setCurrentIndex(Form->Users().Model().index(1, 0));
+    ASSERT_EQ(Form->Users().SelectedUserAddresses(), std::vector<std::string>{"10.0.0.1"});
     struct {
         const char* What;
         std::function<void()> Change;
@@ -158,14 +158,14 @@ TEST_F(UserActionsTest, SelectionFollowsItsUsersAcrossTicks)
         SCOPED_TRACE(step.What);
         step.Change();
         Form->TimerShowingTimer();
-        EXPECT_EQ(Form->SelectedUserAddresses(), std::vector<std::string>{"10.0.0.1"});
+        EXPECT_EQ(Form->Users().SelectedUserAddresses(), std::vector<std::string>{"10.0.0.1"});
         EXPECT_EQ(Grid->currentIndex().row(), step.Row);
         EXPECT_EQ(ShownAt(step.Row), "10.0.0.1");
     }
     // A selected user who leaves takes the selection with him.
     Daten.RemoveUser(Daten.UserIP.IndexOf("10.0.0.1"));
     Form->TimerShowingTimer();
-    EXPECT_TRUE(Form->SelectedUserAddresses().empty());
+    EXPECT_TRUE(Form->Users().SelectedUserAddresses().empty());
 }
 
 TEST_F(UserActionsTest, AnsweringNoOrSelectingNothingRemovesNothing)
@@ -173,11 +173,11 @@ TEST_F(UserActionsTest, AnsweringNoOrSelectingNothingRemovesNothing)
     AddUsers({{"10.0.0.1", 500}, {"10.0.0.2", 100}});
     Select({0});
     AnswerMessageBox(QMessageBox::No);
-    Form->DieseIPentfernen1Click();
+    Form->Users().DieseIPentfernen1Click();
     EXPECT_EQ(Users().size(), 2u);
 
     Grid->clearSelection();
-    Form->DieseIPentfernen1Click();  // no box at all: it would wait here for an answer
+    Form->Users().DieseIPentfernen1Click();  // no box at all: it would wait here for an answer
     EXPECT_EQ(Users().size(), 2u);
 }
 
@@ -212,7 +212,7 @@ TEST_F(UserActionsTest, LowTrafficRemovalUsesTheWholeTable)
     Daten.UserUL.Set(3, "60000");  // 110,000 in all: stays
     QString message;
     AnswerMessageBox(QMessageBox::Ok, &message);
-    Form->IPsentfernenmit100kB1Click();
+    Form->Users().IPsentfernenmit100kB1Click();
     EXPECT_EQ(message, "Alle IPs mit weniger Traffic als 100 kB wurden aus der Liste \nentfernt!");
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.4", "10.0.0.5"}))
         << "hidden users are removed too, consecutive ones both";
@@ -220,7 +220,7 @@ TEST_F(UserActionsTest, LowTrafficRemovalUsesTheWholeTable)
     // Nothing to remove: the message comes all the same.
     AnswerMessageBox(QMessageBox::Ok, &message);
     message.clear();
-    Form->IPsentfernenmit100kB1Click();
+    Form->Users().IPsentfernenmit100kB1Click();
     EXPECT_FALSE(message.isEmpty());
     EXPECT_EQ(Users().size(), 3u);
 }
@@ -229,7 +229,7 @@ TEST_F(UserActionsTest, LowTrafficRemovalStopsAtADamagedCounter)
 {
     AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 500000}, {"10.0.0.3", 5}, {"10.0.0.4", 5}});
     Daten.UserUL.Set(2, "x");
-    Form->IPsentfernenmit100kB1Click();  // no information box: the error report instead
+    Form->Users().IPsentfernenmit100kB1Click();  // no information box: the error report instead
     EXPECT_TRUE(Form->ErrorReport().Showing());
     EXPECT_EQ(Form->ErrorReport().Text(), "'x' ist kein gültiger Integerwert");
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.2", "10.0.0.3", "10.0.0.4"}));
@@ -243,7 +243,7 @@ TEST_F(UserActionsTest, ResettingTotalsKeepsTheIntervalCounters)
     Daten.UserCUL.Set(1, "88");
     QString message;
     AnswerMessageBox(QMessageBox::Ok, &message);
-    Form->IPTrafficCounterauf0setzen1Click();
+    Form->Users().IPTrafficCounterauf0setzen1Click();
     EXPECT_EQ(message, "Traffic wurde auf 0 zurückgesetzt!");
     EXPECT_EQ(Daten.UserDL.Texts(), (std::vector<std::string>{"0", "0"}));
     EXPECT_EQ(Daten.UserUL.Texts(), (std::vector<std::string>{"0", "0"}));
@@ -256,11 +256,11 @@ TEST_F(UserActionsTest, RemovingAllClients)
 {
     QString message;
     AnswerMessageBox(QMessageBox::Ok, &message);
-    Form->AlleClientsentfernen1Click();
+    Form->Users().AlleClientsentfernen1Click();
     EXPECT_EQ(message, "Alle Clients wurden entfernt!") << "also on an empty table";
     AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 5}});
     AnswerMessageBox(QMessageBox::Ok);
-    Form->AlleClientsentfernen1Click();
+    Form->Users().AlleClientsentfernen1Click();
     EXPECT_TRUE(Users().empty());
     EXPECT_EQ(Daten.UserIP.IndexOf("10.0.0.1"), -1);
 }
@@ -270,11 +270,11 @@ TEST_F(UserActionsTest, DoubleClickOpensTheLogForThatAddress)
     AddUsers({{"10.0.0.1", 5}, {"10.0.0.2", 900}});
     TFormProtokoll& log = Form->FormProtokoll();
     Grid->clearSelection();
-    Form->ProfGrid2DblClick();
+    Form->Users().ProfGrid2DblClick();
     EXPECT_FALSE(log.isVisible());
 
     Select({1});
-    Form->ProfGrid2DblClick();
+    Form->Users().ProfGrid2DblClick();
     EXPECT_TRUE(log.isVisible());
     EXPECT_EQ(log.FilterAddress(), ShownAt(1));
     EXPECT_TRUE(log.AutoRefresh());
@@ -296,7 +296,7 @@ TEST_F(UserActionsTest, DoubleClickOpensTheLogOfTheUserClicked)
     // .3 .1 .2
     TFormProtokoll& log = Form->FormProtokoll();
     QWidget* viewport = Grid->viewport();
-    auto at = [&](int row) { return Grid->visualRect(Form->UserGrid().index(row, 0)).center(); };
+    auto at = [&](int row) { return Grid->visualRect(Form->Users().Model().index(row, 0)).center(); };
 
     // The first click hits .3; a tick puts .2 under the pointer before the second click.
     QTest::mouseClick(viewport, Qt::LeftButton, {}, at(0));
@@ -306,11 +306,11 @@ TEST_F(UserActionsTest, DoubleClickOpensTheLogOfTheUserClicked)
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, at(0));
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, at(0));
     EXPECT_FALSE(log.isVisible()) << "two clicks on two users are no double click";
-    EXPECT_EQ(Form->SelectedUserAddresses(), std::vector<std::string>{"10.0.0.2"}) << "the second click chose .2";
+    EXPECT_EQ(Form->Users().SelectedUserAddresses(), std::vector<std::string>{"10.0.0.2"}) << "the second click chose .2";
 
     // With several users selected, the one double-clicked counts, not the first selected.
     QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, at(2));
-    ASSERT_EQ(Form->SelectedUserAddresses(), (std::vector<std::string>{"10.0.0.2", "10.0.0.1"}));
+    ASSERT_EQ(Form->Users().SelectedUserAddresses(), (std::vector<std::string>{"10.0.0.2", "10.0.0.1"}));
     QTest::mouseDClick(viewport, Qt::LeftButton, Qt::ControlModifier, at(2));
     QTest::mouseRelease(viewport, Qt::LeftButton, Qt::ControlModifier, at(2));
     ASSERT_TRUE(log.isVisible());
@@ -329,7 +329,7 @@ TEST_F(UserActionsTest, ProtokollListsEveryoneAtOnceAfterAFilteredLog)
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserUL.Text(0) == "1024"; }, 5000));
     TFormProtokoll& log = Form->FormProtokoll();
     Select({0});  // .2
-    Form->ProfGrid2DblClick();
+    Form->Users().ProfGrid2DblClick();
     ASSERT_TRUE(log.isVisible());
     ASSERT_EQ(log.Grid().Rows().size(), 1u);
     EXPECT_EQ(log.Grid().Rows()[0].SrcIP, "10.0.0.2");
@@ -366,7 +366,7 @@ TEST_F(UserActionsTest, DeviceIPv6AddressesShowAsCountAndTooltipWhileTheKeyStays
     Form->TimerShowingTimer();
     // Sorted by download: .3 .1 .2.
     ASSERT_EQ(ShownAt(2), "10.0.0.2");
-    const TUserGridModel& grid = Form->UserGrid();
+    const TUserGridModel& grid = Form->Users().Model();
     const QModelIndex cell = grid.index(2, TUserGridModel::ColIP);
     EXPECT_EQ(cell.data().toString(), "10.0.0.2 +3");
     EXPECT_EQ(cell.data(TUserGridModel::KeyRole).toString(), "10.0.0.2");
@@ -385,7 +385,7 @@ TEST_F(UserActionsTest, DeviceIPv6AddressesShowAsCountAndTooltipWhileTheKeyStays
     // The actions on selected rows name the user by its key.
     QString question;
     AnswerMessageBox(QMessageBox::Yes, &question);
-    Form->DieseIPentfernen1Click();
+    Form->Users().DieseIPentfernen1Click();
     EXPECT_EQ(question, "Wollen Sie wirklich diese IP entfernen?\n10.0.0.2");
     EXPECT_EQ(Users(), (std::vector<std::string>{"10.0.0.1", "10.0.0.3"}));
 }
@@ -397,10 +397,10 @@ TEST_F(UserActionsTest, HistoryKeepsEveryOctetOnceAcrossResetAndRemoval)
 {
     AddUsers({{"192.168.1.5", 1000}});
     AnswerMessageBox(QMessageBox::Ok);
-    Form->IPTrafficCounterauf0setzen1Click();
+    Form->Users().IPTrafficCounterauf0setzen1Click();
     Daten.UserDL.Set(0, "500");
     AnswerMessageBox(QMessageBox::Ok);
-    Form->AlleClientsentfernen1Click();
+    Form->Users().AlleClientsentfernen1Click();
     AddUsers({{"192.168.1.5", 200}});
     Form->close();
     Form.reset();
@@ -513,9 +513,9 @@ TEST_F(UserActionsTest, VerlaufShowsTheSelectedDevicesTraffic)
     AddUsers({{"192.168.1.5", 3 * 1024 * 1024}, {"192.168.1.6", 1024 * 1024}});
     Daten.UserUL.Set(0, std::to_string(1024 * 1024));
     Form->TimerShowingTimer();
-    const int row = Form->UserGrid().Rows()[0].IP == "192.168.1.5" ? 0 : 1;
+    const int row = Form->Users().Model().Rows()[0].IP == "192.168.1.5" ? 0 : 1;
     Select({row});
-    Form->VerlaufClick();
+    Form->Users().VerlaufClick();
     TFormVerlauf& verlauf = Form->FormVerlauf();
     EXPECT_TRUE(verlauf.isVisible());
     EXPECT_TRUE(verlauf.Caption().contains("192.168.1.5")) << verlauf.Caption().toStdString();

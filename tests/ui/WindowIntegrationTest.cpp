@@ -27,7 +27,7 @@ protected:
     void RunExport()
     {
         QSignalSpy finished(Form.get(), &TMainForm::ExportFinished);
-        Form->TimerMySQLExportTimer();
+        Form->Collector().TimerMySQLExportTimer();
         ASSERT_TRUE(finished.count() > 0 || finished.wait(15000));
     }
     bool FlagVisible(const char* name) const { return Child<QLabel>(name)->isVisibleTo(Form.get()); }
@@ -113,13 +113,13 @@ TEST_F(WindowIntegrationTest, ExportPeriodRunsOnAndABusyRunSkipsItsTurn)
     TTimer& timer = Form->Timer(QStringLiteral("TimerMySQLExport"));
     QSignalSpy finished(Form.get(), &TMainForm::ExportFinished);
 
-    Form->TimerMySQLExportTimer();
+    Form->Collector().TimerMySQLExportTimer();
     ASSERT_TRUE(first.waitForNewConnection(5000));
     QTcpSocket* busy = first.nextPendingConnection();
     EXPECT_TRUE(timer.Running()) << "the period runs on while the export runs";
     EXPECT_TRUE(FlagVisible("MySqlFlag"));
     // The period comes round while the run is still busy: that turn is skipped.
-    Form->TimerMySQLExportTimer();
+    Form->Collector().TimerMySQLExportTimer();
     busy->abort();
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_EQ(LabelText("Label2"), "mySQL Datenbank konnte nicht erreicht werden!");
@@ -128,11 +128,11 @@ TEST_F(WindowIntegrationTest, ExportPeriodRunsOnAndABusyRunSkipsItsTurn)
     // The next turn calls the second server. A run started by the skipped turn would
     // have called the first one before that (the runs go one after the other).
     Daten.MySqlPort = std::to_string(second.serverPort());
-    Form->TimerMySQLExportTimer();
+    Form->Collector().TimerMySQLExportTimer();
     ASSERT_TRUE(second.waitForNewConnection(10000));
     EXPECT_FALSE(first.waitForNewConnection(0)) << "the skipped turn started a run";
     second.nextPendingConnection()->abort();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 2 && !Form->DatabaseExport().Busy(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 2 && !Form->Collector().DatabaseExport().Busy(); }, 10000));
     EXPECT_EQ(Daten.UserCDL.Text(0), "500");
 }
 
@@ -195,7 +195,7 @@ TEST_F(WindowIntegrationTest, ClosingRunsOneLastExport)
     Daten.UserCDL.Set(0, "500");
     // A run of the period is under way when the window closes: it ends first, and the
     // last run sends only what was counted after it.
-    Form->TimerMySQLExportTimer();
+    Form->Collector().TimerMySQLExportTimer();
     Daten.UserCDL.Add(0, 200);
     Form->close();
     EXPECT_EQ(Scalar(check, QStringLiteral("select group_concat(dloktets order by id) from traffic")), "500,200");
@@ -220,7 +220,7 @@ TEST_F(WindowIntegrationTest, ALastExportThatCannotBeDoneIsSaidAndEndsInSeconds)
         // One window for all cases, shown again after each close: under LeakSanitizer a
         // second window in one process shows up as a leak of the first one's charts.
         Form->show();
-        Form->TimerClearPortsTimer();  // empties the status line
+        Form->Collector().TimerClearPortsTimer();  // empties the status line
         Daten.MySqlHost = "127.0.0.1";
         Daten.MySqlPort = std::to_string(port);
         Daten.ExportEnabled = true;
@@ -229,7 +229,7 @@ TEST_F(WindowIntegrationTest, ALastExportThatCannotBeDoneIsSaidAndEndsInSeconds)
         QElapsedTimer clock;
         clock.start();
         Form->close();
-        EXPECT_LT(clock.elapsed(), TMainForm::LastExportMs + 1000);
+        EXPECT_LT(clock.elapsed(), TCollector::LastExportMs + 1000);
         EXPECT_EQ(LabelText("Label2"),
                   "Letzter mySQL Export beim Beenden nicht möglich: mySQL Datenbank konnte nicht erreicht werden!");
         EXPECT_EQ(Daten.UserCDL.Text(0), "500");
@@ -246,12 +246,12 @@ TEST_F(WindowIntegrationTest, NameImportNamesUsersAndReportsRefusal)
         return THttpTestServer::Response(200, "02:1a:2b:3c:4d:5e||Laptop||Herr M\xC3\xBCller\r\n");
     });
     Daten.AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "eth1", Now);
-    Form->TimerGetNameTimer();
+    Form->Collector().TimerGetNameTimer();
     EXPECT_FALSE(FlagVisible("HttpFlag")) << "no URL: nothing to do";
 
     Daten.HttpUrl = http.Url().toStdString();
     QSignalSpy imported(Form.get(), &TMainForm::NamesImported);
-    Form->TimerGetNameTimer();
+    Form->Collector().TimerGetNameTimer();
     EXPECT_TRUE(FlagVisible("HttpFlag")) << "shown while the list is fetched";
     ASSERT_TRUE(imported.wait(5000));
     EXPECT_FALSE(FlagVisible("HttpFlag"));
@@ -259,7 +259,7 @@ TEST_F(WindowIntegrationTest, NameImportNamesUsersAndReportsRefusal)
 
     refuse = true;
     Daten.UserName[0] = "alt";
-    Form->TimerGetNameTimer();
+    Form->Collector().TimerGetNameTimer();
     ASSERT_TRUE(imported.wait(5000));
     EXPECT_EQ(Daten.UserName[0], "alt");
     EXPECT_EQ(LabelText("Label2"), "Zugriff verweigert!");
