@@ -50,12 +50,9 @@ public:
     bool Known() const { return Values.count("port3") != 0; }
     const std::map<std::string, std::string>& Login() const { return Values; }
     std::string Port(int node) const { return Values.at("port" + std::to_string(node)); }
-    // The export's host field for these nodes, in this order; for one node the address
-    // alone, as a user with one server writes it (its port goes into the port field).
+    // The export's host field for these nodes, in this order, each with its port.
     std::string Hosts(const std::vector<int>& nodes) const
     {
-        if (nodes.size() == 1)
-            return "127.0.0.1";
         std::string hosts;
         for (const int node : nodes)
             hosts += (hosts.empty() ? "" : ",") + std::string("127.0.0.1:") + Port(node);
