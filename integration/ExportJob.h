@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TPortList.h"
+#include "TTrafficRow.h"
 
 #include <cstdint>
 #include <string>
@@ -8,21 +9,6 @@
 
 class TDaten;
 struct TLocalTime;
-
-// One user's interval traffic as taken for an export run.
-struct TTrafficRow {
-    std::string Device, MAC, IP;
-    std::int64_t UL = 0, DL = 0;
-    TPortList Ports;
-    // Local clients get a traffic row; the interval traffic of others is dropped.
-    bool Insert = false;
-    // A client that left the table before this run (TDaten::CarriedTraffic).
-    bool Carried = false;
-    // For a row of the table: TCarriedTraffic::Folds() when the run took it, so that
-    // its octets are found again should the client leave before the run is settled.
-    // For a carried row: the last fold it holds.
-    std::uint64_t Fold = 0;
-};
 
 struct TUserSnapshotRow {
     std::string Name, IP, MAC, Status;

@@ -2,10 +2,24 @@
 
 #include "MySqlErrors.h"
 
+bool TExportRetry::SendAgain(const TExportResult& result)
+{
+    if (result.Complete)
+        return false;
+    if (IsTransactionConflict(result.ErrorCode))
+        return true;
+    // A connection that went away in the middle of the run (a node of the cluster went
+    // down, a time-out) took its open transaction with it: nothing of it is committed,
+    // and the next attempt opens the connection again, on the next host of the list.
+    // Only a COMMIT without an answer may have taken effect: that one takes the unclear
+    // path, and the next run finds out.
+    return result.Connected && IsConnectionGone(result.ErrorCode) && !result.CommitUnclear;
+}
+
 TExportResult TExportRetry::Run(const TExportJob& job, const std::function<TExportResult(const TExportJob&)>& attempt)
 {
     TExportResult total = attempt(job);
-    for (int tries = 1; tries < MaxAttempts && !total.Complete && IsTransactionConflict(total.ErrorCode); ++tries) {
+    for (int tries = 1; tries < MaxAttempts && SendAgain(total); ++tries) {
         // Committed traffic stays committed; otherwise only what an earlier run was
         // found to have written (it is in total.Exported) comes off.
         TExportJob next = job;

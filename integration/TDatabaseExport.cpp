@@ -294,13 +294,25 @@ void TDatabaseExport::Start(TExportJob job, std::function<void(const TExportJob&
     QPointer<TDatabaseExport> self(this);
     QMetaObject::invokeMethod(WorkerContext, [self, shared, connection, ledger = Ledger, done = std::move(done)] {
         const TExportResult result = Run(*shared, connection, *ledger);
-        QMetaObject::invokeMethod(self.data(), [self, shared, done, result] {
+        TUnsettledRun unsettled = ledger->Unsettled();
+        QMetaObject::invokeMethod(self.data(), [self, shared, done, result, unsettled = std::move(unsettled)] {
             if (!self)
                 return;
             self->Running = false;
+            self->Pending = unsettled;
             done(*shared, result);
         });
     });
+}
+
+void TDatabaseExport::Resume(TUnsettledRun run)
+{
+    // No run is under way: the worker touches the ledger only during one, and the next
+    // Start hands it over through the event queue.
+    if (Running)
+        return;
+    Ledger->Resume(run);
+    Pending = std::move(run);
 }
 
 bool TDatabaseExport::WaitUntilIdle(const QDeadlineTimer& deadline)

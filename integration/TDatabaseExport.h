@@ -45,6 +45,13 @@ struct TExportLedger {
     // A database without the column collector was said once.
     bool CollectorNoticeGiven = false;
     QElapsedTimer SincePurge;
+
+    TUnsettledRun Unsettled() const { return {PendingRun.toStdString(), PendingRows}; }
+    void Resume(const TUnsettledRun& run)
+    {
+        PendingRun = QString::fromStdString(run.Id);
+        PendingRows = run.Rows;
+    }
 };
 
 // The database export. A run goes to the server on a thread of its own, so a slow or
@@ -71,6 +78,12 @@ public:
     ~TDatabaseExport() override;
 
     bool Busy() const { return Running; }
+    // The run whose COMMIT had no answer, as the last run ended: the collector keeps it
+    // in the export state file, so the next run after a restart settles it as the next
+    // run within this one would.
+    const TUnsettledRun& Unsettled() const { return Pending; }
+    // Puts back the run kept over a restart; only while no run is under way.
+    void Resume(TUnsettledRun run);
     // Starts a run; `done` is called on this object's thread when it has ended. The
     // last run before the program ends goes on a connection with short time-outs.
     void Start(TExportJob job, std::function<void(const TExportJob&, const TExportResult&)> done, bool lastRun = false);
@@ -98,4 +111,6 @@ private:
     QObject* WorkerContext = nullptr;
     std::shared_ptr<TExportLedger> Ledger = std::make_shared<TExportLedger>();
     bool Running = false;
+    // A copy of the ledger's unsettled run, for this object's thread.
+    TUnsettledRun Pending;
 };

@@ -10,6 +10,7 @@
 #include "HistorySnapshot.h"
 #include "TDatabaseExport.h"
 #include "TDaten.h"
+#include "TExportStateFile.h"
 #include "TLocalHistory.h"
 #include "TMetricsExporter.h"
 #include "TNameImport.h"
@@ -24,6 +25,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cstdio>
 #include <climits>
 #include <memory>
 #include <optional>
@@ -86,6 +88,8 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
 
     Saver = new TStateSaver(this);
     connect(Saver, &TStateSaver::Saved, this, &TCollector::ReportSave);
+    ExportSaver = new TStateSaver(this);
+    connect(ExportSaver, &TStateSaver::Saved, this, &TCollector::ReportExportSave);
     DropSummary = new TTimer(1000, this, true);
     DropSummary->setObjectName(QStringLiteral("DropSummary"));
     connect(DropSummary, &TTimer::Timeout, this, [this] { emit StatusText(ListenerProblems()); });
@@ -125,6 +129,7 @@ void TCollector::Guard(const std::function<void()>& body)
 void TCollector::Start()
 {
     Daten.LoadState();
+    LoadExportState();
     Extra = TExtraSettings::Load();
     StartHistoryAndMetrics();
     TimerMySQLExport->SetInterval(ExportPeriodMs(Daten.ExportInterval));
@@ -148,8 +153,12 @@ void TCollector::Stop()
         emit StatusText(QStringLiteral("Beim Beenden %1 Korvel-Meldungen nicht mehr verarbeitet").arg(left));
     Guard([this] { SaveNow(); });
     Guard([this] { Extra.Save(); });
-    if (Daten.ExportEnabled && !InLastExport)
+    if (Daten.ExportEnabled && !InLastExport) {
         Guard([this] { LastExport(); });
+        // What the last run wrote is off the counters now, and what it could not write
+        // (the database unreachable, its COMMIT unanswered) is kept for the next start.
+        Guard([this] { SaveExportStateNow(); });
+    }
     if (History && IsStarted) {
         RecordHistory();
         History->WaitForWrites();
@@ -265,6 +274,8 @@ QString TCollector::ListenerProblems() const
         problems << drops;
     if (const QString refused = RefusalText(); !refused.isEmpty())
         problems << refused;
+    if (!ExportStateProblem.isEmpty())
+        problems << ExportStateProblem;
     if (ArrivedWithoutLocalNetwork && !HasLocalNetwork(Daten))
         problems << QString::fromUtf8(MissingLocalNetworkText);
     if (const std::uint64_t refused = Daten.CarriedTraffic.RefusedClients(); refused > 0)
@@ -441,14 +452,76 @@ void TCollector::TimerSaveTimer()
     // The content is taken now, on the store's thread; the write and its fsync go on
     // the saver's thread while datagrams are accounted. A save still under way when the
     // period comes round skips this turn: never two writes of the file at once.
+    SaveExportState();
     if (!Saver->Busy())
         Saver->Start(TStateFile::DefaultPath, TStateFile::Format(Daten));
 }
 
 TSaveOutcome TCollector::SaveNow()
 {
+    SaveExportStateNow();
     Saver->Wait();
     return Daten.SaveState();
+}
+
+// The export state file and vexal.ini are written apart and need not be of the same
+// moment (TExportStateFile says why). What matters is that the export state is never
+// older than the database: it is written again as soon as a run has changed what the
+// database holds. A crash in the moment between such a COMMIT and that write is the
+// one point where the octets of that run would go again after the restart.
+void TCollector::SaveExportState()
+{
+    if (ExportSaver->Busy()) {
+        ExportSaveAgain = true;
+        return;
+    }
+    ExportSaveAgain = false;
+    ExportSaver->Start(TExportStateFile::DefaultPath, TExportStateFile::Format(Daten, Export->Unsettled()));
+}
+
+TSaveOutcome TCollector::SaveExportStateNow()
+{
+    // No further save may start from the report of the one under way.
+    ExportSaveAgain = false;
+    ExportSaver->Wait();
+    const TSaveOutcome outcome = TExportStateFile::Write(Daten, Export->Unsettled());
+    ReportExportSave(outcome);
+    return outcome;
+}
+
+void TCollector::ReportExportSave(TSaveOutcome outcome)
+{
+    if (outcome != LastExportSaveOutcome && outcome == TSaveOutcome::Failed)
+        emit StatusText(QStringLiteral("%1 konnte nicht gespeichert werden").arg(QLatin1String(TExportStateFile::DefaultPath)));
+    LastExportSaveOutcome = outcome;
+    // The state changed while the last one was written: the newer one follows.
+    if (ExportSaveAgain && IsStarted)
+        SaveExportState();
+}
+
+void TCollector::LoadExportState()
+{
+    TUnsettledRun run;
+    std::string error;
+    const std::string path = TExportStateFile::DefaultPath;
+    switch (TExportStateFile::Load(Daten, run, error, path)) {
+    case TExportStateFile::TLoad::Missing:
+        return;
+    case TExportStateFile::TLoad::Loaded:
+        // The first run settles it as the next run of the last session would have.
+        Export->Resume(std::move(run));
+        return;
+    case TExportStateFile::TLoad::Damaged:
+        break;
+    }
+    // Kept aside for a look, and not written over by the next save.
+    const std::string aside = path + ".defekt";
+    const bool kept = std::rename(path.c_str(), aside.c_str()) == 0;
+    ExportStateProblem = QStringLiteral("%1 ist beschädigt (%2)%3: noch nicht exportierter Intervall-Traffic "
+                                        "verworfen, die Zählerstände aus vexal.ini sind geladen.")
+                             .arg(QLatin1String(TExportStateFile::DefaultPath), FromStoreText(error),
+                                  kept ? QStringLiteral(", beiseitegelegt als %1").arg(QString::fromStdString(aside))
+                                       : QString());
 }
 
 void TCollector::ReportSave(TSaveOutcome outcome)
@@ -515,9 +588,15 @@ void TCollector::TimerMySQLExportTimer()
             // Interval counters go down by what the database holds now, as soon as the
             // traffic transaction has committed, whatever failed after it.
             TakeExportedTraffic(Daten, result.Exported);
+            if (result.Complete && !ExportStateProblem.isEmpty()) {
+                ExportStateProblem.clear();
+                emit StatusText(ListenerProblems());
+            }
             if (const QString text = result.StatusText(); !text.isEmpty())
                 emit StatusText(text);
         });
+        // What the database holds now is off the counters: the file says so at once.
+        Guard([this] { SaveExportState(); });
         finish();
     });
 }

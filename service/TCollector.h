@@ -100,8 +100,15 @@ public:
     TDatabaseExport& DatabaseExport() const { return *Export; }
     TStateSaver& StateSaver() const { return *Saver; }
     // Saves the state file now, after a periodic save under way has ended (the
-    // settings dialog's save, the last one at Stop).
+    // settings dialog's save, the last one at Stop); the export state file with it.
     TSaveOutcome SaveNow();
+    TStateSaver& ExportStateSaver() const { return *ExportSaver; }
+    // Writes the export state file (TExportStateFile) on the saver's thread: the
+    // periodic save, and after every run that changed what the database holds. A save
+    // under way is followed by one more with the state of then.
+    void SaveExportState();
+    // The same now, after a save under way (at Stop).
+    TSaveOutcome SaveExportStateNow();
     TNameImport& NameImport() const { return *Import; }
 
     // Runs a handler body; anything unexpected comes out as Error.
@@ -150,6 +157,9 @@ private:
     void ShowNetworkError(const std::string& error);
     void NoteMissingLocalNetwork();
     void ReportSave(TSaveOutcome outcome);
+    void ReportExportSave(TSaveOutcome outcome);
+    // Reads the export state file after vexal.ini; a damaged one is kept aside and named.
+    void LoadExportState();
 
     TDaten& Daten;
     // How the last periodic save went; a failed or unsafe save is reported once.
@@ -170,6 +180,12 @@ private:
     // Drops are shown at most once a second: a flood must not become a flood of texts.
     TTimer* DropSummary = nullptr;
     TStateSaver* Saver = nullptr;
+    TStateSaver* ExportSaver = nullptr;
+    bool ExportSaveAgain = false;
+    TSaveOutcome LastExportSaveOutcome = TSaveOutcome::Replaced;
+    // A damaged export state file found at the start: named in the status line until
+    // a run has brought the database up to date again.
+    QString ExportStateProblem;
     TDatabaseExport* Export = nullptr;
     TNameImport* Import = nullptr;
 

@@ -48,48 +48,70 @@ std::vector<const TCarriedRow*> TCarriedTraffic::Rows() const
     return rows;
 }
 
-void TCarriedTraffic::Carry(const std::string& ip, const std::string& mac, const std::string& device, std::int64_t ul,
-                            std::int64_t dl, const TPortList& ports)
+TCarriedRow* TCarriedTraffic::RowFor(const std::string& ip, const std::string& mac, const std::string& device,
+                                     std::int64_t ul, std::int64_t dl)
 {
     const std::string key = ClientKey(ip, mac);
     auto client = Clients.find(key);
-    TCarriedRow* row = nullptr;
     if (client != Clients.end()) {
         const auto same = std::find_if(client->second.begin(), client->second.end(),
                                        [&](const TCarriedRow& r) { return r.Device == device; });
         if (same != client->second.end())
-            row = &*same;
+            return &*same;
     }
-    if (!row) {
-        if (RowCount >= MaxRows) {
-            Refused += static_cast<std::uint64_t>(std::max<std::int64_t>(ul, 0))
-                + static_cast<std::uint64_t>(std::max<std::int64_t>(dl, 0));
-            ++RefusedCount;
-            return;
-        }
-        if (client == Clients.end())
-            client = Clients.emplace(key, TClientRows{}).first;
-        TCarriedRow& added = client->second.emplace_back();
-        added.IP = ip;
-        added.MAC = mac;
-        added.Device = device;
-        ++RowCount;
-        row = &added;
+    if (RowCount >= MaxRows) {
+        Refused += static_cast<std::uint64_t>(std::max<std::int64_t>(ul, 0))
+            + static_cast<std::uint64_t>(std::max<std::int64_t>(dl, 0));
+        ++RefusedCount;
+        return nullptr;
     }
+    if (client == Clients.end())
+        client = Clients.emplace(key, TClientRows{}).first;
+    TCarriedRow& added = client->second.emplace_back();
+    added.IP = ip;
+    added.MAC = mac;
+    added.Device = device;
+    ++RowCount;
+    return &added;
+}
+
+namespace {
+void AddOctets(TCarriedRow& row, std::int64_t ul, std::int64_t dl, const TPortList& ports)
+{
     // Sums beyond 64 bits are not traffic a client carries between two runs; they stay
     // at the largest value rather than wrap.
-    if (__builtin_add_overflow(row->UL, ul, &row->UL))
-        row->UL = INT64_MAX;
-    if (__builtin_add_overflow(row->DL, dl, &row->DL))
-        row->DL = INT64_MAX;
+    if (__builtin_add_overflow(row.UL, ul, &row.UL))
+        row.UL = INT64_MAX;
+    if (__builtin_add_overflow(row.DL, dl, &row.DL))
+        row.DL = INT64_MAX;
     for (const TPortEntry& entry : ports.Entries()) {
         try {
-            row->Ports.Add(entry.Port, entry.Octets);
+            row.Ports.Add(entry.Port, entry.Octets);
         } catch (...) {
             // A port sum beyond 64 bits keeps what it had; the octets are in UL/DL.
         }
     }
+}
+}
+
+void TCarriedTraffic::Carry(const std::string& ip, const std::string& mac, const std::string& device, std::int64_t ul,
+                            std::int64_t dl, const TPortList& ports)
+{
+    TCarriedRow* row = RowFor(ip, mac, device, ul, dl);
+    if (!row)
+        return;
+    AddOctets(*row, ul, dl, ports);
     row->LastFold = ++FoldCount;
+}
+
+void TCarriedTraffic::Restore(const TCarriedRow& kept)
+{
+    TCarriedRow* row = RowFor(kept.IP, kept.MAC, kept.Device, kept.UL, kept.DL);
+    if (!row)
+        return;
+    AddOctets(*row, kept.UL, kept.DL, kept.Ports);
+    row->LastFold = std::max(row->LastFold, kept.LastFold);
+    FoldCount = std::max(FoldCount, kept.LastFold);
 }
 
 void TCarriedTraffic::DropEmpty(std::unordered_map<std::string, TClientRows>::iterator client)

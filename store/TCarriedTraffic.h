@@ -2,6 +2,7 @@
 
 #include "TPortList.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,6 +35,13 @@ public:
     void Carry(const std::string& ip, const std::string& mac, const std::string& device, std::int64_t ul,
                std::int64_t dl, const TPortList& ports);
 
+    // Puts back a row kept over a restart (the export state file), with its fold
+    // number; the fold count goes on from the highest number put back. Bounded and
+    // counted like Carry.
+    void Restore(const TCarriedRow& row);
+    // The fold count kept over a restart: the rows of an unsettled run refer to it.
+    void ContinueFoldsFrom(std::uint64_t folds) { FoldCount = std::max(FoldCount, folds); }
+
     // How many clients were folded in so far; an export run notes it when it takes the
     // interval counters of the table.
     std::uint64_t Folds() const { return FoldCount; }
@@ -57,6 +65,10 @@ public:
     std::uint64_t RefusedClients() const { return RefusedCount; }
 
 private:
+    // The row of the client and interface, added when there is room; null when not
+    // (the octets are then counted as refused).
+    TCarriedRow* RowFor(const std::string& ip, const std::string& mac, const std::string& device,
+                        std::int64_t ul, std::int64_t dl);
     using TClientRows = std::vector<TCarriedRow>;  // one per interface, usually one
     static std::string ClientKey(const std::string& ip, const std::string& mac);
     void DropEmpty(std::unordered_map<std::string, TClientRows>::iterator client);

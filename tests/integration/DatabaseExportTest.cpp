@@ -1,8 +1,11 @@
 #include "ExportJob.h"
+#include "ExportRetry.h"
 #include "MacAnnouncement.h"
 #include "MySqlErrors.h"
 #include "TDatabaseExport.h"
 #include "TDaten.h"
+#include "TExportStateFile.h"
+#include "TStateFile.h"
 #include "TextForms.h"
 #include "TempDir.h"
 #include "TMySqlProxy.h"
@@ -103,6 +106,40 @@ protected:
         const TExportResult result = TDatabaseExport::Run(Job, {QStringLiteral("test-export")}, Ledger);
         TakeExportedTraffic(D, result.Exported);
         return result;
+    }
+
+    // The program stops and starts again: the store comes back from vexal.ini and the
+    // export state file (as their texts), the export's ledger from the latter.
+    void Restart()
+    {
+        const std::string ini = TStateFile::Format(D);
+        const std::string state = TExportStateFile::Format(D, Ledger.Unsettled());
+        D = TDaten();
+        Ledger = {};
+        ASSERT_TRUE(TStateFile::Parse(D, ini));
+        TExportStateFile::TContent content;
+        std::string error;
+        ASSERT_TRUE(TExportStateFile::Parse(state, content, error)) << error;
+        TExportStateFile::Apply(D, content);
+        Ledger.Resume(content.Run);
+    }
+
+    // "ip|mac" -> "ul|dl|port octets" summed over every traffic row.
+    std::map<std::string, std::string> TrafficPerClient()
+    {
+        std::map<std::string, std::array<std::int64_t, 3>> sums;
+        for (const std::string& row : Rows(QStringLiteral("select ip,mac,uloktets,dloktets,porttraffic from traffic"))) {
+            const QStringList columns = QString::fromStdString(row).split(QLatin1Char('|'));
+            auto& sum = sums[(columns[0] + QLatin1Char('|') + columns[1]).toStdString()];
+            sum[0] += columns[2].toLongLong();
+            sum[1] += columns[3].toLongLong();
+            for (const QString& entry : columns[4].split(QLatin1Char(','), Qt::SkipEmptyParts))
+                sum[2] += entry.section(QLatin1Char(':'), 1).toLongLong();
+        }
+        std::map<std::string, std::string> written;
+        for (const auto& [key, sum] : sums)
+            written[key] = std::to_string(sum[0]) + "|" + std::to_string(sum[1]) + "|" + std::to_string(sum[2]);
+        return written;
     }
 
     void AddUser(const char* ip, const char* mac, const char* cul, const char* cdl)
@@ -750,5 +787,158 @@ TEST_F(DatabaseExportTest, HostListGoesOnWithTheNextHost)
         const TExportResult result = Export();
         EXPECT_TRUE(result.Complete) << result.Error.toStdString();
         EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets from traffic")), std::vector<std::string>{"1000|2000"});
+    }
+}
+
+// The program stops while the database cannot take the interval, and starts again
+// once it can: what the database had not received reaches traffic exactly once, also
+// when the last run's COMMIT had no answer (the run found committed or not after the
+// restart, as the next run would within one session), and with the carried rows of
+// clients replaced before or after that run.
+TEST_F(DatabaseExportTest, RestartKeepsWhatTheDatabaseHasNotReceived)
+{
+    using TFault = TMySqlProxy::TFault;
+    enum class TBefore { Unreachable, FailsBeforeCommit, CommitAnswerLost };
+    enum class TReplace { No, BeforeTheRun, AfterTheRun };
+    const struct {
+        const char* Name;
+        TBefore Before;
+        TFault Fault;  // at the COMMIT of the run before the stop
+        TReplace Replace;
+    } cases[] = {
+        {"interval counted, no run yet", TBefore::Unreachable, TFault::None, TReplace::No},
+        {"run failed before COMMIT", TBefore::FailsBeforeCommit, TFault::None, TReplace::No},
+        {"COMMIT answer lost, it had committed", TBefore::CommitAnswerLost, TFault::DropAfterCommit, TReplace::No},
+        {"COMMIT answer lost, it had not", TBefore::CommitAnswerLost, TFault::DropBeforeCommit, TReplace::No},
+        {"carried rows of a replaced client", TBefore::Unreachable, TFault::None, TReplace::BeforeTheRun},
+        {"carried rows in a run whose COMMIT answer was lost", TBefore::CommitAnswerLost, TFault::DropAfterCommit,
+         TReplace::BeforeTheRun},
+        {"replaced after a committed run whose answer was lost", TBefore::CommitAnswerLost, TFault::DropAfterCommit,
+         TReplace::AfterTheRun},
+        {"replaced after a run whose COMMIT never arrived", TBefore::CommitAnswerLost, TFault::DropBeforeCommit,
+         TReplace::AfterTheRun},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetUp();
+        D.ClearUsers();
+        D.CarriedTraffic = TCarriedTraffic();
+        Ledger = {};
+        TMySqlProxy proxy(std::stoi(Server["port"]));
+        D.MySqlPort = c.Before == TBefore::Unreachable ? "1" : std::to_string(proxy.Port());
+
+        std::map<std::string, std::array<std::int64_t, 3>> sent;  // "ip|mac" -> ul, dl, port octets
+        std::int32_t announcements = 0;
+        auto announce = [&](const std::string& ip, const std::string& mac) {
+            const std::string text = "x " + ip + " x x " + mac + " x eth1";
+            AccountMacAnnouncement(D, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1",
+                                   announcements, Noon);
+        };
+        auto charge = [&](const std::string& ip, std::int64_t ul, std::int64_t dl, std::int32_t port) {
+            const int user = D.UserIP.IndexOf(ip);
+            ASSERT_GE(user, 0) << ip;
+            D.UserCUL.Add(user, ul);
+            D.UserCDL.Add(user, dl);
+            D.UserCPort[user].Add(port, dl);
+            auto& sum = sent[ip + "|" + D.UserMAC[user]];
+            sum[0] += ul;
+            sum[1] += dl;
+            sum[2] += dl;
+        };
+        auto chargeAll = [&](std::int64_t ul, std::int64_t dl, std::int32_t port) {
+            for (const char* ip : {"192.168.1.10", "192.168.1.11", "192.168.1.12"})
+                charge(ip, ul, dl, port);
+        };
+        announce("192.168.1.10", "02:00:00:00:00:0a");
+        announce("192.168.1.11", "02:00:00:00:00:0b");
+        announce("192.168.1.12", "02:00:00:00:00:0c");
+        chargeAll(1000, 2000, 443);
+        auto replace = [&] {
+            announce("192.168.1.11", "02:00:00:00:00:bb");
+            charge("192.168.1.11", 30, 40, 80);
+        };
+        if (c.Replace == TReplace::BeforeTheRun)
+            replace();
+
+        if (c.Before == TBefore::FailsBeforeCommit)
+            proxy.DropOn("insert into traffic", TExportRetry::MaxAttempts);
+        proxy.Arm(c.Fault);
+        const TExportResult last = Export();
+        EXPECT_FALSE(last.TrafficCommitted);
+        EXPECT_EQ(last.CommitUnclear, c.Before == TBefore::CommitAnswerLost);
+        if (c.Replace == TReplace::AfterTheRun)
+            replace();
+        chargeAll(5, 7, 53);  // counted after the run, before the stop
+
+        Restart();
+        if (HasFatalFailure())
+            return;
+        D.MySqlPort = Server["port"];
+        chargeAll(1, 2, 22);  // and after the start
+        const TExportResult first = Export();
+        ASSERT_TRUE(first.Complete) << first.Error.toStdString();
+        const TExportResult second = Export();
+        ASSERT_TRUE(second.Complete) << second.Error.toStdString();
+
+        std::map<std::string, std::string> expected;
+        for (const auto& [key, sum] : sent)
+            expected[key] = std::to_string(sum[0]) + "|" + std::to_string(sum[1]) + "|" + std::to_string(sum[2]);
+        EXPECT_EQ(TrafficPerClient(), expected);
+        EXPECT_TRUE(D.CarriedTraffic.empty()) << D.CarriedTraffic.size() << " rows still carried";
+        EXPECT_EQ(D.UserCDL.Texts(), std::vector<std::string>(3, "0"));
+        EXPECT_TRUE(Ledger.PendingRun.isEmpty());
+    }
+}
+
+// A connection that goes away in the middle of a run, before a COMMIT was sent, takes
+// nothing with it that was committed: the run opens it again and sends the
+// transaction once more, and ends complete, every interval once.
+TEST_F(DatabaseExportTest, ConnectionLostWithinTheRunIsOpenedAgainAndTheRunGoesOn)
+{
+    const struct {
+        const char* Name;
+        const char* DropOn;
+        bool SettleFirst;  // an earlier run's COMMIT had no answer, so this one settles it first
+    } cases[] = {
+        {"at the run mark", "insert into vexal_export_run (id,zeit)", false},
+        {"during the traffic inserts", "insert into traffic", false},
+        {"while clearing akteth", "delete from akteth", false},
+        {"during the akteth inserts", "insert into akteth", false},
+        {"during the aktrouter inserts", "insert into aktrouter", false},
+        {"while settling the unclear run", "select verworfen", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetUp();
+        D.ClearUsers();
+        Ledger = {};
+        TMySqlProxy proxy(std::stoi(Server["port"]));
+        D.MySqlPort = std::to_string(proxy.Port());
+        if (D.RouterCount() == 0)
+            D.AddRouter("192.168.1.1", 4711, Noon);
+        for (int i = 0; i < 50; ++i) {
+            const std::string ip = "192.168.1." + std::to_string(10 + i);
+            D.AddUser(ip, "02:00:00:00:01:" + std::to_string(10 + i), "eth1", Noon);
+            D.UserCUL.SetValue(static_cast<std::size_t>(i), 1000 + i);
+            D.UserCDL.SetValue(static_cast<std::size_t>(i), 2000 + i);
+        }
+        if (c.SettleFirst) {
+            proxy.Arm(TMySqlProxy::TFault::DropBeforeCommit);
+            ASSERT_TRUE(Export().CommitUnclear);
+        }
+        const int before = proxy.FaultsApplied();
+        proxy.DropOn(c.DropOn);
+        const TExportResult result = Export();
+        EXPECT_EQ(proxy.FaultsApplied(), before + 1);
+        ASSERT_TRUE(result.Complete) << result.Error.toStdString();
+        EXPECT_FALSE(result.CommitUnclear);
+        EXPECT_EQ(Rows(QStringLiteral("select count(*), cast(sum(uloktets) as signed), cast(sum(dloktets) as signed) "
+                                      "from traffic")),
+                  std::vector<std::string>{"50|51225|101225"});
+        EXPECT_EQ(Rows(QStringLiteral("select count(*) from akteth")), std::vector<std::string>{"50"});
+        EXPECT_EQ(Rows(QStringLiteral("select ip from aktrouter")), std::vector<std::string>{"192.168.1.1"});
+        EXPECT_EQ(D.UserCDL.Texts(), std::vector<std::string>(50, "0"));
+        ASSERT_TRUE(Export().Complete);
+        EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")), std::vector<std::string>{"50"});
     }
 }

@@ -76,8 +76,18 @@ public:
         Released = false;
         Armed = fault;
     }
-    // How many armed faults have hit a COMMIT.
+    // How many armed faults have hit a COMMIT, and connections dropped by DropOn.
     int FaultsApplied() const { return Applied; }
+
+    // Drops the connection, as a node going down does, when the next statement holding
+    // `text` is sent (as a query or to be prepared), before the server sees it; the
+    // next `times` such statements in all.
+    void DropOn(const std::string& text, int times = 1)
+    {
+        std::lock_guard lock(ReleaseMutex);
+        DropText = text;
+        DropTimes = times;
+    }
 
     // Closes every connection open now, as a server restart or a cluster node going
     // down does; connections made afterwards work again.
@@ -147,6 +157,17 @@ private:
     static constexpr char ComQuery = '\x03';
     static constexpr char ComStmtPrepare = '\x16';
     static constexpr char ComStmtExecute = '\x17';
+
+    bool DropsOn(const std::string& packet)
+    {
+        std::lock_guard lock(ReleaseMutex);
+        if (DropTimes <= 0 || DropText.empty() || (packet[4] != ComQuery && packet[4] != ComStmtPrepare)
+            || packet.find(DropText, 5) == std::string::npos)
+            return false;
+        --DropTimes;
+        ++Applied;
+        return true;
+    }
 
     bool Contains(const std::string& packet, std::size_t from)
     {
@@ -225,6 +246,8 @@ private:
                     break;
                 const std::string packet = fromClient.substr(0, 4 + length);
                 fromClient.erase(0, 4 + length);
+                if (length > 1 && DropsOn(packet))
+                    return;
                 const bool commit = length == 7 && packet[4] == ComQuery && ::strncasecmp(packet.data() + 5, "COMMIT", 6) == 0;
                 const bool pass = commit && Armed != TFault::None && CommitsToPass-- > 0;
                 const TFault fault = commit && !pass ? Armed.exchange(TFault::None) : TFault::None;
@@ -275,6 +298,8 @@ private:
     std::atomic<int> Applied{0};
     std::mutex ReleaseMutex;
     std::string ReleaseOn;
+    std::string DropText;
+    int DropTimes = 0;
     std::atomic<bool> Released{false};
     std::thread Acceptor;
     std::mutex PipesMutex;

@@ -8,8 +8,10 @@
 #include "TNameImport.h"
 #include "TemplateDatagramBuilder.h"
 #include "TDaten.h"
+#include "TExportStateFile.h"
 #include "TExtraSettings.h"
 #include "TMetricsExporter.h"
+#include "TStateFile.h"
 #include "TTimer.h"
 #include "TempDir.h"
 
@@ -178,4 +180,83 @@ TEST(CollectorService, RefusedRoutersAreShownAndCounted)
     const std::pair<std::string, std::uint64_t> routers{"router_table_full", 10};
     EXPECT_NE(std::find(health.Refused.begin(), health.Refused.end(), routers), health.Refused.end());
     collector.Stop();
+}
+
+// What the database has not received is kept over a stop and a start, in a file of its
+// own beside vexal.ini (which keeps its layout): written by the periodic save and at
+// the stop (after the last run, which could not reach the database), read at the start.
+TEST(CollectorService, UnexportedIntervalIsKeptOverARestart)
+{
+    TInTempDir dir;
+    std::string ini;
+    {
+        TDaten daten;
+        TCollector collector(daten, 0, 0);
+        collector.Start();
+        daten.LocalSubnets = {"192.168.1"};
+        daten.ExportEnabled = true;
+        daten.MySqlHost = "127.0.0.1";
+        daten.MySqlPort = "1";  // nobody listens: the last run at the stop fails
+        daten.AddUser("192.168.1.10", "02:00:00:00:00:0a", "eth0", TLocalTime::Now());
+        daten.UserDL.SetValue(0, 5000);
+        daten.UserCUL.SetValue(0, 1000);
+        daten.UserCDL.SetValue(0, 2000);
+        collector.TimerSaveTimer();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !collector.ExportStateSaver().Busy(); }, 10'000));
+        EXPECT_NE(ReadWholeFile(TExportStateFile::DefaultPath).find("U\t192.168.1.10\t02:00:00:00:00:0a\teth0\t1000\t2000"),
+                  std::string::npos)
+            << "the periodic save writes it";
+        daten.UserCDL.Add(0, 500);
+        daten.CarriedTraffic.Carry("192.168.1.11", "02:00:00:00:00:0b", "eth0", 30, 40, {});
+        collector.Stop();
+        ini = TStateFile::Format(daten);
+    }
+    EXPECT_EQ(ReadWholeFile(TStateFile::DefaultPath), ini);
+    TDaten daten;
+    TCollector collector(daten, 0, 0);
+    collector.Start();
+    ASSERT_EQ(daten.UserCount(), 1u);
+    EXPECT_EQ(daten.UserDL.Text(0), "5000");
+    EXPECT_EQ(daten.UserCUL.Text(0), "1000");
+    EXPECT_EQ(daten.UserCDL.Text(0), "2500");
+    ASSERT_EQ(daten.CarriedTraffic.size(), 1u);
+    EXPECT_EQ(daten.CarriedTraffic.Rows().front()->DL, 40);
+    collector.Stop();
+}
+
+// A damaged export state file: a clear status text, the file kept aside, and vexal.ini
+// loaded whole; nothing of the damaged file is believed.
+TEST(CollectorService, DamagedExportStateIsNamedAndPutAside)
+{
+    TInTempDir dir;
+    {
+        TDaten saved;
+        saved.AddUser("192.168.1.10", "02:00:00:00:00:0a", "eth0", TLocalTime::Now());
+        saved.UserDL.SetValue(0, 5000);
+        saved.UserUL.SetValue(0, 700);
+        saved.UserCDL.SetValue(0, 2000);
+        ASSERT_TRUE(TStateFile::Save(saved));
+        const std::string whole = TExportStateFile::Format(saved, {});
+        WriteWholeFile(TExportStateFile::DefaultPath, whole.substr(0, whole.size() - 5));
+    }
+    TDaten daten;
+    TCollector collector(daten, 0, 0);
+    QStringList texts;
+    QObject::connect(&collector, &TCollector::StatusText, [&](const QString& text) { texts << text; });
+    collector.Start();
+    const QString said = texts.join(QLatin1Char('\n'));
+    EXPECT_TRUE(said.contains(QStringLiteral("vexal-export.dat ist beschädigt (Zeile 4: abgeschnitten), beiseitegelegt "
+                                             "als vexal-export.dat.defekt")))
+        << said.toStdString();
+    ASSERT_EQ(daten.UserCount(), 1u);
+    EXPECT_EQ(daten.UserDL.Text(0), "5000");
+    EXPECT_EQ(daten.UserUL.Text(0), "700");
+    EXPECT_EQ(daten.UserCDL.Text(0), "0");
+    EXPECT_TRUE(std::filesystem::exists("vexal-export.dat.defekt"));
+    collector.Stop();
+    // The next save writes a whole file again.
+    TUnsettledRun run;
+    std::string error;
+    TDaten again;
+    EXPECT_EQ(TExportStateFile::Load(again, run, error), TExportStateFile::TLoad::Loaded) << error;
 }

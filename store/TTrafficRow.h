@@ -1,0 +1,30 @@
+#pragma once
+
+#include "TPortList.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One user's interval traffic as taken for an export run.
+struct TTrafficRow {
+    std::string Device, MAC, IP;
+    std::int64_t UL = 0, DL = 0;
+    TPortList Ports;
+    // Local clients get a traffic row; the interval traffic of others is dropped.
+    bool Insert = false;
+    // A client that left the table before this run (TDaten::CarriedTraffic).
+    bool Carried = false;
+    // For a row of the table: TCarriedTraffic::Folds() when the run took it, so that
+    // its octets are found again should the client leave before the run is settled.
+    // For a carried row: the last fold it holds.
+    std::uint64_t Fold = 0;
+};
+
+// A run whose COMMIT had no answer: its id in vexal_export_run and the rows it sent.
+// The next run looks the id up and knows whether those octets are in the database.
+struct TUnsettledRun {
+    std::string Id;
+    std::vector<TTrafficRow> Rows;
+    bool Empty() const { return Id.empty(); }
+};
