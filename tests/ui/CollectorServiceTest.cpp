@@ -12,6 +12,7 @@
 #include "TExtraSettings.h"
 #include "TMetricsExporter.h"
 #include "TStateFile.h"
+#include "TStateSaver.h"
 #include "TTimer.h"
 #include "TempDir.h"
 
