@@ -100,7 +100,7 @@ std::string Logs(const std::vector<std::unique_ptr<TRunningCollector>>& collecto
 
 TEST(Cluster, CollectorsOnTheirOwnNodesKeepEveryOctetThroughANodeFailureAndARestart)
 {
-    const TClusterNodes cluster;
+    TClusterNodes cluster;
     ASSERT_TRUE(cluster.Known()) << "VEXAL_TEST_GALERA names no cluster; run the tests through ctest";
     std::vector<std::string> rows;
     std::string error;

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,15 @@ public:
                 Values[line.substr(0, eq)] = line.substr(eq + 1);
     }
 
+    // A node a failed test left down is started again, so the tests after it find the
+    // whole cluster.
     ~TClusterNodes()
     {
+        const std::set<int> down = Down;
+        for (const int node : down) {
+            std::string output;
+            StartAgain(node, output);
+        }
         for (int node = 1; node <= 3; ++node)
             QSqlDatabase::removeDatabase(ConnectionName(node));
     }
@@ -99,12 +107,13 @@ public:
 
     // Kills the node's server with SIGKILL, as a power cut would, and waits until its
     // SQL port no longer takes connections.
-    bool Kill(int node) const
+    bool Kill(int node)
     {
         std::ifstream pidFile(Values.at("pid" + std::to_string(node)));
         pid_t pid = 0;
         if (!(pidFile >> pid) || pid <= 0 || ::kill(pid, SIGKILL) != 0)
             return false;
+        Down.insert(node);
         for (int i = 0; i < 300; ++i) {
             if (!Listens(node))
                 return true;
@@ -115,8 +124,9 @@ public:
 
     // Starts the node again; it rejoins the cluster and takes what it missed. Waits
     // until it is Synced (the script does), at most the given time.
-    bool StartAgain(int node, std::string& output) const
+    bool StartAgain(int node, std::string& output)
     {
+        Down.erase(node);
         QProcess script;
         script.setProcessChannelMode(QProcess::MergedChannels);
         script.start(QStringLiteral(VEXAL_SOURCE_DIR "/scripts/galera-test-cluster.sh"),
@@ -143,4 +153,5 @@ private:
 
     std::string Dir;
     std::map<std::string, std::string> Values;
+    std::set<int> Down;
 };
