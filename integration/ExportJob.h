@@ -4,6 +4,7 @@
 #include "TTrafficRow.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,12 @@ struct TExportJob {
     // rows of akteth and aktrouter.
     std::string Collector;
     bool Detailed = true;
+    // The id the run marks its traffic with in vexal_export_run; a fresh one when empty.
+    std::string RunId;
+    // Called on the export thread right before the traffic transaction begins: the
+    // collector writes its export state naming this run there, so that a crash after
+    // the COMMIT and before the result is applied neither loses nor doubles it.
+    std::function<void()> BeforeTraffic;
     std::vector<TTrafficRow> Traffic;
     std::vector<TUserSnapshotRow> Users;
     std::vector<TRouterSnapshotRow> Routers;

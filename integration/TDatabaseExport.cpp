@@ -294,7 +294,7 @@ void TDatabaseExport::Start(TExportJob job, std::function<void(const TExportJob&
     QPointer<TDatabaseExport> self(this);
     QMetaObject::invokeMethod(WorkerContext, [self, shared, connection, ledger = Ledger, done = std::move(done)] {
         const TExportResult result = Run(*shared, connection, *ledger);
-        TUnsettledRun unsettled = ledger->Unsettled();
+        std::vector<TUnsettledRun> unsettled = ledger->Unsettled;
         QMetaObject::invokeMethod(self.data(), [self, shared, done, result, unsettled = std::move(unsettled)] {
             if (!self)
                 return;
@@ -305,14 +305,14 @@ void TDatabaseExport::Start(TExportJob job, std::function<void(const TExportJob&
     });
 }
 
-void TDatabaseExport::Resume(TUnsettledRun run)
+void TDatabaseExport::Resume(std::vector<TUnsettledRun> runs)
 {
     // No run is under way: the worker touches the ledger only during one, and the next
     // Start hands it over through the event queue.
     if (Running)
         return;
-    Ledger->Resume(run);
-    Pending = std::move(run);
+    Ledger->Unsettled = runs;
+    Pending = std::move(runs);
 }
 
 bool TDatabaseExport::WaitUntilIdle(const QDeadlineTimer& deadline)
@@ -331,7 +331,19 @@ bool TDatabaseExport::WaitUntilIdle(const QDeadlineTimer& deadline)
 
 TExportResult TDatabaseExport::Run(const TExportJob& job, const TConnection& connection, TExportLedger& ledger)
 {
-    return TExportRetry::Run(job, [&](const TExportJob& attempt) { return RunOnce(attempt, connection, ledger); });
+    // Every attempt of the run marks its traffic with the same id: an attempt sent
+    // again was certainly not committed, and the id is what the state file may name.
+    TExportJob marked = job;
+    if (marked.RunId.empty())
+        marked.RunId = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    bool announced = false;
+    if (marked.BeforeTraffic)
+        marked.BeforeTraffic = [&announced, before = std::move(marked.BeforeTraffic)] {
+            if (!announced)
+                before();
+            announced = true;
+        };
+    return TExportRetry::Run(marked, [&](const TExportJob& attempt) { return RunOnce(attempt, connection, ledger); });
 }
 
 TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection& connection, TExportLedger& ledger)
@@ -350,22 +362,25 @@ TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection&
     TRunner run(db, result);
 
     std::vector<TTrafficRow> traffic = job.Traffic;
-    if (!ledger.PendingRun.isEmpty()) {
-        switch (Settle(db, run, result, ledger.PendingRun)) {
-        case TSettled::Unclear:
+    // The newest unsettled run that took effect holds what the counters still count of
+    // the older ones (TUnsettledRun); those newer than it are claimed on the way.
+    for (auto unsettled = ledger.Unsettled.rbegin(); unsettled != ledger.Unsettled.rend(); ++unsettled) {
+        const TSettled settled = Settle(db, run, result, QString::fromStdString(unsettled->Id));
+        if (settled == TSettled::Unclear) {
             result.Error = QStringLiteral("Ausgang des letzten Laufs noch unklar (%1)").arg(result.Error);
+            // The runs claimed so far stay in the ledger: looked up again, they are found
+            // claimed (not committed), as now.
             return result;
-        case TSettled::Committed:
-            // Those rows are in: this run sends only what came after them.
-            TakeOffEarlierRows(traffic, ledger.PendingRows);
-            result.Exported = std::move(ledger.PendingRows);
-            break;
-        case TSettled::NotCommitted:
-            break;  // the counters still hold those octets: they go with this run
         }
-        ledger.PendingRun.clear();
-        ledger.PendingRows.clear();
+        if (settled == TSettled::Committed) {
+            // Those rows are in: this run sends only what came after them.
+            TakeOffEarlierRows(traffic, unsettled->Rows);
+            result.Exported = std::move(unsettled->Rows);
+            break;
+        }
+        // Not committed: the counters still hold those octets, they go with this run.
     }
+    ledger.Unsettled.clear();
 
     // A database made before several collectors shared one has no column collector:
     // it goes on as one collector's, with the old statements, and says so once.
@@ -397,7 +412,9 @@ TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection&
         }
     std::vector<bool> refused(traffic.size(), false);
     if (!inserted.empty()) {
-        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString id = QString::fromStdString(job.RunId);
+        if (job.BeforeTraffic)
+            job.BeforeTraffic();
         QSqlError error;
         if (!run.Begin())
             return result;
@@ -449,8 +466,7 @@ TExportResult TDatabaseExport::RunOnce(const TExportJob& job, const TConnection&
                 // The server may well have committed: the next run looks the mark up.
                 result.CommitUnclear = true;
                 result.Error = QStringLiteral("COMMIT ohne Antwort (%1), der nächste Lauf klärt es").arg(result.Error);
-                ledger.PendingRun = id;
-                ledger.PendingRows = std::move(done);
+                ledger.Unsettled = {TUnsettledRun{job.RunId, std::move(done)}};
             }
             return result;
         }

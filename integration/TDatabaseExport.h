@@ -38,20 +38,13 @@ struct TExportResult {
 
 // What one run leaves to the next, kept on the export thread.
 struct TExportLedger {
-    // The run whose COMMIT had no answer: its id in vexal_export_run and its rows.
-    QString PendingRun;
-    std::vector<TTrafficRow> PendingRows;
+    // Runs whose outcome is not known yet, the oldest first: a run whose COMMIT had no
+    // answer, and after a restart the run under way when the state was last written.
+    std::vector<TUnsettledRun> Unsettled;
     bool RunTableNoticeGiven = false;
     // A database without the column collector was said once.
     bool CollectorNoticeGiven = false;
     QElapsedTimer SincePurge;
-
-    TUnsettledRun Unsettled() const { return {PendingRun.toStdString(), PendingRows}; }
-    void Resume(const TUnsettledRun& run)
-    {
-        PendingRun = QString::fromStdString(run.Id);
-        PendingRows = run.Rows;
-    }
 };
 
 // The database export. A run goes to the server on a thread of its own, so a slow or
@@ -78,12 +71,12 @@ public:
     ~TDatabaseExport() override;
 
     bool Busy() const { return Running; }
-    // The run whose COMMIT had no answer, as the last run ended: the collector keeps it
-    // in the export state file, so the next run after a restart settles it as the next
-    // run within this one would.
-    const TUnsettledRun& Unsettled() const { return Pending; }
-    // Puts back the run kept over a restart; only while no run is under way.
-    void Resume(TUnsettledRun run);
+    // The runs not settled yet, as the last run ended: the collector keeps them in the
+    // export state file, so the next run after a restart settles them as the next run
+    // within this session would.
+    const std::vector<TUnsettledRun>& Unsettled() const { return Pending; }
+    // Puts back the runs kept over a restart; only while no run is under way.
+    void Resume(std::vector<TUnsettledRun> runs);
     // Starts a run; `done` is called on this object's thread when it has ended. The
     // last run before the program ends goes on a connection with short time-outs.
     void Start(TExportJob job, std::function<void(const TExportJob&, const TExportResult&)> done, bool lastRun = false);
@@ -111,6 +104,6 @@ private:
     QObject* WorkerContext = nullptr;
     std::shared_ptr<TExportLedger> Ledger = std::make_shared<TExportLedger>();
     bool Running = false;
-    // A copy of the ledger's unsettled run, for this object's thread.
-    TUnsettledRun Pending;
+    // A copy of the ledger's unsettled runs, for this object's thread.
+    std::vector<TUnsettledRun> Pending;
 };

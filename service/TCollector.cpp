@@ -23,6 +23,7 @@
 #include <QDeadlineTimer>
 #include <QEvent>
 #include <QStringList>
+#include <QUuid>
 
 #include <algorithm>
 #include <cstdio>
@@ -89,6 +90,7 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
     Saver = new TStateSaver(this);
     connect(Saver, &TStateSaver::Saved, this, &TCollector::ReportSave);
     ExportSaver = new TStateSaver(this);
+    ExportStateWriter = std::make_shared<TOrderedFileWriter>(TExportStateFile::DefaultPath);
     connect(ExportSaver, &TStateSaver::Saved, this, &TCollector::ReportExportSave);
     DropSummary = new TTimer(1000, this, true);
     DropSummary->setObjectName(QStringLiteral("DropSummary"));
@@ -350,9 +352,10 @@ void TCollector::LastExport()
         TimerMySQLExport->SetEnabled(false);
         try {
             TExportJob last = BuildExportJob(Daten, Clock());
-            last.Collector = Extra.CollectorName();
+            PrepareRun(last);
             Export->Start(std::move(last), [this, result](const TExportJob&, const TExportResult& r) {
                 *result = r;
+                InFlight = {};
                 Guard([&] { TakeExportedTraffic(Daten, r.Exported); });
             }, true);
             Export->WaitUntilIdle(deadline);
@@ -465,10 +468,12 @@ TSaveOutcome TCollector::SaveNow()
 }
 
 // The export state file and vexal.ini are written apart and need not be of the same
-// moment (TExportStateFile says why). What matters is that the export state is never
-// older than the database: it is written again as soon as a run has changed what the
-// database holds. A crash in the moment between such a COMMIT and that write is the
-// one point where the octets of that run would go again after the restart.
+// moment (TExportStateFile says why). What matters is that the export state never
+// falls behind the database unawares: a run writes it, naming itself, before it sends
+// its traffic (PrepareRun), and it is written again once the result is applied. A
+// crash between the two leaves a file whose named run the next start looks up. The
+// writes come from the saver's thread and the export's, in the order their contents
+// were taken (TOrderedFileWriter).
 void TCollector::SaveExportState()
 {
     if (ExportSaver->Busy()) {
@@ -476,7 +481,32 @@ void TCollector::SaveExportState()
         return;
     }
     ExportSaveAgain = false;
-    ExportSaver->Start(TExportStateFile::DefaultPath, TExportStateFile::Format(Daten, Export->Unsettled()));
+    const std::uint64_t generation = ExportStateWriter->NextGeneration();
+    ExportSaver->Start([writer = ExportStateWriter, generation,
+                        content = TExportStateFile::Format(Daten, UnsettledRuns())] {
+        return writer->Write(generation, content);
+    });
+}
+
+std::vector<TUnsettledRun> TCollector::UnsettledRuns() const
+{
+    std::vector<TUnsettledRun> runs = Export->Unsettled();
+    if (!InFlight.Empty())
+        runs.push_back(InFlight);
+    return runs;
+}
+
+void TCollector::PrepareRun(TExportJob& job)
+{
+    job.Collector = Extra.CollectorName();
+    InFlight = {};
+    if (job.Traffic.empty())
+        return;
+    job.RunId = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    InFlight = {job.RunId, job.Traffic};
+    const std::uint64_t generation = ExportStateWriter->NextGeneration();
+    auto content = std::make_shared<const std::string>(TExportStateFile::Format(Daten, UnsettledRuns()));
+    job.BeforeTraffic = [writer = ExportStateWriter, generation, content] { writer->Write(generation, *content); };
 }
 
 TSaveOutcome TCollector::SaveExportStateNow()
@@ -484,7 +514,8 @@ TSaveOutcome TCollector::SaveExportStateNow()
     // No further save may start from the report of the one under way.
     ExportSaveAgain = false;
     ExportSaver->Wait();
-    const TSaveOutcome outcome = TExportStateFile::Write(Daten, Export->Unsettled());
+    const TSaveOutcome outcome =
+        ExportStateWriter->Write(ExportStateWriter->NextGeneration(), TExportStateFile::Format(Daten, UnsettledRuns()));
     ReportExportSave(outcome);
     return outcome;
 }
@@ -501,15 +532,15 @@ void TCollector::ReportExportSave(TSaveOutcome outcome)
 
 void TCollector::LoadExportState()
 {
-    TUnsettledRun run;
+    std::vector<TUnsettledRun> runs;
     std::string error;
     const std::string path = TExportStateFile::DefaultPath;
-    switch (TExportStateFile::Load(Daten, run, error, path)) {
+    switch (TExportStateFile::Load(Daten, runs, error, path)) {
     case TExportStateFile::TLoad::Missing:
         return;
     case TExportStateFile::TLoad::Loaded:
-        // The first run settles it as the next run of the last session would have.
-        Export->Resume(std::move(run));
+        // The first run settles them as the next run of the last session would have.
+        Export->Resume(std::move(runs));
         return;
     case TExportStateFile::TLoad::Damaged:
         break;
@@ -573,7 +604,7 @@ void TCollector::TimerMySQLExportTimer()
     TExportJob job;
     try {
         job = BuildExportJob(Daten, Clock());
-        job.Collector = Extra.CollectorName();
+        PrepareRun(job);
     } catch (const std::exception& error) {
         emit StatusText(QStringLiteral("mySQL Export: %1").arg(QString::fromUtf8(error.what())));
         finish();
@@ -582,6 +613,7 @@ void TCollector::TimerMySQLExportTimer()
     // The rows go to the server on the export's own thread; the collector keeps counting.
     Export->Start(std::move(job), [this, finish](const TExportJob&, const TExportResult& result) {
         ++ExportRuns;
+        InFlight = {};
         if (!result.Complete)
             ++ExportFailures;
         Guard([&] {

@@ -4,6 +4,8 @@
 #include "MetricsSnapshot.h"
 #include "TAtomicFile.h"
 #include "TExtraSettings.h"
+#include "TOrderedFileWriter.h"
+#include "TTrafficRow.h"
 
 #include <QObject>
 #include <QString>
@@ -18,6 +20,7 @@
 
 class TDaten;
 class TDatabaseExport;
+struct TExportJob;
 class TLocalHistory;
 class TMetricsExporter;
 class TNameImport;
@@ -160,6 +163,12 @@ private:
     void ReportExportSave(TSaveOutcome outcome);
     // Reads the export state file after vexal.ini; a damaged one is kept aside and named.
     void LoadExportState();
+    // The unsettled runs as the export state file names them: the export's, and the
+    // run under way.
+    std::vector<TUnsettledRun> UnsettledRuns() const;
+    // Gives a run its collector name and id, and has it write the export state naming
+    // it before it sends its traffic.
+    void PrepareRun(TExportJob& job);
 
     TDaten& Daten;
     // How the last periodic save went; a failed or unsafe save is reported once.
@@ -181,6 +190,9 @@ private:
     TTimer* DropSummary = nullptr;
     TStateSaver* Saver = nullptr;
     TStateSaver* ExportSaver = nullptr;
+    std::shared_ptr<TOrderedFileWriter> ExportStateWriter;
+    // The run under way, with its rows as taken, until its result is applied.
+    TUnsettledRun InFlight;
     bool ExportSaveAgain = false;
     TSaveOutcome LastExportSaveOutcome = TSaveOutcome::Replaced;
     // A damaged export state file found at the start: named in the status line until

@@ -12,13 +12,20 @@ TStateSaver::~TStateSaver()
 
 bool TStateSaver::Start(std::string path, std::string content)
 {
+    TFileSystem* fileSystem = FileSystem;
+    return Start([fileSystem, path = std::move(path), content = std::move(content)] {
+        return SaveFileAtomically(path, content, *fileSystem);
+    });
+}
+
+bool TStateSaver::Start(std::function<TSaveOutcome()> write)
+{
     if (Worker.joinable())
         return false;
     const unsigned generation = ++Generation;
-    TFileSystem* fileSystem = FileSystem;
-    Worker = std::thread([this, generation, fileSystem, path = std::move(path), content = std::move(content)] {
+    Worker = std::thread([this, generation, write = std::move(write)] {
         try {
-            Outcome = SaveFileAtomically(path, content, *fileSystem);
+            Outcome = write();
         } catch (const std::exception&) {
             Outcome = TSaveOutcome::Failed;
         }

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -21,6 +22,8 @@ public:
     // Starts writing content to path; false, and nothing started, while a save is
     // still under way.
     bool Start(std::string path, std::string content);
+    // The same with a write of the caller's own (a file written from several threads).
+    bool Start(std::function<TSaveOutcome()> write);
     // A save started and its outcome not reported yet.
     bool Busy() const { return Worker.joinable(); }
     // Waits for the save under way, if any, and reports its outcome now.

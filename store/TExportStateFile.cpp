@@ -185,7 +185,7 @@ private:
 };
 }
 
-TExportStateFile::TContent TExportStateFile::Take(const TDaten& d, const TUnsettledRun& run)
+TExportStateFile::TContent TExportStateFile::Take(const TDaten& d, const std::vector<TUnsettledRun>& runs)
 {
     TContent content;
     content.Folds = d.CarriedTraffic.Folds();
@@ -211,14 +211,16 @@ TExportStateFile::TContent TExportStateFile::Take(const TDaten& d, const TUnsett
     std::sort(content.Carried.begin(), content.Carried.end(), [](const TCarriedRow& a, const TCarriedRow& b) {
         return std::tie(a.IP, a.MAC, a.Device) < std::tie(b.IP, b.MAC, b.Device);
     });
-    content.Run = run;
+    for (const TUnsettledRun& run : runs)
+        if (!run.Empty())
+            content.Runs.push_back(run);
     return content;
 }
 
 std::string TExportStateFile::Format(const TContent& content)
 {
     std::string text;
-    text.reserve(128 + (content.Users.size() + content.Carried.size() + content.Run.Rows.size()) * 80);
+    text.reserve(128 + (content.Users.size() + content.Carried.size()) * 80);
     std::size_t records = 0;
     auto end = [&] {
         text += LineEnd;
@@ -238,11 +240,11 @@ std::string TExportStateFile::Format(const TContent& content)
         TLineWriter(text).Count(row.LastFold);
         end();
     }
-    if (!content.Run.Empty()) {
+    for (const TUnsettledRun& run : content.Runs) {
         text += 'R';
-        TLineWriter(text).Field(content.Run.Id);
+        TLineWriter(text).Field(run.Id);
         end();
-        for (const TTrafficRow& row : content.Run.Rows) {
+        for (const TTrafficRow& row : run.Rows) {
             Row(text, 'P', row.IP, row.MAC, row.Device, row.UL, row.DL, row.Ports);
             TLineWriter(text).Count(row.Insert ? 1 : 0).Count(row.Carried ? 1 : 0).Count(row.Fold);
             end();
@@ -321,22 +323,27 @@ bool TExportStateFile::Parse(std::string_view text, TContent& content, std::stri
             read.Carried.push_back(std::move(row));
             break;
         }
-        case 'R':
-            if (!read.Run.Empty() || !reader.Split(2) || !reader.Text(1, read.Run.Id))
-                return fail(why.empty() ? "doppelt" : why);
-            if (read.Run.Id.empty())
+        case 'R': {
+            TUnsettledRun run;
+            if (!reader.Split(2) || !reader.Text(1, run.Id))
+                return fail(why);
+            if (run.Id.empty())
                 return fail("leere Lauf-Kennung");
+            if (read.Runs.size() >= MaxRuns)
+                return fail("zu viele Läufe");
+            read.Runs.push_back(std::move(run));
             break;
+        }
         case 'P': {
             TTrafficRow row;
-            if (read.Run.Empty())
+            if (read.Runs.empty())
                 return fail("Zeile ohne Lauf");
             if (!reader.Split(10) || !reader.Traffic(row.IP, row.MAC, row.Device, row.UL, row.DL, row.Ports)
                 || !reader.Flag(7, row.Insert) || !reader.Flag(8, row.Carried) || !reader.Count(9, row.Fold))
                 return fail(why);
-            if (read.Run.Rows.size() >= TDaten::MaxUsers + TCarriedTraffic::MaxRows)
+            if (read.Runs.back().Rows.size() >= TDaten::MaxUsers + TCarriedTraffic::MaxRows)
                 return fail("zu viele Zeilen des Laufs");
-            read.Run.Rows.push_back(std::move(row));
+            read.Runs.back().Rows.push_back(std::move(row));
             break;
         }
         case 'E': {
@@ -405,10 +412,10 @@ void TExportStateFile::Apply(TDaten& d, const TContent& content)
     }
 }
 
-TExportStateFile::TLoad TExportStateFile::Load(TDaten& daten, TUnsettledRun& run, std::string& error,
+TExportStateFile::TLoad TExportStateFile::Load(TDaten& daten, std::vector<TUnsettledRun>& runs, std::string& error,
                                                const std::string& path)
 {
-    run = {};
+    runs.clear();
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return TLoad::Missing;
@@ -432,11 +439,12 @@ TExportStateFile::TLoad TExportStateFile::Load(TDaten& daten, TUnsettledRun& run
     if (!Parse(text, content, error))
         return TLoad::Damaged;
     Apply(daten, content);
-    run = std::move(content.Run);
+    runs = std::move(content.Runs);
     return TLoad::Loaded;
 }
 
-TSaveOutcome TExportStateFile::Write(const TDaten& daten, const TUnsettledRun& run, const std::string& path)
+TSaveOutcome TExportStateFile::Write(const TDaten& daten, const std::vector<TUnsettledRun>& runs,
+                                     const std::string& path)
 {
-    return SaveFileAtomically(path, Format(daten, run));
+    return SaveFileAtomically(path, Format(daten, runs));
 }

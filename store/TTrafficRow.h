@@ -21,8 +21,13 @@ struct TTrafficRow {
     std::uint64_t Fold = 0;
 };
 
-// A run whose COMMIT had no answer: its id in vexal_export_run and the rows it sent.
-// The next run looks the id up and knows whether those octets are in the database.
+// A run whose outcome the database knows and the collector does not: its id in
+// vexal_export_run and its rows. Either one whose COMMIT had no answer (the rows it
+// sent), or one under way when the collector wrote its state (the rows as it took them
+// from the counters, which still held the octets of every unsettled run before it).
+// The next run looks the ids up, the newest first: the newest one committed holds
+// everything of the older ones the counters still count, as it settled those before
+// it sent anything; its rows come off, and the older ones are done with.
 struct TUnsettledRun {
     std::string Id;
     std::vector<TTrafficRow> Rows;

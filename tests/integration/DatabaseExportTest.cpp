@@ -18,6 +18,7 @@
 #include <QSqlRecord>
 #include <QTcpServer>
 #include <QTest>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -110,10 +111,13 @@ protected:
 
     // The program stops and starts again: the store comes back from vexal.ini and the
     // export state file (as their texts), the export's ledger from the latter.
-    void Restart()
+    void Restart() { Restart(TExportStateFile::Format(D, Ledger.Unsettled)); }
+
+    // The same with the export state as it was written at some moment before (the
+    // program died after that).
+    void Restart(const std::string& state)
     {
         const std::string ini = TStateFile::Format(D);
-        const std::string state = TExportStateFile::Format(D, Ledger.Unsettled());
         D = TDaten();
         Ledger = {};
         ASSERT_TRUE(TStateFile::Parse(D, ini));
@@ -121,7 +125,7 @@ protected:
         std::string error;
         ASSERT_TRUE(TExportStateFile::Parse(state, content, error)) << error;
         TExportStateFile::Apply(D, content);
-        Ledger.Resume(content.Run);
+        Ledger.Unsettled = content.Runs;
     }
 
     // "ip|mac" -> "ul|dl|port octets" summed over every traffic row.
@@ -619,7 +623,7 @@ TEST_F(DatabaseExportTest, DeadlockAtCommitIsSentAgainWithinTheRun)
         EXPECT_EQ(proxy.FaultsApplied(), 1);
         ASSERT_TRUE(result.Complete) << result.Error.toStdString();
         EXPECT_FALSE(result.CommitUnclear);
-        EXPECT_TRUE(Ledger.PendingRun.isEmpty());
+        EXPECT_TRUE(Ledger.Unsettled.empty());
         EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets from traffic")), std::vector<std::string>{"1000|2000"});
         EXPECT_EQ(Rows(QStringLiteral("select ip from akteth")), std::vector<std::string>{"192.168.1.23"});
         EXPECT_EQ(Rows(QStringLiteral("select ip from aktrouter")), std::vector<std::string>{"192.168.1.1"});
@@ -886,7 +890,7 @@ TEST_F(DatabaseExportTest, RestartKeepsWhatTheDatabaseHasNotReceived)
         EXPECT_EQ(TrafficPerClient(), expected);
         EXPECT_TRUE(D.CarriedTraffic.empty()) << D.CarriedTraffic.size() << " rows still carried";
         EXPECT_EQ(D.UserCDL.Texts(), std::vector<std::string>(3, "0"));
-        EXPECT_TRUE(Ledger.PendingRun.isEmpty());
+        EXPECT_TRUE(Ledger.Unsettled.empty());
     }
 }
 
@@ -940,5 +944,77 @@ TEST_F(DatabaseExportTest, ConnectionLostWithinTheRunIsOpenedAgainAndTheRunGoesO
         EXPECT_EQ(D.UserCDL.Texts(), std::vector<std::string>(50, "0"));
         ASSERT_TRUE(Export().Complete);
         EXPECT_EQ(Rows(QStringLiteral("select count(*) from traffic")), std::vector<std::string>{"50"});
+    }
+}
+
+// The program dies after a run has sent its traffic and before its result is applied
+// (the counters still hold that run's octets). The export state the collector wrote
+// before the run sent anything names the run with its rows as taken, so after the
+// restart those octets come off when the run took effect and are sent when it did
+// not, also when an earlier run's COMMIT had no answer.
+TEST_F(DatabaseExportTest, DeathAfterARunSentItsTrafficNeitherLosesNorDoubles)
+{
+    using TFault = TMySqlProxy::TFault;
+    const struct {
+        const char* Name;
+        TFault Earlier;  // at the COMMIT of a run before it (None: no such run)
+        TFault Fault;    // at the COMMIT of the run the program dies in
+    } cases[] = {
+        {"committed and answered", TFault::None, TFault::None},
+        {"committed, the answer lost", TFault::None, TFault::DropAfterCommit},
+        {"the COMMIT never arrived", TFault::None, TFault::DropBeforeCommit},
+        {"after an unclear run that had committed", TFault::DropAfterCommit, TFault::None},
+        {"after an unclear run that had not", TFault::DropBeforeCommit, TFault::None},
+        {"after an unclear run, itself not committed", TFault::DropAfterCommit, TFault::DropBeforeCommit},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetUp();
+        D.ClearUsers();
+        D.CarriedTraffic = TCarriedTraffic();
+        Ledger = {};
+        TMySqlProxy proxy(std::stoi(Server["port"]));
+        D.MySqlPort = std::to_string(proxy.Port());
+        std::int64_t ul = 0, dl = 0;
+        auto charge = [&](std::int64_t up, std::int64_t down) {
+            D.UserCUL.Add(0, up);
+            D.UserCDL.Add(0, down);
+            D.UserCPort[0].Add(443, down);
+            ul += up;
+            dl += down;
+        };
+        AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "0", "0");
+        charge(1000, 2000);
+        if (c.Earlier != TFault::None) {
+            proxy.Arm(c.Earlier);
+            ASSERT_TRUE(Export().CommitUnclear);
+            charge(30, 300);
+        }
+
+        // The run as the collector prepares it: its id, and the export state naming it
+        // with its rows as taken, written before the traffic goes.
+        Job = BuildExportJob(D, Noon);
+        Job.RunId = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+        std::vector<TUnsettledRun> runs = Ledger.Unsettled;
+        runs.push_back({Job.RunId, Job.Traffic});
+        const std::string written = TExportStateFile::Format(D, runs);
+        bool announced = false;
+        Job.BeforeTraffic = [&] { announced = true; };
+        proxy.Arm(c.Fault);
+        TDatabaseExport::Run(Job, {QStringLiteral("test-export")}, Ledger);  // its result is never applied
+        EXPECT_TRUE(announced);
+
+        Restart(written);
+        if (HasFatalFailure())
+            return;
+        D.MySqlPort = Server["port"];
+        charge(1, 5);
+        const TExportResult first = Export();
+        ASSERT_TRUE(first.Complete) << first.Error.toStdString();
+        ASSERT_TRUE(Export().Complete);
+        const std::string sum = std::to_string(ul) + "|" + std::to_string(dl) + "|" + std::to_string(dl);
+        EXPECT_EQ(TrafficPerClient(), (std::map<std::string, std::string>{{"192.168.1.23|02:1a:2b:3c:4d:5e", sum}}));
+        EXPECT_EQ(D.UserCDL.Text(0), "0");
+        EXPECT_TRUE(Ledger.Unsettled.empty());
     }
 }

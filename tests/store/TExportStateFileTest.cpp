@@ -94,7 +94,8 @@ TDaten Restarted(const TDaten& before)
 TEST(TExportStateFile, KeepsIntervalCarriedRowsAndTheUnsettledRun)
 {
     TFilledStore filled;
-    const std::string text = TExportStateFile::Format(filled.Daten, filled.Run);
+    TUnsettledRun underWay{"0f9d3c1e-7a2b-4c5d-8e6f-112233445566", {filled.Run.Rows.front()}};
+    const std::string text = TExportStateFile::Format(filled.Daten, {filled.Run, underWay});
     TDaten after = Restarted(filled.Daten);
     TExportStateFile::TContent content;
     std::string error;
@@ -103,8 +104,11 @@ TEST(TExportStateFile, KeepsIntervalCarriedRowsAndTheUnsettledRun)
 
     EXPECT_EQ(Interval(after), Interval(filled.Daten));
     EXPECT_EQ(after.CarriedTraffic.Folds(), filled.Daten.CarriedTraffic.Folds());
-    EXPECT_EQ(content.Run.Id, filled.Run.Id);
-    EXPECT_EQ(RunRows(content.Run), RunRows(filled.Run));
+    ASSERT_EQ(content.Runs.size(), 2u);
+    EXPECT_EQ(content.Runs[0].Id, filled.Run.Id);
+    EXPECT_EQ(RunRows(content.Runs[0]), RunRows(filled.Run));
+    EXPECT_EQ(content.Runs[1].Id, underWay.Id);
+    EXPECT_EQ(RunRows(content.Runs[1]), RunRows(underWay));
     EXPECT_EQ(content.Users.size(), 2u) << "a user without interval traffic is not written";
     // Read and written again, the same bytes.
     EXPECT_EQ(TExportStateFile::Format(content), text);
@@ -137,13 +141,13 @@ TEST(TExportStateFile, IntervalWithoutItsUserRowIsCarried)
 TEST(TExportStateFile, DamagedOrForeignFilesAreRefusedWhole)
 {
     TFilledStore filled;
-    const std::string good = TExportStateFile::Format(filled.Daten, filled.Run);
+    const std::string good = TExportStateFile::Format(filled.Daten, {filled.Run});
     auto refused = [](const std::string& text) {
         TExportStateFile::TContent content;
         std::string error;
         const bool ok = TExportStateFile::Parse(text, content, error);
         EXPECT_TRUE(ok || !error.empty());
-        EXPECT_TRUE(ok || (content.Users.empty() && content.Carried.empty() && content.Run.Empty()));
+        EXPECT_TRUE(ok || (content.Users.empty() && content.Carried.empty() && content.Runs.empty()));
         return !ok;
     };
     for (std::size_t length = 0; length < good.size(); ++length)
@@ -193,7 +197,7 @@ TEST(TExportStateFile, DamagedOrForeignFilesAreRefusedWhole)
         {"run rows without a run", sealed("F\t0\r\nP\t1.2.3.4\tm\teth0\t1\t0\t\t1\t0\t0\r\n")},
         {"a flag that is not one", sealed("F\t0\r\nR\tx\r\nP\t1.2.3.4\tm\teth0\t1\t0\t\t2\t0\t0\r\n")},
         {"an empty run id", sealed("F\t0\r\nR\t\r\n")},
-        {"two runs", sealed("F\t0\r\nR\tx\r\nR\ty\r\n")},
+        {"more runs than are ever unsettled", sealed("F\t0\r\nR\ta\r\nR\tb\r\nR\tc\r\nR\td\r\nR\te\r\n")},
         {"an unknown record", sealed("F\t0\r\nX\t1\r\n")},
         {"an empty line", sealed("F\t0\r\n\r\n")},
         {"lines after the end", good + "F\t0\r\n"},
@@ -217,29 +221,30 @@ TEST(TExportStateFile, LoadTellsMissingLoadedAndDamaged)
     TTempDir dir;
     const std::string path = dir.File("vexal-export.dat");
     TFilledStore filled;
-    TUnsettledRun run;
+    std::vector<TUnsettledRun> runs;
     std::string error;
     TDaten missing = Restarted(filled.Daten);
-    EXPECT_EQ(TExportStateFile::Load(missing, run, error, path), TExportStateFile::TLoad::Missing);
-    EXPECT_TRUE(run.Empty());
+    EXPECT_EQ(TExportStateFile::Load(missing, runs, error, path), TExportStateFile::TLoad::Missing);
+    EXPECT_TRUE(runs.empty());
 
-    ASSERT_EQ(TExportStateFile::Write(filled.Daten, filled.Run, path), TSaveOutcome::Replaced);
+    ASSERT_EQ(TExportStateFile::Write(filled.Daten, {filled.Run}, path), TSaveOutcome::Replaced);
     TDaten loaded = Restarted(filled.Daten);
-    EXPECT_EQ(TExportStateFile::Load(loaded, run, error, path), TExportStateFile::TLoad::Loaded) << error;
+    EXPECT_EQ(TExportStateFile::Load(loaded, runs, error, path), TExportStateFile::TLoad::Loaded) << error;
     EXPECT_EQ(Interval(loaded), Interval(filled.Daten));
-    EXPECT_EQ(run.Id, filled.Run.Id);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].Id, filled.Run.Id);
 
     const std::string whole = ReadWholeFile(path);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 2);
     TDaten damaged = Restarted(filled.Daten);
     const auto before = Interval(damaged);
-    EXPECT_EQ(TExportStateFile::Load(damaged, run, error, path), TExportStateFile::TLoad::Damaged);
+    EXPECT_EQ(TExportStateFile::Load(damaged, runs, error, path), TExportStateFile::TLoad::Damaged);
     EXPECT_FALSE(error.empty());
-    EXPECT_TRUE(run.Empty());
+    EXPECT_TRUE(runs.empty());
     EXPECT_EQ(Interval(damaged), before);
     EXPECT_EQ(damaged.UserCount(), 3u);
 
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
-    EXPECT_EQ(TExportStateFile::Load(damaged, run, error, path), TExportStateFile::TLoad::Damaged);
+    EXPECT_EQ(TExportStateFile::Load(damaged, runs, error, path), TExportStateFile::TLoad::Damaged);
 }

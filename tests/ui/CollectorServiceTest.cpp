@@ -256,8 +256,8 @@ TEST(CollectorService, DamagedExportStateIsNamedAndPutAside)
     EXPECT_TRUE(std::filesystem::exists("vexal-export.dat.defekt"));
     collector.Stop();
     // The next save writes a whole file again.
-    TUnsettledRun run;
+    std::vector<TUnsettledRun> runs;
     std::string error;
     TDaten again;
-    EXPECT_EQ(TExportStateFile::Load(again, run, error), TExportStateFile::TLoad::Loaded) << error;
+    EXPECT_EQ(TExportStateFile::Load(again, runs, error), TExportStateFile::TLoad::Loaded) << error;
 }
