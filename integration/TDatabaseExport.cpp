@@ -1,6 +1,7 @@
 #include "TDatabaseExport.h"
 
 #include "ExportRetry.h"
+#include "HostField.h"
 #include "MySqlErrors.h"
 #include "StoreText.h"
 
@@ -164,12 +165,12 @@ bool Open(QSqlDatabase& db, const TExportJob& job, const TDatabaseExport::TConne
 {
     bool portOk = false;
     const int port = QString::fromStdString(job.Port).toInt(&portOk);
-    const int wantedPort = portOk && port > 0 && port <= 65535 ? port : -1;
+    const THostField host = ParseHostField(FromStoreText(job.Host), portOk && port > 0 && port <= 65535 ? port : -1);
     // Settings changed in the dialog count at the next run: reconnect when they differ.
     if (db.isOpen()
-        && (db.hostName() != FromStoreText(job.Host) || db.userName() != FromStoreText(job.User)
+        && (db.hostName() != host.Host || db.userName() != FromStoreText(job.User)
             || db.password() != FromStoreText(job.Password) || db.databaseName() != FromStoreText(job.Database)
-            || db.port() != wantedPort))
+            || db.port() != host.Port))
         db.close();
     // A connection kept from the last run may have gone away meanwhile (a node of the
     // cluster went down, the server closed it as idle). Asked once before anything is
@@ -181,11 +182,11 @@ bool Open(QSqlDatabase& db, const TExportJob& job, const TDatabaseExport::TConne
             return true;
         db.close();
     }
-    db.setHostName(FromStoreText(job.Host));
+    db.setHostName(host.Host);
     db.setUserName(FromStoreText(job.User));
     db.setPassword(FromStoreText(job.Password));
     db.setDatabaseName(FromStoreText(job.Database));
-    db.setPort(wantedPort);
+    db.setPort(host.Port);
     db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%2;MYSQL_OPT_WRITE_TIMEOUT=%2")
                              .arg(connection.ConnectTimeout)
                              .arg(connection.ReadWriteTimeout));

@@ -11,6 +11,9 @@
 # export's host field takes), port1..port3, pid1..pid3 (files with the node's process id),
 # socket1..socket3, user, password, database.
 #
+# The nodes demand a primary key of every table (wsrep_mode=REQUIRED_PRIMARY_KEY), as
+# production clusters often do: docs/schema.sql must load there and the export must work.
+#
 # The nodes run as user mysql with their folders owned by mysql: the joiner's rsync state
 # transfer drops to an unprivileged user and cannot write into a folder owned by root.
 set -euo pipefail
@@ -32,7 +35,7 @@ start_node() {
         --port="$(sql_port "$n")" --bind-address=127.0.0.1 --skip-name-resolve \
         --pid-file="$run/n$n/pid" --log-error="$run/n$n/error.log" \
         --innodb-buffer-pool-size=32M --max-allowed-packet=64M \
-        --binlog-format=ROW --innodb-autoinc-lock-mode=2 --wsrep-on=ON \
+        --binlog-format=ROW --innodb-autoinc-lock-mode=2 --wsrep-on=ON --wsrep-mode=REQUIRED_PRIMARY_KEY \
         --wsrep-provider=/usr/lib/galera/libgalera_smm.so --wsrep-cluster-name=vexal-test \
         --wsrep-cluster-address="$cluster" --wsrep-node-address="127.0.0.1:$g" \
         --wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:$g;ist.recv_addr=127.0.0.1:$((g + 1));gcache.size=32M" \

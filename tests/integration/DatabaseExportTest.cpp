@@ -775,7 +775,9 @@ TEST_F(DatabaseExportTest, DatabaseWithoutCollectorColumnWorksAsOneCollector)
 }
 
 // The host field takes a list, tried in its order whenever a connection is opened: a
-// host that does not answer is passed over for the next one.
+// host that does not answer is passed over for the next one. Each entry may carry its
+// own port, a list of one entry too; the port field then names a dead port, so only the
+// entries' own ports can reach the server.
 TEST_F(DatabaseExportTest, HostListGoesOnWithTheNextHost)
 {
     int closedPort = 0;
@@ -784,14 +786,26 @@ TEST_F(DatabaseExportTest, HostListGoesOnWithTheNextHost)
         ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
         closedPort = probe.serverPort();
     }
-    // Each host with its own port; the port field names the dead one, so only the
-    // second host's own port can reach the server.
-    D.MySqlHost = "127.0.0.1:" + std::to_string(closedPort) + ",127.0.0.1:" + Server["port"];
-    D.MySqlPort = std::to_string(closedPort);
-    AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
-    const TExportResult result = Export();
-    ASSERT_TRUE(result.Complete) << result.Error.toStdString();
-    EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets from traffic")), std::vector<std::string>{"1000|2000"});
+    const std::string dead = "127.0.0.1:" + std::to_string(closedPort);
+    const std::string live = "127.0.0.1:" + Server["port"];
+    const struct {
+        std::string Hosts;
+    } cases[] = {
+        {dead + "," + live},
+        {live},
+        {dead + ", " + live},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Hosts);
+        Exec(QStringLiteral("delete from traffic"));
+        D.ClearUsers();
+        D.MySqlHost = c.Hosts;
+        D.MySqlPort = std::to_string(closedPort);
+        AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
+        const TExportResult result = Export();
+        EXPECT_TRUE(result.Complete) << result.Error.toStdString();
+        EXPECT_EQ(Rows(QStringLiteral("select uloktets,dloktets from traffic")), std::vector<std::string>{"1000|2000"});
+    }
 }
 
 // The program stops while the database cannot take the interval, and starts again
