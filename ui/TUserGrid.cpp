@@ -4,6 +4,8 @@
 #include "StoreText.h"
 #include "TCollector.h"
 #include "TDaten.h"
+#include "TDeviceLimits.h"
+#include "TFormVolumenlimit.h"
 #include "TUserGridModel.h"
 
 #include <QHeaderView>
@@ -46,6 +48,7 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
     PopupMenu1->addAction(QStringLiteral("Diese IP entfernen"), this,
                           [this] { Core.Guard([this] { DieseIPentfernen1Click(); }); });
     PopupMenu1->addAction(QStringLiteral("Verlauf"), this, [this] { Core.Guard([this] { VerlaufClick(); }); });
+    PopupMenu1->addAction(QStringLiteral("Volumenlimit…"), this, [this] { Core.Guard([this] { VolumenlimitClick(); }); });
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(viewport()->mapToGlobal(at)); });
@@ -131,6 +134,29 @@ void TUserGrid::VerlaufClick()
         return;
     const TUserGridRow& row = shown[static_cast<std::size_t>(selected.front())];
     emit HistoryRequested(row.IP, row.MAC);
+}
+
+void TUserGrid::VolumenlimitClick()
+{
+    const std::vector<int> selected = SelectedUserRows();
+    const auto& shown = Users->Rows();
+    if (selected.empty() || static_cast<std::size_t>(selected.front()) >= shown.size())
+        return;
+    // The device is taken now: the rows may move while the dialog is open.
+    const TUserGridRow& row = shown[static_cast<std::size_t>(selected.front())];
+    const std::string mac = row.MAC;
+    const auto state = Core.DeviceLimits().StateOf(mac);
+    auto* dialog = new TFormVolumenlimit(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->SetDevice(QStringLiteral("%1 (%2)").arg(FromStoreText(row.IP), FromStoreText(mac)), state ? state->Limit : 0);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, mac] {
+        Core.Guard([&] {
+            if (!Core.DeviceLimits().SetLimit(mac, dialog->Octets(), Core.Clock()))
+                QMessageBox::warning(this, MessageTitle,
+                                     QStringLiteral("Mehr als %1 Volumenlimits sind nicht möglich.").arg(TLimitFile::MaxLimits));
+        });
+    });
+    dialog->open();
 }
 
 void TUserGrid::IPsentfernenmit100kB1Click()

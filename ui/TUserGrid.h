@@ -12,7 +12,7 @@ class TDaten;
 class TUserGridModel;
 
 // The user grid `ProfGrid2`: its model and sort, the context menu on the selected users
-// ("Diese IP entfernen", "Verlauf"), the actions on the whole user table that the
+// ("Diese IP entfernen", "Verlauf", "Volumenlimit…"), the actions on the whole user table that the
 // window's "extra Funktionen" offers, and the double click that opens a user's log.
 // The actions change the store only, through the collector so that the local history
 // neither loses nor doubles what they lower; the display tick shows the result. The
@@ -39,6 +39,8 @@ public:
     static QString RemovalQuestion(const std::vector<std::string>& addresses);
     void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
     void VerlaufClick();
+    // "Volumenlimit…": sets or removes the selected device's limit (by its MAC).
+    void VolumenlimitClick();
     // The actions on the whole user table.
     void IPsentfernenmit100kB1Click();
     void IPTrafficCounterauf0setzen1Click();
