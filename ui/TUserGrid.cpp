@@ -7,6 +7,7 @@
 #include "TDeviceLimits.h"
 #include "TFormVolumenlimit.h"
 #include "TUserGridModel.h"
+#include "UserGridColumns.h"
 
 #include <QHeaderView>
 #include <QMenu>
@@ -26,8 +27,8 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
     SetUpGrid(this, "ProfGrid2", Users, true);
     setItemDelegate(new TWholeTextDelegate(this));
     setItemDelegateForColumn(TUserGridModel::ColIP, new TWholeTextDelegate(this, true));
-    for (int c = 0; c < TUserGridModel::ColumnCount; ++c)
-        setColumnHidden(c, c == TUserGridModel::ColCPort || c == TUserGridModel::Col8 || c == TUserGridModel::Col9);
+    for (const TUserGridColumn& column : UserGridColumns())
+        setColumnHidden(column.Id, column.Width == TUserColumnWidth::Hidden);
     // The part below the last row has the colour of a row of long-idle users, the
     // grid's own colour.
     QPalette userPalette = palette();
@@ -58,10 +59,18 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
 
 void TUserGrid::FitColumns()
 {
-    FitColumnsToText(this,
-                     {TUserGridModel::ColIP, TUserGridModel::ColMAC, TUserGridModel::ColUL, TUserGridModel::ColDL,
-                      TUserGridModel::ColCUL, TUserGridModel::ColCDL, TUserGridModel::ColNIC},
-                     TUserGridModel::ColName, TUserGridModel::ColNIC);
+    std::vector<int> fitted;
+    int stretched = -1;
+    int givesWay = -1;
+    for (const TUserGridColumn& column : UserGridColumns()) {
+        if (column.Width == TUserColumnWidth::Fitted || column.Width == TUserColumnWidth::FittedGivesWay)
+            fitted.push_back(column.Id);
+        if (column.Width == TUserColumnWidth::FittedGivesWay)
+            givesWay = column.Id;
+        if (column.Width == TUserColumnWidth::Stretched)
+            stretched = column.Id;
+    }
+    FitColumnsToText(this, fitted, stretched, givesWay);
 }
 
 std::vector<int> TUserGrid::SelectedUserRows() const

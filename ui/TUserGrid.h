@@ -23,7 +23,8 @@ public:
     TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent = nullptr);
 
     TUserGridModel& Model() const { return *Users; }
-    // Numeric and address columns as wide as the widest text on screen, "Name" the rest.
+    // Each column by its width rule (UserGridColumns): fitted ones as wide as the widest
+    // text on screen, "Name" the rest.
     void FitColumns();
 
     // Rows that are selected, in selection order.

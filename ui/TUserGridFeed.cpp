@@ -29,7 +29,7 @@ bool TUserGridFeed::Follows(const TDaten& daten, bool onlineOnly, const TUserGri
 {
     // Users appended since (new users) are taken on; anything else that moved rows
     // moved the layout.
-    return Valid && Model == &model && model.Commits() == Commits && model.Rows().size() == Shown
+    return Valid && Model == &model && model.FullReplacements() == Replacements && model.Rows().size() == Shown
         && daten.UserLayout() == Layout && daten.UserCount() >= Seen.size() && onlineOnly == OnlineOnly
         && daten.HideSubnets == HideSubnets && daten.HideIPs == HideIPs;
 }
@@ -45,8 +45,8 @@ TUserRowsOutcome TUserGridFeed::Show(TDaten& daten, const TLocalTime& now, bool 
         }
     }
     Valid = false;
-    const TUserRowsOutcome outcome = BuildUserRows(daten, now, onlineOnly, model.Scratch());
-    model.Commit(outcome.Shown, outcome.Complete);
+    const TUserRowsOutcome outcome = BuildUserRows(daten, now, onlineOnly, Scratch);
+    model.ReplaceAllRows(Scratch, outcome.Shown, outcome.Complete);
     if (outcome.Complete)
         Valid = Prime(daten, now, onlineOnly, model, outcome.Shown);
     return outcome;
@@ -102,16 +102,16 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         }
         // A counter kept as text may fail to read: it raises its error here, before
         // anything of the grid changed, as the full pass raises it.
-        if (Rows.size() <= filled)
-            Rows.resize(std::max<std::size_t>(2 * Rows.size(), filled + 1));
-        FillUserRow(daten, i, online, band, Rows[filled]);
+        if (Scratch.size() <= filled)
+            Scratch.resize(std::max<std::size_t>(2 * Scratch.size(), filled + 1));
+        FillUserRow(daten, i, online, band, Scratch[filled]);
         Changes.push_back({i, band, online, filled++});
     }
     if (Changes.empty())
         return true;
 
     // Where each user stands now: the sort moves rows, and they carry their place among
-    // the committed rows with them.
+    // the rows of the last full pass with them.
     const std::vector<std::size_t>& sources = model.Sources();
     GridRow.assign(Shown, std::numeric_limits<std::size_t>::max());
     for (std::size_t r = 0; r < sources.size(); ++r)
@@ -124,19 +124,19 @@ bool TUserGridFeed::Follow(TDaten& daten, const TLocalTime& now, bool onlineOnly
         TSeen& seen = Seen[change.User];
         if (change.User >= known) {
             seen.Fresh = static_cast<std::uint32_t>(Shown++);
-            model.Append(Rows[change.Scratch], seen.Fresh);
-        } else if (change.Scratch == NotFilled) {
-            model.Refill(GridRow[seen.Fresh], [&](TUserGridRow& row) {
+            model.AddNewUserRow(Scratch[change.Written], seen.Fresh);
+        } else if (change.Written == NotFilled) {
+            model.RewriteRow(GridRow[seen.Fresh], [&](TUserGridRow& row) {
                 FillUserRow(daten, change.User, change.Online, change.Band, row);
             });
         } else {
-            model.Update(GridRow[seen.Fresh], Rows[change.Scratch]);
+            model.SwapInRow(GridRow[seen.Fresh], Scratch[change.Written]);
         }
         seen.Band = change.Band;
         seen.Online = change.Online;
         seen.Mark = daten.UserMark(change.User);
     }
-    model.EndUpdate();
+    model.FinishRowChanges();
     return true;
 }
 
@@ -163,7 +163,7 @@ bool TUserGridFeed::Prime(const TDaten& daten, const TLocalTime& now, bool onlin
         return false;
     }
     Model = &model;
-    Commits = model.Commits();
+    Replacements = model.FullReplacements();
     Layout = daten.UserLayout();
     OnlineOnly = onlineOnly;
     HideSubnets = daten.HideSubnets;

@@ -14,7 +14,7 @@ class TDaten;
 // The user stage of the display tick for one grid, at a cost that follows what changed
 // rather than the number of users. After rows went or moved, the hide lists or the
 // "online only" choice changed, or the last pass failed, it builds every row as
-// BuildUserRows does and commits them. Otherwise it looks at each user only as far as
+// BuildUserRows does and has the grid take them all. Otherwise it looks at each user only as far as
 // its change mark, its two stamps and its status (the one change the tick makes to the
 // store, which stays exactly what a full pass writes), rebuilds and places again just
 // the rows whose mark, colour band or online status moved, and adds the users appended
@@ -38,7 +38,7 @@ private:
         TStamp LastTime;
         TStamp MACTime;
         std::uint32_t Mark = 0;
-        std::uint32_t Fresh = NotShown;  // its place among the rows of the last commit
+        std::uint32_t Fresh = NotShown;  // its place among the rows of the last full pass
         int Band = 0;
         bool Online = false;
         bool Hidden = false;
@@ -49,7 +49,7 @@ private:
         bool Online = false;
         // Where its new row was written, or NotFilled: a shown user whose counters are
         // all numbers is written straight into its grid row, as nothing in it can fail.
-        std::size_t Scratch = 0;
+        std::size_t Written = 0;
     };
     static constexpr std::size_t NotFilled = ~std::size_t{0};
 
@@ -65,13 +65,15 @@ private:
     bool Valid = false;
     const TUserGridModel* Model = nullptr;
     std::uint64_t Layout = 0;
-    std::uint64_t Commits = 0;
+    std::uint64_t Replacements = 0;
     bool OnlineOnly = false;
     std::vector<std::string> HideSubnets;
     std::vector<std::string> HideIPs;
     std::size_t Shown = 0;
-    // Scratch space kept from tick to tick.
+    // Scratch space kept from tick to tick. The rows are written by the full pass and
+    // by the pass between full ones, never both in one tick; the grid swaps its old
+    // rows into them.
     std::vector<TChange> Changes;
-    std::vector<TUserGridRow> Rows;
+    std::vector<TUserGridRow> Scratch;
     std::vector<std::size_t> GridRow;
 };

@@ -5,6 +5,7 @@
 #include "TextForms.h"
 
 #include "GridStyle.h"
+#include "UserGridColumns.h"
 
 #include <QFont>
 
@@ -13,7 +14,6 @@
 #include <limits>
 #include <numeric>
 #include <string_view>
-#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -31,31 +31,6 @@ const std::array<TBandColours, 5> Bands = {{
     {QColor(144, 168, 204), QColor(0, 0, 0)},
 }};
 
-const char* const Headers[TUserGridModel::ColumnCount] = {"IP", "MAC", "UL", "DL", "CUL", "CDL", "CPort", "NIC", "", "", "Name"};
-
-// Dotted quads sort by their numeric value, anything else after them by text.
-quint64 AddressKey(const std::string& ip)
-{
-    quint64 value = 0;
-    int parts = 0;
-    int part = -1;
-    for (char c : ip) {
-        if (c >= '0' && c <= '9') {
-            part = (part < 0 ? 0 : part) * 10 + (c - '0');
-            if (part > 255)
-                return ~quint64{0};
-        } else if (c == '.' && part >= 0 && parts < 3) {
-            value = value << 8 | static_cast<quint64>(part);
-            ++parts;
-            part = -1;
-        } else {
-            return ~quint64{0};
-        }
-    }
-    if (parts != 3 || part < 0)
-        return ~quint64{0};
-    return value << 8 | static_cast<quint64>(part);
-}
 }
 
 QString TUserGridModel::IPv6ToolTip(const std::vector<TIpAddress>& addresses)
@@ -104,26 +79,9 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
     const TUserGridRow& row = *Current[static_cast<std::size_t>(index.row())];
     const int column = index.column();
     switch (role) {
-    case Qt::DisplayRole:
-        switch (column) {
-        case ColIP:
-            if (row.IPv6.empty())
-                return FromStoreText(row.IP);
-            return FromStoreText(row.IP) + QStringLiteral(" +") + QString::number(row.IPv6.size());
-        case ColMAC: return FromStoreText(row.MAC);
-        case ColUL: return QString::fromStdString(FormatMegabytes(row.UL) + " MB");
-        case ColDL: return QString::fromStdString(FormatMegabytes(row.DL) + " MB");
-        case ColCUL: return row.CULIsZero ? QString() : QString::fromStdString(FormatKilobytes(row.CUL) + " kB");
-        case ColCDL: return row.CDLIsZero ? QString() : QString::fromStdString(FormatKilobytes(row.CDL) + " kB");
-        case ColCPort: return FromStoreText(row.CPort);
-        case ColNIC: return FromStoreText(row.Device);
-        case ColName: return FromStoreText(row.Name);
-        default: return QString();
-        }
-    case SortRole:
-        return SortValue(row, column);
-    case KeyRole:
-        return column == ColIP ? QVariant(FromStoreText(row.IP)) : QVariant();
+    case Qt::DisplayRole: return UserGridColumn(column).Text(row);
+    case SortRole: return SortValue(row, column);
+    case KeyRole: return column == ColIP ? QVariant(FromStoreText(row.IP)) : QVariant();
     case Qt::ToolTipRole:
         if (column == ColIP && !row.IPv6.empty())
             return IPv6ToolTip(row.IPv6);
@@ -132,22 +90,20 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
         if (column == ColIP)
             return row.Online ? Online : Offline;
         return {};
-    case Qt::BackgroundRole:
-        return BandBackground(row.Band);
+    case Qt::BackgroundRole: return BandBackground(row.Band);
     case Qt::ForegroundRole:
-        if (column == ColUL || column == ColDL)
+        if (UserGridColumn(column).BandText)
             return BandText(row.Band);
         return {};
     case Qt::FontRole:
-        if (column >= ColUL && column <= ColNIC)
-            return GridFont(column != ColNIC, column == ColNIC);
+        switch (UserGridColumn(column).Font) {
+        case TUserColumnFont::Bold: return GridFont(true);
+        case TUserColumnFont::Italic: return GridFont(false, true);
+        case TUserColumnFont::Plain: break;
+        }
         return {};
-    case Qt::TextAlignmentRole:
-        if (column == ColIP || column == ColCPort || column == Col8 || column == Col9)
-            return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
-        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-    default:
-        return {};
+    case Qt::TextAlignmentRole: return QVariant::fromValue(UserGridColumn(column).CellAlignment);
+    default: return {};
     }
 }
 
@@ -156,29 +112,24 @@ QVariant TUserGridModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
-        return QString::fromLatin1(Headers[section]);
+        return QString::fromLatin1(UserGridColumn(section).Header);
     if (role == Qt::FontRole)
         return GridFont(true);
     if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue((section == ColIP || section == ColCPort ? Qt::AlignLeft : Qt::AlignRight)
-                                   | Qt::AlignVCenter);
+        return QVariant::fromValue(UserGridColumn(section).HeaderAlignment);
     return {};
 }
 
 QVariant TUserGridModel::SortValue(const TUserGridRow& row, int column) const
 {
-    switch (column) {
-    case ColIP: return AddressKey(row.IP);
-    case ColUL: return row.UL;
-    case ColDL: return row.DL;
-    case ColCUL: return row.CUL;
-    case ColCDL: return row.CDL;
-    case ColMAC: return FromStoreText(row.MAC);
-    case ColCPort: return FromStoreText(row.CPort);
-    case ColNIC: return FromStoreText(row.Device);
-    case ColName: return FromStoreText(row.Name);
-    default: return QString();
+    const TUserSortKey& key = UserSortKey(column);
+    switch (key.Kind) {
+    case TUserSortKey::Number: return row.*key.NumberField;
+    case TUserSortKey::Text: return FromStoreText(row.*key.TextField);
+    case TUserSortKey::Address: return AddressSortKey(row.*key.TextField);
+    case TUserSortKey::None: break;
     }
+    return QString();
 }
 
 namespace {
@@ -226,56 +177,44 @@ std::vector<std::size_t> OrderBy(const TUserGridRows::TStore& rows, bool descend
     return order;
 }
 
-// A column's value as a sort key: numbers as they are, texts as views into the row.
-template <typename T>
-auto Member(T TUserGridRow::*member)
-{
-    return [member](const TUserGridRow& row) {
-        if constexpr (std::is_same_v<T, std::string>)
-            return std::string_view(row.*member);
-        else
-            return row.*member;
-    };
-}
-
 constexpr std::size_t NoRow = std::numeric_limits<std::size_t>::max();
 }
 
 std::vector<std::size_t> TUserGridModel::SortedOrder(const std::vector<bool>* changed) const
 {
     const bool descending = Order == Qt::DescendingOrder;
-    switch (SortBy) {
-    case ColIP:
+    const TUserSortKey& key = UserSortKey(SortBy);
+    switch (key.Kind) {
+    case TUserSortKey::Number:
+        return OrderBy(
+            Current, descending, [field = key.NumberField](const TUserGridRow& r) { return r.*field; }, changed);
+    case TUserSortKey::Text:
+        // Texts as views into the rows, not copies.
+        return OrderBy(
+            Current, descending, [field = key.TextField](const TUserGridRow& r) { return std::string_view(r.*field); },
+            changed);
+    case TUserSortKey::Address:
         return OrderBy(
             Current, descending,
-            [](const TUserGridRow& r) { return std::pair<quint64, std::string_view>(AddressKey(r.IP), r.IP); },
+            [field = key.TextField](const TUserGridRow& r) {
+                return std::pair<quint64, std::string_view>(AddressSortKey(r.*field), r.*field);
+            },
             changed);
-    case ColMAC: return OrderBy(Current, descending, Member(&TUserGridRow::MAC), changed);
-    case ColUL: return OrderBy(Current, descending, Member(&TUserGridRow::UL), changed);
-    case ColDL: return OrderBy(Current, descending, Member(&TUserGridRow::DL), changed);
-    case ColCUL: return OrderBy(Current, descending, Member(&TUserGridRow::CUL), changed);
-    case ColCDL: return OrderBy(Current, descending, Member(&TUserGridRow::CDL), changed);
-    case ColCPort: return OrderBy(Current, descending, Member(&TUserGridRow::CPort), changed);
-    case ColNIC: return OrderBy(Current, descending, Member(&TUserGridRow::Device), changed);
-    case ColName: return OrderBy(Current, descending, Member(&TUserGridRow::Name), changed);
-    default: return {};  // the two empty columns: no order
+    case TUserSortKey::None: break;
     }
+    return {};  // a column without values: no order
 }
 
 bool TUserGridModel::SameSortValue(const TUserGridRow& a, const TUserGridRow& b) const
 {
-    switch (SortBy) {
-    case ColIP: return a.IP == b.IP;
-    case ColMAC: return a.MAC == b.MAC;
-    case ColUL: return a.UL == b.UL;
-    case ColDL: return a.DL == b.DL;
-    case ColCUL: return a.CUL == b.CUL;
-    case ColCDL: return a.CDL == b.CDL;
-    case ColCPort: return a.CPort == b.CPort;
-    case ColNIC: return a.Device == b.Device;
-    case ColName: return a.Name == b.Name;
-    default: return true;
+    const TUserSortKey& key = UserSortKey(SortBy);
+    switch (key.Kind) {
+    case TUserSortKey::Number: return a.*key.NumberField == b.*key.NumberField;
+    case TUserSortKey::Text:
+    case TUserSortKey::Address: return a.*key.TextField == b.*key.TextField;
+    case TUserSortKey::None: break;
     }
+    return true;
 }
 
 void TUserGridModel::SortRows(const std::vector<bool>* changed)
@@ -335,7 +274,7 @@ void TUserGridModel::sort(int column, Qt::SortOrder order)
     SortRows();
 }
 
-void TUserGridModel::Update(std::size_t row, TUserGridRow& fresh)
+void TUserGridModel::SwapInRow(std::size_t row, TUserGridRow& fresh)
 {
     TUserGridRow& current = *Current[row];
     if (current == fresh)
@@ -346,7 +285,7 @@ void TUserGridModel::Update(std::size_t row, TUserGridRow& fresh)
     swap(current, fresh);
 }
 
-void TUserGridModel::Append(TUserGridRow& fresh, std::size_t source)
+void TUserGridModel::AddNewUserRow(TUserGridRow& fresh, std::size_t source)
 {
     Added.emplace_back(std::make_unique<TUserGridRow>(std::move(fresh)), source);
 }
@@ -355,28 +294,23 @@ void TUserGridModel::KeepSortValue(const TUserGridRow& row)
 {
     // Only the sorted column is copied, into a row kept for it: SameSortValue reads
     // no other.
-    switch (SortBy) {
-    case ColIP: Kept.IP = row.IP; break;
-    case ColMAC: Kept.MAC = row.MAC; break;
-    case ColUL: Kept.UL = row.UL; break;
-    case ColDL: Kept.DL = row.DL; break;
-    case ColCUL: Kept.CUL = row.CUL; break;
-    case ColCDL: Kept.CDL = row.CDL; break;
-    case ColCPort: Kept.CPort = row.CPort; break;
-    case ColNIC: Kept.Device = row.Device; break;
-    case ColName: Kept.Name = row.Name; break;
-    default: break;
+    const TUserSortKey& key = UserSortKey(SortBy);
+    switch (key.Kind) {
+    case TUserSortKey::Number: Kept.*key.NumberField = row.*key.NumberField; break;
+    case TUserSortKey::Text:
+    case TUserSortKey::Address: Kept.*key.TextField = row.*key.TextField; break;
+    case TUserSortKey::None: break;
     }
 }
 
-void TUserGridModel::Refilled(std::size_t row, const TUserGridRow& now)
+void TUserGridModel::Rewritten(std::size_t row, const TUserGridRow& now)
 {
     if (!SameSortValue(Kept, now))
         Replace.push_back(row);
     Updated.push_back(row);
 }
 
-void TUserGridModel::EndUpdate()
+void TUserGridModel::FinishRowChanges()
 {
     if (!Updated.empty()) {
         // One range from the first to the last row changed: a view repaints what of it
@@ -407,9 +341,9 @@ void TUserGridModel::EndUpdate()
     SortRows(&changed);
 }
 
-void TUserGridModel::Commit(std::size_t count, bool complete)
+void TUserGridModel::ReplaceAllRows(std::vector<TUserGridRow>& fresh, std::size_t count, bool complete)
 {
-    ++CommitCount;
+    ++FullCount;
     Updated.clear();
     Replace.clear();
     Added.clear();
@@ -422,7 +356,7 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
     bool missed = false;
     for (std::size_t r = 0; r < Current.size(); ++r) {
         const std::size_t i = Source[r];
-        if (i < count && !placed[i] && Fresh[i].IP == Current[r]->IP) {
+        if (i < count && !placed[i] && fresh[i].IP == Current[r]->IP) {
             match[r] = i;
             placed[i] = true;
         } else {
@@ -437,7 +371,7 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
         for (std::size_t i = count; i-- > 0;) {
             if (placed[i])
                 continue;
-            auto [at, added] = firstFresh.try_emplace(Fresh[i].IP, i);
+            auto [at, added] = firstFresh.try_emplace(fresh[i].IP, i);
             if (!added) {
                 nextFresh[i] = at->second;
                 at->second = i;
@@ -484,8 +418,8 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
     for (std::size_t r = 0; r < Current.size(); ++r) {
         Source[r] = match[r];
         if (match[r] != NoRow) {
-            changed[r] = !SameSortValue(*Current[r], Fresh[match[r]]);
-            swap(*Current[r], Fresh[match[r]]);
+            changed[r] = !SameSortValue(*Current[r], fresh[match[r]]);
+            swap(*Current[r], fresh[match[r]]);
         }
     }
 
@@ -498,7 +432,7 @@ void TUserGridModel::Commit(std::size_t count, bool complete)
         beginInsertRows(QModelIndex(), first, first + static_cast<int>(added) - 1);
         for (std::size_t i = 0; i < count; ++i)
             if (!placed[i]) {
-                Current.push_back(std::make_unique<TUserGridRow>(std::move(Fresh[i])));
+                Current.push_back(std::make_unique<TUserGridRow>(std::move(fresh[i])));
                 Source.push_back(i);
                 changed.push_back(true);
             }

@@ -54,7 +54,7 @@ public:
     using TStore = std::vector<std::unique_ptr<TUserGridRow>>;
     class const_iterator {
     public:
-        explicit const_iterator(TStore::const_iterator at) : At(at) {}
+        explicit const_iterator(TStore::const_iterator at) : At(at) { }
         const TUserGridRow& operator*() const { return **At; }
         const TUserGridRow* operator->() const { return At->get(); }
         const_iterator& operator++()
@@ -68,7 +68,7 @@ public:
         TStore::const_iterator At;
     };
 
-    explicit TUserGridRows(const TStore& rows) : Rows(&rows) {}
+    explicit TUserGridRows(const TStore& rows) : Rows(&rows) { }
     std::size_t size() const { return Rows->size(); }
     bool empty() const { return Rows->empty(); }
     const TUserGridRow& operator[](std::size_t row) const { return *(*Rows)[row]; }
@@ -80,7 +80,7 @@ private:
 };
 
 // The user grid. The display tick hands it a fresh set of rows after rows came, went
-// or moved in the store, and otherwise only the rows that changed (Update); it keeps
+// or moved in the store, and otherwise only the rows that changed; it keeps
 // the sort order the user chose (by raw numbers, not by formatted text) across ticks.
 // A row belongs to its user (the address), not to its position: when users come, go
 // or change places, the view's selection and current row follow them, as the
@@ -106,37 +106,42 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
-    // The tick writes rows here in store order, then commits the first `count` of them.
-    // A complete pass replaces all rows; a pass that failed part-way replaces only the
-    // rows it wrote and leaves the previous tick's rows after them.
-    std::vector<TUserGridRow>& Scratch() { return Fresh; }
-    void Commit(std::size_t count, bool complete);
-    // Counts the commits, so whoever follows the rows between commits can tell that
+    // The four ways the display tick changes the rows.
+    //
+    // A full pass: `fresh` holds the shown users' rows in store order, and the first
+    // `count` of them become the grid's rows (a row stays where it is while its user
+    // stays). A complete pass replaces all rows; a pass that failed part-way replaces
+    // only the rows it wrote and leaves the previous tick's rows after them. The rows
+    // are swapped, not copied: `fresh` gets back old rows, scratch space for the next
+    // pass.
+    void ReplaceAllRows(std::vector<TUserGridRow>& fresh, std::size_t count, bool complete);
+    // Counts the full passes, so whoever follows the rows between them can tell that
     // they were all replaced.
-    std::uint64_t Commits() const { return CommitCount; }
-    // For each row, the position among the fresh rows it had at the last commit; rows
-    // keep it when the sort moves them.
+    std::uint64_t FullReplacements() const { return FullCount; }
+    // For each row, the position among the fresh rows it had at the last full pass;
+    // rows keep it when the sort moves them.
     const std::vector<std::size_t>& Sources() const { return Source; }
 
-    // Between commits, the tick may give single rows their new values (the same user,
-    // see Sources): Update swaps them in and notes what to redraw and place again;
-    // EndUpdate tells the views and places the rows whose sort value changed. A tick in
-    // which few users changed costs only those rows.
-    void Update(std::size_t row, TUserGridRow& fresh);
+    // Between full passes, the tick may change single rows (the same user, see
+    // Sources), then calls FinishRowChanges, which tells the views and places the rows
+    // whose sort value changed. A tick in which few users changed costs only those rows.
+    //
+    // The row's user changed: its new row `fresh` is swapped in (fresh gets the old one).
+    void SwapInRow(std::size_t row, TUserGridRow& fresh);
     // The same, writing the row in place: `fill` rewrites it whole and must not fail.
     template <typename Fill>
-    void Refill(std::size_t row, Fill&& fill)
+    void RewriteRow(std::size_t row, Fill&& fill)
     {
         TUserGridRow& current = *Current[row];
         KeepSortValue(current);
         fill(current);
-        Refilled(row, current);
+        Rewritten(row, current);
     }
-    // A user who came into the store after the last commit, given its place among the
-    // fresh rows as a full pass would give it (the rows it follows): the row joins at
-    // the end and EndUpdate places it, as Commit places a new user.
-    void Append(TUserGridRow& fresh, std::size_t source);
-    void EndUpdate();
+    // A user who came into the store after the last full pass, given its place among
+    // the fresh rows as a full pass would give it (the rows it follows): the row joins
+    // at the end and FinishRowChanges places it, as a full pass places a new user.
+    void AddNewUserRow(TUserGridRow& fresh, std::size_t source);
+    void FinishRowChanges();
 
     TUserGridRows Rows() const { return TUserGridRows(Current); }
     int SortColumn() const { return SortBy; }
@@ -153,29 +158,28 @@ private:
     std::vector<std::size_t> SortedOrder(const std::vector<bool>* changed) const;
     void SortRows(const std::vector<bool>* changed = nullptr);
     bool SameSortValue(const TUserGridRow& a, const TUserGridRow& b) const;
-    // A row's sort value before Refill rewrites it, and the check after.
+    // A row's sort value before RewriteRow rewrites it, and the check after.
     void KeepSortValue(const TUserGridRow& row);
-    void Refilled(std::size_t row, const TUserGridRow& now);
+    void Rewritten(std::size_t row, const TUserGridRow& now);
     QVariant SortValue(const TUserGridRow& row, int column) const;
 
     TUserGridRows::TStore Current;
     // For each row, the store-order position it had in the last tick's fresh rows
     // (none for a row kept from a tick that failed part-way).
     std::vector<std::size_t> Source;
-    std::vector<TUserGridRow> Fresh;
     int SortBy = ColDL;
     Qt::SortOrder Order = Qt::DescendingOrder;
     // The rows stand in the order of SortBy/Order (set by every sort; cleared when the
     // column or direction changes), so a tick needs to place only the rows it changed.
     bool Sorted = false;
-    std::uint64_t CommitCount = 0;
-    // Rows given new values since the last EndUpdate, and those of them whose sort
+    std::uint64_t FullCount = 0;
+    // Rows given new values since the last FinishRowChanges, and those of them whose sort
     // value changed.
     std::vector<std::size_t> Updated;
     std::vector<std::size_t> Replace;
     // The sort value of the row being refilled, in its own column.
     TUserGridRow Kept;
-    // Rows appended since the last EndUpdate, with their sources.
+    // Rows added since the last FinishRowChanges, with their sources.
     std::vector<std::pair<std::unique_ptr<TUserGridRow>, std::size_t>> Added;
     QIcon Online;
     QIcon Offline;

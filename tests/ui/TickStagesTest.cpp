@@ -330,8 +330,9 @@ TEST(UserGridSort, EverySortableColumnInBothOrders)
             }
         }
     TUserGridModel model;
-    model.Scratch().assign(users.begin(), users.end());
-    model.Commit(users.size(), true);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    std::vector<TUserGridRow> fresh(users.begin(), users.end());
+    model.ReplaceAllRows(fresh, fresh.size(), true);
     auto userAt = [&](int row) {
         const std::string& ip = model.Rows()[static_cast<std::size_t>(row)].IP;
         for (int u = 0; u < 5; ++u)

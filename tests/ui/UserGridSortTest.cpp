@@ -10,6 +10,7 @@
 #include "TextForms.h"
 #include "UserRows.h"
 
+#include <QAbstractItemModelTester>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 
@@ -109,14 +110,15 @@ TEST(UserGridSort, TicksPlaceChangedRowsAsAFullSortWould)
     for (int n = 0; n < 12; ++n)
         store.push_back(User(n, (n % 4) * 100.0, names[n % 4]));
     TUserGridModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     for (const auto& step : steps) {
         SCOPED_TRACE(step.Step);
         if (model.SortColumn() != step.Column || model.SortOrder() != step.Order)
             model.sort(step.Column, step.Order);
         const std::vector<std::string> before = Shown(model);
         step.Change(store);
-        model.Scratch() = store;
-        model.Commit(store.size(), true);
+        std::vector<TUserGridRow> fresh = store;
+        model.ReplaceAllRows(fresh, fresh.size(), true);
         EXPECT_EQ(Shown(model), FullSort(before, store, step.Column, step.Order));
     }
 }
@@ -308,6 +310,9 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
     TUserGridFeed feed;
     TUserGridModel fed;
     TUserGridModel full;
+    std::vector<TUserGridRow> fullRows;
+    QAbstractItemModelTester fedTester(&fed, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QAbstractItemModelTester fullTester(&full, QAbstractItemModelTester::FailureReportingMode::Fatal);
     for (const auto& step : steps) {
         SCOPED_TRACE(step.Step);
         step.Change(d, now, onlineOnly, fed);
@@ -315,15 +320,15 @@ TEST(UserGridSort, FedTicksShowWhatFullTicksShow)
 
         for (std::string& status : d.UserStatus)
             status = "?";
-        const std::uint64_t commits = fed.Commits();
+        const std::uint64_t fullPasses = fed.FullReplacements();
         const TUserRowsOutcome fedOutcome = feed.Show(d, now, onlineOnly, fed);
-        EXPECT_EQ(fed.Commits() != commits, step.Full);
+        EXPECT_EQ(fed.FullReplacements() != fullPasses, step.Full);
         const std::vector<std::string> fedStatus = d.UserStatus;
 
         for (std::string& status : d.UserStatus)
             status = "?";
-        const TUserRowsOutcome fullOutcome = BuildUserRows(d, now, onlineOnly, full.Scratch());
-        full.Commit(fullOutcome.Shown, fullOutcome.Complete);
+        const TUserRowsOutcome fullOutcome = BuildUserRows(d, now, onlineOnly, fullRows);
+        full.ReplaceAllRows(fullRows, fullOutcome.Shown, fullOutcome.Complete);
 
         EXPECT_EQ(fedOutcome.Shown, fullOutcome.Shown);
         EXPECT_EQ(fedOutcome.Complete, fullOutcome.Complete);
@@ -339,6 +344,7 @@ TEST(UserGridSort, FedTicksSignalOnlyWhatChanged)
     TDaten d = Site();
     TUserGridFeed feed;
     TUserGridModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     feed.Show(d, Noon, false, model);
     QSignalSpy data(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy layout(&model, &QAbstractItemModel::layoutChanged);

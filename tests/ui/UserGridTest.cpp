@@ -33,8 +33,9 @@ TEST(UserGrid, AsksForTheLogAndTheHistoryOfTheUserItShows)
         TCollector collector(daten, 0, 0);
         TUserGrid grid(daten, collector);
         TUserGridModel& model = grid.Model();
-        const TUserRowsOutcome outcome = BuildUserRows(daten, Noon, false, model.Scratch());
-        model.Commit(outcome.Shown, outcome.Complete);
+        std::vector<TUserGridRow> rows;
+        const TUserRowsOutcome outcome = BuildUserRows(daten, Noon, false, rows);
+        model.ReplaceAllRows(rows, outcome.Shown, outcome.Complete);
         ASSERT_EQ(model.Rows().size(), 2u);
         ASSERT_EQ(model.Rows()[0].IP, "10.0.0.2") << "largest download first";
         EXPECT_EQ(grid.objectName(), "ProfGrid2");
