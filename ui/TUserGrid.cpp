@@ -4,6 +4,7 @@
 #include "StoreText.h"
 #include "TCollector.h"
 #include "TDaten.h"
+#include "LimitCrossing.h"
 #include "TDeviceLimits.h"
 #include "TFormVolumenlimit.h"
 #include "TUserGridModel.h"
@@ -34,8 +35,12 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
     QPalette userPalette = palette();
     userPalette.setColor(QPalette::Base, TUserGridModel::BandBackground(4));
     setPalette(userPalette);
-    // "Name" takes what the fitted columns leave.
-    horizontalHeader()->setStretchLastSection(true);
+    // "Name" takes what the fitted columns leave; the limit's share stands after it.
+    for (const TUserGridColumn& column : UserGridColumns())
+        if (column.Width == TUserColumnWidth::Stretched)
+            horizontalHeader()->setSectionResizeMode(column.Id, QHeaderView::Stretch);
+    // Shown once a device has a volume limit.
+    setColumnHidden(TUserGridModel::ColLimit, true);
     setSortingEnabled(true);
     horizontalHeader()->setSortIndicator(TUserGridModel::ColDL, Qt::DescendingOrder);
     // The sort mark takes room in its header only.
@@ -55,6 +60,37 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
             [this](const QPoint& at) { PopupMenu1->popup(viewport()->mapToGlobal(at)); });
     connect(this, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& clicked) { Core.Guard([&] { ProfGrid2DblClick(clicked); }); });
+}
+
+void TUserGrid::ShowLimits()
+{
+    const TDeviceLimits& limits = Core.DeviceLimits();
+    const bool any = !limits.Limits().empty();
+    if (isColumnHidden(TUserGridModel::ColLimit) == any)
+        setColumnHidden(TUserGridModel::ColLimit, !any);
+    if (!any && !ShowsLimits)
+        return;
+    ShowsLimits = any;
+    // Each row's device by its MAC: the limit follows the device, whatever its address.
+    const TUserGridRows rows = Users->Rows();
+    bool changed = false;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        double share = -1;
+        int mark = 0;
+        if (const auto state = any ? limits.StateOf(rows[i].MAC) : std::nullopt) {
+            share = LimitPercentOf(state->Use, state->Limit);
+            mark = LimitMarkOf(state->Use, state->Limit);
+        }
+        if (rows[i].LimitShare == share && rows[i].LimitMark == mark)
+            continue;
+        Users->RewriteRow(i, [share, mark](TUserGridRow& row) {
+            row.LimitShare = share;
+            row.LimitMark = mark;
+        });
+        changed = true;
+    }
+    if (changed)
+        Users->FinishRowChanges();
 }
 
 void TUserGrid::FitColumns()

@@ -26,6 +26,9 @@ public:
     // Each column by its width rule (UserGridColumns): fitted ones as wide as the widest
     // text on screen, "Name" the rest.
     void FitColumns();
+    // The share of each shown device's volume limit and its 80 %/100 % mark, after the
+    // tick wrote the rows; the column "Limit" shows while any device has a limit.
+    void ShowLimits();
 
     // Rows that are selected, in selection order.
     std::vector<int> SelectedUserRows() const;
@@ -58,4 +61,6 @@ private:
     TCollector& Core;
     TUserGridModel* Users = nullptr;
     QMenu* PopupMenu1 = nullptr;
+    // Rows may carry a limit's share from an earlier tick.
+    bool ShowsLimits = false;
 };
