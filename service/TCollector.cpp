@@ -223,6 +223,7 @@ void TCollector::StartMetrics()
             // Built on the store's thread, and only when scraped.
             Metrics->SetSource(this, [this] {
                 TMetricsSnapshot snapshot = BuildMetricsSnapshot(Daten, Health());
+                const std::map<std::string, std::string> names = Limits->Names();
                 for (const auto& [mac, limit] : Limits->Limits()) {
                     const auto state = Limits->StateOf(mac);
                     const auto& told = Limits->Told();
@@ -231,7 +232,7 @@ void TCollector::StartMetrics()
                         return found == told.end() ? std::uint64_t{0} : found->second;
                     };
                     snapshot.Limits.push_back({FromStoreText(mac).toStdString(),
-                                               FromStoreText(Limits->NameOf(mac)).toStdString(), limit.Octets,
+                                               FromStoreText(names.count(mac) > 0 ? names.at(mac) : std::string()).toStdString(), limit.Octets,
                                                state ? state->Use : 0, count(80), count(100)});
                 }
                 return snapshot;

@@ -71,6 +71,17 @@ std::string TDeviceLimits::NameOf(const std::string& mac) const
     return {};
 }
 
+std::map<std::string, std::string> TDeviceLimits::Names() const
+{
+    std::map<std::string, std::string> names;
+    if (File.Limits.empty())
+        return names;
+    for (std::size_t row = 0; row < Daten.UserCount(); ++row)
+        if (const std::string& mac = Daten.UserMAC.at(row); File.Limits.count(mac) > 0)
+            names.try_emplace(mac, NameOrNone(Daten.UserName.at(row)));
+    return names;
+}
+
 void TDeviceLimits::StartPeriod(const TLocalTime& now)
 {
     Period = BillingPeriodOf(BillingDay, now.Day);

@@ -66,6 +66,8 @@ public:
     const std::map<std::pair<std::string, int>, std::uint64_t>& Told() const { return TellCount; }
     // The name of the device's first row ("" when it has none, or no row now).
     std::string NameOf(const std::string& mac) const;
+    // The same for every device with a limit, in one pass over the table.
+    std::map<std::string, std::string> Names() const;
 
 signals:
     void Crossed(const TLimitEvent& event);
