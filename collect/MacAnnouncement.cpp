@@ -134,13 +134,20 @@ TDatagramOutcome AccountMacAnnouncement(TDaten& daten, std::span<const unsigned 
     // An IPv6 neighbour of the router: an address of the device with this MAC.
     if (ip.find(':') != std::string::npos) {
         if (const std::optional<TIpAddress> v6 = TIpAddress::ParseV6(ip)) {
-            if (mac != NoMac)
+            if (mac != NoMac) {
+                outcome.AnnouncedMAC = mac;
+                outcome.AnnouncedIP = ip;
+                outcome.AnnouncedDevice = device;
                 AccountIPv6Announcement(daten, *v6, ip, mac, device, now, beforeReplace);
+            }
             return outcome;
         }
     }
     if (!daten.IsLocalAddress(ip) || mac == NoMac)
         return outcome;
+    outcome.AnnouncedMAC = mac;
+    outcome.AnnouncedIP = ip;
+    outcome.AnnouncedDevice = device;
 
     const int row = daten.UserIP.IndexOf(ip);
     if (row >= 0) {

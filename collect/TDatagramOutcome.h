@@ -17,5 +17,11 @@ struct TDatagramOutcome {
     // (a damaged counter left as it is); empty when there was none.
     std::string Notice;
 
+    // The MAC a well-formed announcement of a local device (or an IPv6 neighbour) named;
+    // empty otherwise.
+    std::string AnnouncedMAC;
+    // Its address and device name, as the announcement gave them.
+    std::string AnnouncedIP, AnnouncedDevice;
+
     bool Failed() const { return !Error.empty(); }
 };

@@ -19,6 +19,19 @@ struct TMetricsHealth {
     std::uint64_t IdleRoutersDropped = 0;
     std::uint64_t ExportRuns = 0;
     std::uint64_t ExportFailures = 0;
+    // Runs of the site's commands, one entry per outcome ("started", "failed", ...).
+    std::vector<std::pair<std::string, std::uint64_t>> Commands;
+    // MACs that announced themselves for the first time ever.
+    std::uint64_t NewDevices = 0;
+};
+
+// A device with a volume limit: the limit, the use in the current billing period and
+// how often each mark was told since the start. One entry per limit, so the label set
+// is as bounded as the limit file.
+struct TMetricsLimit {
+    std::string MAC, Name;
+    std::int64_t Limit = 0, Use = 0;
+    std::uint64_t Told80 = 0, Told100 = 0;
 };
 
 struct TMetricsDevice {
@@ -37,6 +50,7 @@ struct TMetricsSnapshot {
     std::vector<TMetricsDevice> Devices;
     std::vector<TMetricsRouter> Routers;
     TMetricsHealth Health;
+    std::vector<TMetricsLimit> Limits;
 };
 
 // Every user row and router row with its totals; texts as UTF-8 (names from the name

@@ -1,6 +1,7 @@
 #include "THistoryQuery.h"
 
 #include "HistoryTables.h"
+#include "BillingPeriod.h"
 #include "StoreText.h"
 
 #include <QAtomicInteger>
@@ -126,29 +127,31 @@ std::vector<THistoryBucket> THistoryQuery::Daily(const std::string& ip, const st
     return buckets;
 }
 
-std::vector<THistoryBucket> THistoryQuery::Monthly(const std::string& ip, const std::string& mac, const TLocalTime& now)
+std::vector<THistoryBucket> THistoryQuery::Monthly(const std::string& ip, const std::string& mac, const TLocalTime& now,
+                                                   int billingDay)
 {
+    // A month is a billing period: from the billing day to the day before it in the
+    // next month, so the days are summed into the period that holds them.
+    const QDate epoch(1899, 12, 30);
+    auto periodStart = [&](std::int64_t day) { return epoch.addDays(BillingPeriodOf(billingDay, day).First); };
     std::vector<THistoryBucket> buckets;
-    const QDate today = DateOf(now);
-    const QDate thisMonth(today.year(), today.month(), 1);
-    const std::vector<TSum> sums = Sums(QStringLiteral("substr(datum, 1, 7)"), ip, mac, QStringLiteral("0000-00-00"));
-    std::map<QString, std::size_t> index;
-    QDate first = thisMonth;
+    const QDate current = periodStart(now.Day);
+    const std::vector<TSum> sums = Sums(QStringLiteral("datum"), ip, mac, QStringLiteral("0000-00-00"));
+    std::map<QDate, std::pair<std::int64_t, std::int64_t>> byPeriod;
+    QDate first = current;
     for (const TSum& sum : sums) {
-        const QDate month = QDate::fromString(sum.Key + QStringLiteral("-01"), Qt::ISODate);
-        if (month.isValid() && month < first)
-            first = month;
-    }
-    for (QDate month = first; month <= thisMonth; month = month.addMonths(1)) {
-        index[month.toString(QStringLiteral("yyyy-MM"))] = buckets.size();
-        buckets.push_back({month, -1, 0, 0});
-    }
-    for (const TSum& sum : sums) {
-        const auto found = index.find(sum.Key);
-        if (found == index.end())
+        const QDate date = QDate::fromString(sum.Key, Qt::ISODate);
+        if (!date.isValid())
             continue;
-        buckets[found->second].UL += sum.UL;
-        buckets[found->second].DL += sum.DL;
+        const QDate start = periodStart(epoch.daysTo(date));
+        first = std::min(first, start);
+        byPeriod[start].first += sum.UL;
+        byPeriod[start].second += sum.DL;
+    }
+    for (QDate month = first; month <= current; month = periodStart(BillingPeriodOf(billingDay, epoch.daysTo(month)).Last + 1)) {
+        const auto found = byPeriod.find(month);
+        buckets.push_back({month, -1, found == byPeriod.end() ? 0 : found->second.first,
+                           found == byPeriod.end() ? 0 : found->second.second});
     }
     return buckets;
 }

@@ -39,8 +39,10 @@ public:
     std::vector<THistoryBucket> Hourly(const std::string& ip, const std::string& mac, const TLocalTime& now);
     // The last 60 days, today included.
     std::vector<THistoryBucket> Daily(const std::string& ip, const std::string& mac, const TLocalTime& now);
-    // Every month from the first with traffic to the current one.
-    std::vector<THistoryBucket> Monthly(const std::string& ip, const std::string& mac, const TLocalTime& now);
+    // Every billing month (from the billing day, 1 to 28, to the day before it in the
+    // next month) from the first with traffic to the current one; Date is its first day.
+    std::vector<THistoryBucket> Monthly(const std::string& ip, const std::string& mac, const TLocalTime& now,
+                                        int billingDay = 1);
 
     static constexpr int Hours = 48;
     static constexpr int Days = 60;

@@ -38,6 +38,9 @@ const char* const Schema[] = {
     "CREATE TABLE IF NOT EXISTS history_marks ("
     " ip BLOB NOT NULL, mac BLOB NOT NULL, uloktets INTEGER NOT NULL, dloktets INTEGER NOT NULL,"
     " PRIMARY KEY (ip, mac)) WITHOUT ROWID",
+    // Every MAC that ever announced itself, so a device never seen before is told apart
+    // from one that comes back after a restart.
+    "CREATE TABLE IF NOT EXISTS known_macs (mac BLOB NOT NULL PRIMARY KEY, seen TEXT NOT NULL) WITHOUT ROWID",
 };
 
 QByteArray Bytes(const std::string& text)
@@ -488,5 +491,36 @@ THistoryOutcome THistoryStore::RollUp(const TLocalTime& now, int hourlyAfterDays
         return outcome;
     }
     outcome.Ok = true;
+    return outcome;
+}
+
+THistoryOutcome THistoryStore::RememberMacs(const std::vector<std::string>& macs, const TLocalTime& at)
+{
+    THistoryOutcome outcome;
+    if (!Opened && !Open().Ok)
+        return outcome;
+    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+    if (!db.transaction()) {
+        outcome.Message = Message("Verlauf: %1", db.lastError().text());
+        return outcome;
+    }
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT OR IGNORE INTO known_macs (mac, seen) VALUES (?, ?)"));
+    const QString seen = HistoryDateText(at.Day) + QLatin1Char(' ') + HistoryTimeText(at);
+    for (const std::string& mac : macs) {
+        insert.addBindValue(Bytes(mac));
+        insert.addBindValue(seen);
+        if (!insert.exec()) {
+            outcome.Message = Message("Verlauf: %1", insert.lastError().text());
+            db.rollback();
+            return outcome;
+        }
+    }
+    if (!db.commit()) {
+        outcome.Message = Message("Verlauf: %1", db.lastError().text());
+        return outcome;
+    }
+    outcome.Ok = true;
+    outcome.Rows = static_cast<int>(macs.size());
     return outcome;
 }

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 struct THistoryOutcome {
     bool Ok = false;
@@ -59,6 +60,9 @@ public:
 
     // Moves rows older than the periods into the hourly and the daily table.
     THistoryOutcome RollUp(const TLocalTime& now, int hourlyAfterDays, int dailyAfterDays);
+
+    // Adds MACs to those the file has seen announce themselves (table known_macs).
+    THistoryOutcome RememberMacs(const std::vector<std::string>& macs, const TLocalTime& at);
 
     void Close();
 

@@ -188,6 +188,20 @@ void TLocalHistory::Write(THistorySnapshot& snapshot)
     });
 }
 
+void TLocalHistory::RememberMacs(std::vector<std::string> macs, const TLocalTime& at)
+{
+    if (macs.empty())
+        return;
+    auto list = std::make_shared<std::vector<std::string>>(std::move(macs));
+    QMetaObject::invokeMethod(WorkerContext, [this, list, at] {
+        if (!Store)
+            return;
+        const THistoryOutcome outcome = Store->RememberMacs(*list, at);
+        if (!outcome.Message.isEmpty())
+            Tell(outcome.Message);
+    });
+}
+
 void TLocalHistory::WaitForWrites()
 {
     {

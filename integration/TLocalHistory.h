@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 class THistoryStore;
 
@@ -50,6 +51,8 @@ public:
     // A row's totals leave the table (TDaten::TotalsLeaving): booked with the next write,
     // summed with earlier departures of the same device. Costs the one device.
     void Depart(THistoryDevice device, const TLocalTime& at);
+    // Remembers MACs as seen (the new-device alert), on the worker, after what is queued.
+    void RememberMacs(std::vector<std::string> macs, const TLocalTime& at);
     // Blocks until everything recorded or departed so far is in the file (tests, the
     // history window, shut-down).
     void WaitForWrites();

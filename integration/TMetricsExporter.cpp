@@ -145,6 +145,21 @@ private:
             add(deviceDown, labels, d(device.DL));
             add(deviceOnline, std::move(labels), device.Online ? 1.0 : 0.0);
         }
+        auto& limitOctets = family("vexal_device_limit_octets", "The device's volume limit per billing period", MetricType::Gauge);
+        auto& periodOctets = family("vexal_device_period_octets", "Octets the device sent and received in the current billing period (devices with a limit)", MetricType::Gauge);
+        auto& crossings = family("vexal_device_limit_crossings_total", "Times the device's use passed 80 or 100 percent of its limit, as told in the status line", MetricType::Counter);
+        for (const TMetricsLimit& limit : snapshot->Limits) {
+            std::vector<prometheus::ClientMetric::Label> labels{{"mac", limit.MAC}, {"name", limit.Name}};
+            add(limitOctets, labels, d(limit.Limit));
+            add(periodOctets, labels, d(limit.Use));
+            auto marked = [&labels](const char* mark) {
+                auto with = labels;
+                with.push_back({"mark", mark});
+                return with;
+            };
+            add(crossings, marked("80"), u(limit.Told80));
+            add(crossings, marked("100"), u(limit.Told100));
+        }
         auto& routerUp = family("vexal_router_upload_octets_total", "Octets of flows with a local source, per exporting router", MetricType::Counter);
         auto& routerDown = family("vexal_router_download_octets_total", "Octets of flows with a local destination, per exporting router", MetricType::Counter);
         auto& routerLoss = family("vexal_router_flow_loss", "Loss figure: flow sequence minus the records counted (may be negative)", MetricType::Gauge);
@@ -175,6 +190,11 @@ private:
         add(family("vexal_export_runs_total", "Database export runs", MetricType::Counter), {}, u(health.ExportRuns));
         add(family("vexal_export_failures_total", "Database export runs that failed", MetricType::Counter), {},
             u(health.ExportFailures));
+        auto& commands = family("vexal_commands_total", "Runs of LimitCommand and NewDeviceCommand, per outcome", MetricType::Counter);
+        for (const auto& [outcome, count] : health.Commands)
+            add(commands, {{"outcome", outcome}}, u(count));
+        add(family("vexal_new_devices_total", "MACs that announced themselves for the first time ever", MetricType::Counter), {},
+            u(health.NewDevices));
         // A family without samples would be announced with nothing after it.
         std::vector<prometheus::MetricFamily> result;
         for (prometheus::MetricFamily& f : families)

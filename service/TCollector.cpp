@@ -8,7 +8,9 @@
 #include "SequenceFollowers.h"
 #include "StoreText.h"
 #include "HistorySnapshot.h"
+#include "TCommandRunner.h"
 #include "TDatabaseExport.h"
+#include "TDeviceLimits.h"
 #include "TDaten.h"
 #include "TExportStateFile.h"
 #include "TLocalHistory.h"
@@ -17,6 +19,7 @@
 #include "TStateFile.h"
 #include "TStateSaver.h"
 #include "TTimer.h"
+#include "TextForms.h"
 #include "TUdpListener.h"
 
 #include <QCoreApplication>
@@ -76,6 +79,13 @@ TCollector::TCollector(TDaten& daten, quint16 flowPort, quint16 macPort, QObject
     TimerMySQLExport = makeTimer("TimerMySQLExport", 1000, &TCollector::TimerMySQLExportTimer);
     TimerHistory = makeTimer("TimerHistory", TLocalHistory::WriteIntervalMs, &TCollector::RecordHistory);
     TimerMetricsRetry = makeTimer("TimerMetricsRetry", MetricsRetryInterval, &TCollector::StartMetrics);
+    TimerLimits = makeTimer("TimerLimits", TDeviceLimits::CheckIntervalMs, &TCollector::TimerLimitsTimer);
+
+    Commands = new TCommandRunner(this);
+    connect(Commands, &TCommandRunner::Message, this, &TCollector::StatusText);
+    Limits = new TDeviceLimits(daten, this);
+    connect(Limits, &TDeviceLimits::StatusText, this, &TCollector::StatusText);
+    connect(Limits, &TDeviceLimits::Crossed, this, [this](const TLimitEvent& event) { TellLimit(event); });
 
     // Totals that leave the table (a replaced or removed row, a reset) go to the
     // history one device at a time.
@@ -146,6 +156,10 @@ void TCollector::Start()
     LoadExportState();
     Extra = TExtraSettings::Load();
     StartHistoryAndMetrics();
+    ConfigureLimits();
+    Limits->Load();
+    NewDevices.Load(History ? History->Path() : QString(), Daten);
+    TimerLimits->SetEnabled(true);
     TimerMySQLExport->SetInterval(PeriodMs(Daten.ExportInterval));
     emit ExportPeriodChanged(TimerMySQLExport->Interval());
     TimerMySQLExport->SetEnabled(true);
@@ -175,6 +189,7 @@ void TCollector::Stop()
         Guard([this] { SaveExportStateNow(); });
     }
     if (History && IsStarted) {
+        History->RememberMacs(NewDevices.TakeNew(), Clock());
         RecordHistory();
         History->WaitForWrites();
         // What the last write had to say (a file locked by another program) is waiting
@@ -189,6 +204,14 @@ void TCollector::StartHistoryAndMetrics()
     if (Extra.HistoryEnabled && !History) {
         History = std::make_unique<TLocalHistory>();
         connect(History.get(), &TLocalHistory::Message, this, &TCollector::StatusText);
+        // The use of the period is what the history booked plus what was counted since:
+        // after every write the history part is read again.
+        connect(History.get(), &TLocalHistory::Written, this, [this] {
+            Guard([this] {
+                Limits->Refresh(Clock());
+                Limits->Check(Clock());
+            });
+        });
     } else if (!Extra.HistoryEnabled && History) {
         History->WaitForWrites();
         History.reset();
@@ -222,7 +245,22 @@ void TCollector::StartMetrics()
         if (Metrics) {
             MetricsRunning = {Extra.MetricsAddress, Extra.MetricsPort, Extra.MetricsUser, Extra.MetricsPassword};
             // Built on the store's thread, and only when scraped.
-            Metrics->SetSource(this, [this] { return BuildMetricsSnapshot(Daten, Health()); });
+            Metrics->SetSource(this, [this] {
+                TMetricsSnapshot snapshot = BuildMetricsSnapshot(Daten, Health());
+                const std::map<std::string, std::string> names = Limits->Names();
+                for (const auto& [mac, limit] : Limits->Limits()) {
+                    const auto state = Limits->StateOf(mac);
+                    const auto& told = Limits->Told();
+                    auto count = [&told, &mac = mac](int mark) {
+                        const auto found = told.find({mac, mark});
+                        return found == told.end() ? std::uint64_t{0} : found->second;
+                    };
+                    snapshot.Limits.push_back({FromStoreText(mac).toStdString(),
+                                               FromStoreText(names.count(mac) > 0 ? names.at(mac) : std::string()).toStdString(), limit.Octets,
+                                               state ? state->Use : 0, count(80), count(100)});
+                }
+                return snapshot;
+            });
             if (TimerMetricsRetry->Enabled())
                 emit StatusText(QStringLiteral("Metriken: Port %1 ist jetzt offen.").arg(Extra.MetricsPort));
         } else {
@@ -238,10 +276,106 @@ void TCollector::StartMetrics()
 
 void TCollector::ApplyExtraSettings(const TExtraSettings& settings)
 {
+    const bool historyWas = Extra.HistoryEnabled;
     Extra = settings;
     Guard([this] { Extra.Save(); });
-    if (IsStarted)
-        StartHistoryAndMetrics();
+    if (!IsStarted)
+        return;
+    StartHistoryAndMetrics();
+    const int billingDay = Limits->BillingDay;
+    ConfigureLimits();
+    // Another period or another source of the use: the use is worked out anew. A
+    // history that runs on is read at once; one just switched on after its first write
+    // (before it, it has no marks, and whole totals would count as this month's use).
+    if (billingDay != Limits->BillingDay || historyWas != Extra.HistoryEnabled)
+        Guard([this, historyWas] {
+            Limits->Load();
+            if (historyWas && History)
+                Limits->Refresh(Clock());
+        });
+}
+
+void TCollector::ConfigureLimits()
+{
+    Limits->BillingDay = Extra.BillingDay;
+    Limits->HistoryPath = History ? History->Path() : QString();
+    Commands->TimeoutMs = Extra.CommandTimeoutSeconds * 1000;
+}
+
+void TCollector::TimerLimitsTimer()
+{
+    Limits->Check(Clock());
+    if (History)
+        History->RememberMacs(NewDevices.TakeNew(), Clock());
+    if (NewDevices.Untold != UntoldShown) {
+        UntoldShown = NewDevices.Untold;
+        emit StatusText(QStringLiteral("Neue Geräte: %1 weitere nicht einzeln gemeldet (mehr als %2 je Minute)")
+                            .arg(NewDevices.Untold)
+                            .arg(TNewDeviceAlert::AlertsPerMinute));
+    }
+}
+
+namespace {
+QString DateText(std::int64_t day)
+{
+    const TCivilDate date = CivilDateOf(day);
+    return QStringLiteral("%1.%2.%3")
+        .arg(date.Day, 2, 10, QLatin1Char('0'))
+        .arg(date.Month, 2, 10, QLatin1Char('0'))
+        .arg(date.Year);
+}
+
+QString IsoDate(std::int64_t day)
+{
+    const TCivilDate date = CivilDateOf(day);
+    return QStringLiteral("%1-%2-%3")
+        .arg(date.Year)
+        .arg(date.Month, 2, 10, QLatin1Char('0'))
+        .arg(date.Day, 2, 10, QLatin1Char('0'));
+}
+}
+
+void TCollector::TellLimit(const TLimitEvent& event)
+{
+    const QString name = FromStoreText(event.Name.empty() ? event.MAC : event.Name);
+    emit StatusText(QStringLiteral("Volumenlimit %1 % erreicht: %2 (%3, %4) hat %5 von %6 MB verbraucht "
+                                   "(Abrechnungszeitraum %7 bis %8)")
+                        .arg(event.Mark)
+                        .arg(name, FromStoreText(event.IP), FromStoreText(event.MAC),
+                             QString::fromStdString(FormatMegabytes(static_cast<double>(event.Use))),
+                             QString::fromStdString(FormatMegabytes(static_cast<double>(event.Limit))),
+                             DateText(event.Period.First), DateText(event.Period.Last)));
+    if (Extra.LimitCommand.empty())
+        return;
+    Commands->Run(QString::fromStdString(Extra.LimitCommand),
+                  {{QStringLiteral("VEXAL_EVENT"), QStringLiteral("limit%1").arg(event.Mark)},
+                   {QStringLiteral("VEXAL_PERCENT"), QString::number(event.Mark)},
+                   {QStringLiteral("VEXAL_IP"), FromStoreText(event.IP)},
+                   {QStringLiteral("VEXAL_MAC"), FromStoreText(event.MAC)},
+                   {QStringLiteral("VEXAL_NAME"), FromStoreText(event.Name)},
+                   {QStringLiteral("VEXAL_LIMIT"), QString::number(event.Limit)},
+                   {QStringLiteral("VEXAL_USE"), QString::number(event.Use)},
+                   {QStringLiteral("VEXAL_PERIOD_START"), IsoDate(event.Period.First)},
+                   {QStringLiteral("VEXAL_PERIOD_END"), IsoDate(event.Period.Last)}});
+}
+
+void TCollector::NoteAnnouncedMac(const std::string& mac, const std::string& ip, const std::string& device)
+{
+    const TLocalTime now = Clock();
+    const auto verdict = NewDevices.Seen(mac, now.Day * 1440 + now.MsOfDay / 60'000);
+    if (verdict == TNewDeviceAlert::TVerdict::Known)
+        return;
+    if (verdict == TNewDeviceAlert::TVerdict::New)
+        emit StatusText(QStringLiteral("Neues Gerät: %1 (%2, %3)")
+                            .arg(FromStoreText(mac), FromStoreText(ip), FromStoreText(device)));
+    if (Extra.NewDeviceCommand.empty())
+        return;
+    // Bounded by the runner: a flood of new MACs runs a few, and drops and counts the rest.
+    Commands->Run(QString::fromStdString(Extra.NewDeviceCommand),
+                  {{QStringLiteral("VEXAL_EVENT"), QStringLiteral("newdevice")},
+                   {QStringLiteral("VEXAL_IP"), FromStoreText(ip)},
+                   {QStringLiteral("VEXAL_MAC"), FromStoreText(mac)},
+                   {QStringLiteral("VEXAL_NAME"), FromStoreText(device)}});
 }
 
 void TCollector::RecordHistory()
@@ -273,6 +407,11 @@ TMetricsHealth TCollector::Health() const
     health.IdleRoutersDropped = Daten.RoutersDropped;
     health.ExportRuns = ExportRuns;
     health.ExportFailures = ExportFailures;
+    health.Commands = {{"started", Commands->Started},
+                       {"failed", Commands->Failed},
+                       {"timed_out", Commands->TimedOut},
+                       {"dropped", Commands->Dropped}};
+    health.NewDevices = NewDevices.NewDevices;
     return health;
 }
 
@@ -438,6 +577,8 @@ void TCollector::NMUDP2DataReceived(std::span<const unsigned char> bytes, const 
             emit MacMemo(*outcome.Memo);
         if (outcome.Failed())
             ShowNetworkError(outcome.Error);
+        if (!outcome.AnnouncedMAC.empty())
+            NoteAnnouncedMac(outcome.AnnouncedMAC, outcome.AnnouncedIP, outcome.AnnouncedDevice);
     });
     NoteRefusals();
 }

@@ -6,6 +6,7 @@
 #include "TExtraSettings.h"
 #include "TOrderedFileWriter.h"
 #include "TTrafficRow.h"
+#include "TNewDeviceAlert.h"
 
 #include <QObject>
 #include <QString>
@@ -18,9 +19,12 @@
 #include <string>
 #include <vector>
 
+class TCommandRunner;
 class TDaten;
 class TDatabaseExport;
 struct TExportJob;
+class TDeviceLimits;
+struct TLimitEvent;
 class TLocalHistory;
 class TMetricsExporter;
 class TNameImport;
@@ -139,6 +143,14 @@ public:
     TMetricsExporter* MetricsExporter() const { return Metrics.get(); }
     TMetricsHealth Health() const;
 
+    // The volume limits per device ("vexal-limits.ini") and the site's commands.
+    TDeviceLimits& DeviceLimits() const { return *Limits; }
+    TCommandRunner& CommandRunner() const { return *Commands; }
+    const TNewDeviceAlert& NewDeviceAlert() const { return NewDevices; }
+    TTimer& LimitTimer() const { return *TimerLimits; }
+    // Checks the limits and hands new MACs to the history (every second).
+    void TimerLimitsTimer();
+
 signals:
     // A text for the status line (the window's Label2, the headless log).
     void StatusText(const QString& text);
@@ -218,6 +230,18 @@ private:
     std::uint64_t RefusalsShown = 0;
     // A row's totals leave the table: the history books them with its next write.
     void DepartFromHistory(std::size_t row);
+
+    // A device passed a mark of its limit: said, and LimitCommand run.
+    void TellLimit(const TLimitEvent& event);
+    // An announcement named a MAC: a new one is said, and NewDeviceCommand run.
+    void NoteAnnouncedMac(const std::string& mac, const std::string& ip, const std::string& device);
+    void ConfigureLimits();
+
+    TCommandRunner* Commands = nullptr;
+    TDeviceLimits* Limits = nullptr;
+    TTimer* TimerLimits = nullptr;
+    TNewDeviceAlert NewDevices;
+    std::uint64_t UntoldShown = 0;
 
     TExtraSettings Extra;
     std::unique_ptr<TLocalHistory> History;

@@ -40,7 +40,11 @@ std::string TExtraSettings::Format() const
         << "MetricsAddress=" << MetricsAddress << '\n'
         << "MetricsUser=" << MetricsUser << '\n'
         << "MetricsPassword=" << MetricsPassword << '\n'
-        << "Kollektor=" << Collector << '\n';
+        << "Kollektor=" << Collector << '\n'
+        << "Abrechnungstag=" << BillingDay << '\n'
+        << "LimitCommand=" << LimitCommand << '\n'
+        << "NewDeviceCommand=" << NewDeviceCommand << '\n'
+        << "CommandTimeoutSeconds=" << CommandTimeoutSeconds << '\n';
     return out.str();
 }
 
@@ -75,6 +79,14 @@ TExtraSettings TExtraSettings::Parse(const std::string& text)
             settings.MetricsPassword = value;
         else if (key == "Kollektor")
             settings.Collector = std::string(value);
+        else if (key == "Abrechnungstag")
+            ParseInt(value, 1, 28, settings.BillingDay);
+        else if (key == "LimitCommand")
+            settings.LimitCommand = std::string(value);
+        else if (key == "NewDeviceCommand")
+            settings.NewDeviceCommand = std::string(value);
+        else if (key == "CommandTimeoutSeconds")
+            ParseInt(value, 1, 3600, settings.CommandTimeoutSeconds);
     }
     return settings;
 }

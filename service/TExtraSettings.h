@@ -25,6 +25,17 @@ struct TExtraSettings {
     // share one. Empty stands for the host name.
     std::string Collector{};
 
+    // "Abrechnungstag": the day (1 to 28) the provider's billing month begins on; the
+    // history window's months and the volume limits run from it.
+    int BillingDay = 1;
+    // Commands run (without a shell) when a device passes 80 % or 100 % of its volume
+    // limit, and when a device never seen before announces itself; empty: none. What
+    // the event is about comes in environment variables (VEXAL_EVENT, VEXAL_IP, ...).
+    std::string LimitCommand{};
+    std::string NewDeviceCommand{};
+    // A command still running after this many seconds is ended.
+    int CommandTimeoutSeconds = 30;
+
     // The name the export writes: Collector, or the host name when it is empty.
     std::string CollectorName() const;
 

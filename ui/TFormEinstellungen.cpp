@@ -196,6 +196,11 @@ TFormEinstellungen::TFormEinstellungen(TDaten& daten, QWidget* parent, TCollecto
         historyForm->addRow(HistoryEnabled);
         historyForm->addRow(QStringLiteral("stündlich zusammenfassen nach"), HourlyAfterDays);
         historyForm->addRow(QStringLiteral("täglich zusammenfassen nach"), DailyAfterDays);
+        // The provider's billing month: the history's months and the volume limits run from it.
+        BillingDay = NumberField("BillingDay", 1, 28);
+        BillingDay->setPrefix(QStringLiteral("am "));
+        BillingDay->setSuffix(QStringLiteral(". des Monats"));
+        historyForm->addRow(QStringLiteral("Abrechnungstag"), BillingDay);
         MetricsEnabled = new QCheckBox(QStringLiteral("Prometheus-Metriken unter /metrics anbieten"));
         MetricsEnabled->setObjectName(QStringLiteral("MetricsEnabled"));
         MetricsPort = NumberField("MetricsPort", 1, 65535);
@@ -254,6 +259,7 @@ void TFormEinstellungen::FormShow()
         HistoryEnabled->setChecked(extra.HistoryEnabled);
         HourlyAfterDays->setValue(extra.HourlyAfterDays);
         DailyAfterDays->setValue(extra.DailyAfterDays);
+        BillingDay->setValue(extra.BillingDay);
         MetricsEnabled->setChecked(extra.MetricsEnabled);
         MetricsPort->setValue(extra.MetricsPort);
     }
@@ -294,6 +300,7 @@ void TFormEinstellungen::CoolBtn2Click()
         extra.HistoryEnabled = HistoryEnabled->isChecked();
         extra.HourlyAfterDays = HourlyAfterDays->value();
         extra.DailyAfterDays = DailyAfterDays->value();
+        extra.BillingDay = BillingDay->value();
         extra.MetricsEnabled = MetricsEnabled->isChecked();
         extra.MetricsPort = MetricsPort->value();
         Collector->ApplyExtraSettings(extra);

@@ -52,6 +52,7 @@ private:
     QCheckBox* HistoryEnabled = nullptr;
     QSpinBox* HourlyAfterDays = nullptr;
     QSpinBox* DailyAfterDays = nullptr;
+    QSpinBox* BillingDay = nullptr;
     QCheckBox* MetricsEnabled = nullptr;
     QSpinBox* MetricsPort = nullptr;
 };

@@ -31,7 +31,7 @@ QString Megabytes(std::int64_t octets)
     return QLocale(QLocale::German).toString(static_cast<double>(octets) / MB, 'f', 2);
 }
 
-QString LabelOf(const THistoryBucket& bucket, TFormVerlauf::TPeriod period)
+QString LabelOf(const THistoryBucket& bucket, TFormVerlauf::TPeriod period, int billingDay)
 {
     switch (period) {
     case TFormVerlauf::Hours:
@@ -41,7 +41,9 @@ QString LabelOf(const THistoryBucket& bucket, TFormVerlauf::TPeriod period)
     case TFormVerlauf::Days:
         return bucket.Date.toString(QStringLiteral("dd.MM.yyyy"));
     default:
-        return bucket.Date.toString(QStringLiteral("MM/yyyy"));
+        // A billing month that does not begin on the 1st is named by its first day.
+        return billingDay == 1 ? bucket.Date.toString(QStringLiteral("MM/yyyy"))
+                               : QStringLiteral("ab ") + bucket.Date.toString(QStringLiteral("dd.MM.yyyy"));
     }
 }
 }
@@ -144,11 +146,11 @@ void TFormVerlauf::SaveCsvAsked()
 }
 
 void TFormVerlauf::ShowDevice(const QString& historyPath, const std::string& ip, const std::string& mac,
-                              const TLocalTime& now)
+                              const TLocalTime& now, int billingDay)
 {
     THistoryQuery query(historyPath);
     const std::vector<THistoryBucket> series[PeriodCount] = {query.Hourly(ip, mac, now), query.Daily(ip, mac, now),
-                                                             query.Monthly(ip, mac, now)};
+                                                             query.Monthly(ip, mac, now, billingDay)};
     QString caption = QStringLiteral("Verlauf von %1 (%2)").arg(FromStoreText(ip), FromStoreText(mac));
     if (!query.Error().isEmpty())
         caption += QStringLiteral(": ") + query.Error();
@@ -173,7 +175,7 @@ void TFormVerlauf::ShowDevice(const QString& historyPath, const std::string& ip,
         // right; the table starts with the current one, the sum below them all.
         int row = count;
         for (const THistoryBucket& bucket : series[p]) {
-            const QString label = LabelOf(bucket, static_cast<TPeriod>(p));
+            const QString label = LabelOf(bucket, static_cast<TPeriod>(p), billingDay);
             bars.push_back({static_cast<double>(bucket.UL) / MB, label, Blue});
             bars.push_back({static_cast<double>(bucket.DL) / MB, QString(), Green});
             setRow(--row, label, bucket.UL, bucket.DL);
@@ -194,7 +196,8 @@ void TFormVerlauf::Present(TCollector& collector, const std::string& ip, const s
         collector.RecordHistory();
         history->WaitForWrites();
     }
-    ShowDevice(history ? history->Path() : QString::fromUtf8(TLocalHistory::DefaultFileName), ip, mac, now);
+    ShowDevice(history ? history->Path() : QString::fromUtf8(TLocalHistory::DefaultFileName), ip, mac, now,
+               collector.ExtraSettings().BillingDay);
     show();
     raise();
 }

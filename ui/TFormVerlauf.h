@@ -24,7 +24,9 @@ public:
     explicit TFormVerlauf(QWidget* parent = nullptr);
 
     // Reads the device's series from the history file and shows them.
-    void ShowDevice(const QString& historyPath, const std::string& ip, const std::string& mac, const TLocalTime& now);
+    // Months are billing months from billingDay on.
+    void ShowDevice(const QString& historyPath, const std::string& ip, const std::string& mac, const TLocalTime& now,
+                    int billingDay = 1);
     // Shows the device with what the collector has counted up to now, and brings the
     // window to the front.
     void Present(TCollector& collector, const std::string& ip, const std::string& mac, const TLocalTime& now);

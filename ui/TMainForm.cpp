@@ -546,6 +546,7 @@ void TMainForm::ShowUsers(const TLocalTime& now)
 {
     TUserGridModel& users = ProfGrid2->Model();
     const TUserRowsOutcome outcome = UserFeed.Show(Daten, now, CoolCheckRadioBox1->isChecked(), users);
+    ProfGrid2->ShowLimits();
     if (outcome.Complete)
         CoolLabel7->setText(QStringLiteral("%1/%2 User").arg(outcome.Shown).arg(Daten.UserIP.size()));
     else

@@ -4,6 +4,9 @@
 #include "StoreText.h"
 #include "TCollector.h"
 #include "TDaten.h"
+#include "LimitCrossing.h"
+#include "TDeviceLimits.h"
+#include "TFormVolumenlimit.h"
 #include "TUserGridModel.h"
 #include "UserGridColumns.h"
 
@@ -32,8 +35,12 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
     QPalette userPalette = palette();
     userPalette.setColor(QPalette::Base, TUserGridModel::BandBackground(4));
     setPalette(userPalette);
-    // "Name" takes what the fitted columns leave.
-    horizontalHeader()->setStretchLastSection(true);
+    // "Name" takes what the fitted columns leave; the limit's share stands after it.
+    for (const TUserGridColumn& column : UserGridColumns())
+        if (column.Width == TUserColumnWidth::Stretched)
+            horizontalHeader()->setSectionResizeMode(column.Id, QHeaderView::Stretch);
+    // Shown once a device has a volume limit.
+    setColumnHidden(TUserGridModel::ColLimit, true);
     setSortingEnabled(true);
     horizontalHeader()->setSortIndicator(TUserGridModel::ColDL, Qt::DescendingOrder);
     // The sort mark takes room in its header only.
@@ -47,11 +54,43 @@ TUserGrid::TUserGrid(TDaten& daten, TCollector& collector, QWidget* parent)
     PopupMenu1->addAction(QStringLiteral("Diese IP entfernen"), this,
                           [this] { Core.Guard([this] { DieseIPentfernen1Click(); }); });
     PopupMenu1->addAction(QStringLiteral("Verlauf"), this, [this] { Core.Guard([this] { VerlaufClick(); }); });
+    PopupMenu1->addAction(QStringLiteral("Volumenlimit…"), this, [this] { Core.Guard([this] { VolumenlimitClick(); }); });
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(viewport()->mapToGlobal(at)); });
     connect(this, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& clicked) { Core.Guard([&] { ProfGrid2DblClick(clicked); }); });
+}
+
+void TUserGrid::ShowLimits()
+{
+    const TDeviceLimits& limits = Core.DeviceLimits();
+    const bool any = !limits.Limits().empty();
+    if (isColumnHidden(TUserGridModel::ColLimit) == any)
+        setColumnHidden(TUserGridModel::ColLimit, !any);
+    if (!any && !ShowsLimits)
+        return;
+    ShowsLimits = any;
+    // Each row's device by its MAC: the limit follows the device, whatever its address.
+    const TUserGridRows rows = Users->Rows();
+    bool changed = false;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        double share = -1;
+        int mark = 0;
+        if (const auto state = any ? limits.StateOf(rows[i].MAC) : std::nullopt) {
+            share = LimitPercentOf(state->Use, state->Limit);
+            mark = LimitMarkOf(state->Use, state->Limit);
+        }
+        if (rows[i].LimitShare == share && rows[i].LimitMark == mark)
+            continue;
+        Users->RewriteRow(i, [share, mark](TUserGridRow& row) {
+            row.LimitShare = share;
+            row.LimitMark = mark;
+        });
+        changed = true;
+    }
+    if (changed)
+        Users->FinishRowChanges();
 }
 
 void TUserGrid::FitColumns()
@@ -140,6 +179,29 @@ void TUserGrid::VerlaufClick()
         return;
     const TUserGridRow& row = shown[static_cast<std::size_t>(selected.front())];
     emit HistoryRequested(row.IP, row.MAC);
+}
+
+void TUserGrid::VolumenlimitClick()
+{
+    const std::vector<int> selected = SelectedUserRows();
+    const auto& shown = Users->Rows();
+    if (selected.empty() || static_cast<std::size_t>(selected.front()) >= shown.size())
+        return;
+    // The device is taken now: the rows may move while the dialog is open.
+    const TUserGridRow& row = shown[static_cast<std::size_t>(selected.front())];
+    const std::string mac = row.MAC;
+    const auto state = Core.DeviceLimits().StateOf(mac);
+    auto* dialog = new TFormVolumenlimit(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->SetDevice(QStringLiteral("%1 (%2)").arg(FromStoreText(row.IP), FromStoreText(mac)), state ? state->Limit : 0);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, mac] {
+        Core.Guard([&] {
+            if (!Core.DeviceLimits().SetLimit(mac, dialog->Octets(), Core.Clock()))
+                QMessageBox::warning(this, MessageTitle,
+                                     QStringLiteral("Mehr als %1 Volumenlimits sind nicht möglich.").arg(TLimitFile::MaxLimits));
+        });
+    });
+    dialog->open();
 }
 
 void TUserGrid::IPsentfernenmit100kB1Click()

@@ -12,7 +12,7 @@ class TDaten;
 class TUserGridModel;
 
 // The user grid `ProfGrid2`: its model and sort, the context menu on the selected users
-// ("Diese IP entfernen", "Verlauf"), the actions on the whole user table that the
+// ("Diese IP entfernen", "Verlauf", "Volumenlimit…"), the actions on the whole user table that the
 // window's "extra Funktionen" offers, and the double click that opens a user's log.
 // The actions change the store only, through the collector so that the local history
 // neither loses nor doubles what they lower; the display tick shows the result. The
@@ -26,6 +26,9 @@ public:
     // Each column by its width rule (UserGridColumns): fitted ones as wide as the widest
     // text on screen, "Name" the rest.
     void FitColumns();
+    // The share of each shown device's volume limit and its 80 %/100 % mark, after the
+    // tick wrote the rows; the column "Limit" shows while any device has a limit.
+    void ShowLimits();
 
     // Rows that are selected, in selection order.
     std::vector<int> SelectedUserRows() const;
@@ -40,6 +43,8 @@ public:
     static QString RemovalQuestion(const std::vector<std::string>& addresses);
     void ProfGrid2DblClick(const QModelIndex& clicked = QModelIndex());
     void VerlaufClick();
+    // "Volumenlimit…": sets or removes the selected device's limit (by its MAC).
+    void VolumenlimitClick();
     // The actions on the whole user table.
     void IPsentfernenmit100kB1Click();
     void IPTrafficCounterauf0setzen1Click();
@@ -56,4 +61,6 @@ private:
     TCollector& Core;
     TUserGridModel* Users = nullptr;
     QMenu* PopupMenu1 = nullptr;
+    // Rows may carry a limit's share from an earlier tick.
+    bool ShowsLimits = false;
 };

@@ -62,6 +62,12 @@ QColor TUserGridModel::BandText(int band)
     return Bands[static_cast<std::size_t>(std::clamp(band, 0, 4))].Text;
 }
 
+QColor TUserGridModel::LimitMarkBackground(int mark)
+{
+    // Warm at 80 %, red at 100 %: both stand out from every band's colour.
+    return mark >= 100 ? QColor(255, 150, 150) : QColor(255, 214, 140);
+}
+
 int TUserGridModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(Current.size());
@@ -85,12 +91,17 @@ QVariant TUserGridModel::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
         if (column == ColIP && !row.IPv6.empty())
             return IPv6ToolTip(row.IPv6);
+        if (UserGridColumn(column).LimitMarked && row.LimitMark > 0)
+            return QStringLiteral("Volumenlimit zu %1 % verbraucht").arg(static_cast<qint64>(row.LimitShare));
         return {};
     case Qt::DecorationRole:
         if (column == ColIP)
             return row.Online ? Online : Offline;
         return {};
-    case Qt::BackgroundRole: return BandBackground(row.Band);
+    case Qt::BackgroundRole:
+        if (UserGridColumn(column).LimitMarked && row.LimitMark > 0)
+            return LimitMarkBackground(row.LimitMark);
+        return BandBackground(row.Band);
     case Qt::ForegroundRole:
         if (UserGridColumn(column).BandText)
             return BandText(row.Band);

@@ -20,6 +20,10 @@ struct TUserGridRow {
     bool CULIsZero = false, CDLIsZero = false;  // the counter's text is exactly "0"
     bool Online = false;
     int Band = 0;  // colour band by flow age, 0 the freshest
+    // The share of its volume limit the device has used this billing period, in whole
+    // percent (-1: no limit), and the mark it reached (0, 80 or 100).
+    double LimitShare = -1;
+    int LimitMark = 0;
     // The device's learned IPv6 addresses (not its key), formatted only for the tooltip.
     std::vector<TIpAddress> IPv6;
 
@@ -41,6 +45,8 @@ struct TUserGridRow {
         swap(a.CDLIsZero, b.CDLIsZero);
         swap(a.Online, b.Online);
         swap(a.Band, b.Band);
+        swap(a.LimitShare, b.LimitShare);
+        swap(a.LimitMark, b.LimitMark);
         swap(a.IPv6, b.IPv6);
     }
     friend bool operator==(const TUserGridRow&, const TUserGridRow&) = default;
@@ -90,7 +96,7 @@ private:
 class TUserGridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum { ColIP, ColMAC, ColUL, ColDL, ColCUL, ColCDL, ColCPort, ColNIC, Col8, Col9, ColName, ColumnCount };
+    enum { ColIP, ColMAC, ColUL, ColDL, ColCUL, ColCDL, ColCPort, ColNIC, Col8, Col9, ColName, ColLimit, ColumnCount };
     // The raw value a column sorts by (a number for the byte columns).
     static constexpr int SortRole = Qt::UserRole;
     // The user's key as the store holds it (the address column shows more: the count of
@@ -149,6 +155,8 @@ public:
 
     static QColor BandBackground(int band);
     static QColor BandText(int band);
+    // The name cell of a device at 80 % or at 100 % of its volume limit.
+    static QColor LimitMarkBackground(int mark);
     // "IPv6:" and the addresses in canonical text, one a line.
     static QString IPv6ToolTip(const std::vector<TIpAddress>& addresses);
 

@@ -31,9 +31,9 @@ QString Kilobytes(double bytes, bool isZero)
 using enum TUserColumnWidth;
 using enum TUserColumnFont;
 
-// The grid's columns, in the order the grid shows them. "Name" stays last: the grid
-// stretches its last section. The two empty columns keep the places of columns the
-// grid once showed.
+// The grid's columns, in the order the grid shows them. "Name" takes the room the
+// others leave; the volume limit's share stands at the right end. The two empty
+// columns keep the places of columns the grid once showed.
 constexpr std::array<TUserGridColumn, TUserGridModel::ColumnCount> Columns = {{
     {TUserGridModel::ColIP,
      "IP",
@@ -48,26 +48,32 @@ constexpr std::array<TUserGridColumn, TUserGridModel::ColumnCount> Columns = {{
      Left,
      Left,
      Plain,
-     false},
+     false, false},
     {TUserGridModel::ColMAC, "MAC", [](const TUserGridRow& r) { return FromStoreText(r.MAC); },
-     ByText(&TUserGridRow::MAC), Fitted, Right, Right, Plain, false},
+     ByText(&TUserGridRow::MAC), Fitted, Right, Right, Plain, false, false},
     {TUserGridModel::ColUL, "UL", [](const TUserGridRow& r) { return Megabytes(r.UL); }, ByNumber(&TUserGridRow::UL),
-     Fitted, Right, Right, Bold, true},
+     Fitted, Right, Right, Bold, true, false},
     {TUserGridModel::ColDL, "DL", [](const TUserGridRow& r) { return Megabytes(r.DL); }, ByNumber(&TUserGridRow::DL),
-     Fitted, Right, Right, Bold, true},
+     Fitted, Right, Right, Bold, true, false},
     {TUserGridModel::ColCUL, "CUL", [](const TUserGridRow& r) { return Kilobytes(r.CUL, r.CULIsZero); },
-     ByNumber(&TUserGridRow::CUL), Fitted, Right, Right, Bold, false},
+     ByNumber(&TUserGridRow::CUL), Fitted, Right, Right, Bold, false, false},
     {TUserGridModel::ColCDL, "CDL", [](const TUserGridRow& r) { return Kilobytes(r.CDL, r.CDLIsZero); },
-     ByNumber(&TUserGridRow::CDL), Fitted, Right, Right, Bold, false},
+     ByNumber(&TUserGridRow::CDL), Fitted, Right, Right, Bold, false, false},
     {TUserGridModel::ColCPort, "CPort", [](const TUserGridRow& r) { return FromStoreText(r.CPort); },
-     ByText(&TUserGridRow::CPort), Hidden, Left, Left, Bold, false},
+     ByText(&TUserGridRow::CPort), Hidden, Left, Left, Bold, false, false},
     // The device gives way first when the window is narrow: its name is whole in its tooltip.
     {TUserGridModel::ColNIC, "NIC", [](const TUserGridRow& r) { return FromStoreText(r.Device); },
-     ByText(&TUserGridRow::Device), FittedGivesWay, Right, Right, Italic, false},
-    {TUserGridModel::Col8, "", [](const TUserGridRow&) { return QString(); }, {}, Hidden, Left, Right, Plain, false},
-    {TUserGridModel::Col9, "", [](const TUserGridRow&) { return QString(); }, {}, Hidden, Left, Right, Plain, false},
+     ByText(&TUserGridRow::Device), FittedGivesWay, Right, Right, Italic, false, false},
+    {TUserGridModel::Col8, "", [](const TUserGridRow&) { return QString(); }, {}, Hidden, Left, Right, Plain, false, false},
+    {TUserGridModel::Col9, "", [](const TUserGridRow&) { return QString(); }, {}, Hidden, Left, Right, Plain, false, false},
     {TUserGridModel::ColName, "Name", [](const TUserGridRow& r) { return FromStoreText(r.Name); },
-     ByText(&TUserGridRow::Name), Stretched, Right, Right, Plain, false},
+     ByText(&TUserGridRow::Name), Stretched, Right, Right, Plain, false, true},
+    // The share of the volume limit used this billing period; empty without a limit.
+    {TUserGridModel::ColLimit, "Limit",
+     [](const TUserGridRow& r) {
+         return r.LimitShare < 0 ? QString() : QStringLiteral("%1 %").arg(static_cast<qint64>(r.LimitShare));
+     },
+     ByNumber(&TUserGridRow::LimitShare), Fitted, Right, Right, Plain, false, false},
 }};
 
 constexpr bool InGridOrder()
@@ -75,9 +81,12 @@ constexpr bool InGridOrder()
     for (std::size_t i = 0; i < Columns.size(); ++i)
         if (Columns[i].Id != static_cast<int>(i))
             return false;
-    return Columns.back().Width == Stretched;
+    int stretched = 0;
+    for (const TUserGridColumn& column : Columns)
+        stretched += column.Width == Stretched ? 1 : 0;
+    return stretched == 1;
 }
-static_assert(InGridOrder(), "each column stands at the place its name gives, and the stretched one last");
+static_assert(InGridOrder(), "each column stands at the place its name gives, and one of them is stretched");
 }
 
 const std::array<TUserGridColumn, TUserGridModel::ColumnCount>& UserGridColumns()

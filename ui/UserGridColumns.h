@@ -37,6 +37,7 @@ struct TUserGridColumn {
     Qt::Alignment HeaderAlignment;
     TUserColumnFont Font;
     bool BandText;  // written in the colour of the row's band
+    bool LimitMarked;  // coloured when the device reached 80 % or 100 % of its volume limit
 };
 
 // The columns in grid order, one per TUserGridModel column.

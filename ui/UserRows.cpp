@@ -59,6 +59,9 @@ void FillUserRow(const TDaten& d, std::size_t i, bool online, int band, TUserGri
     row.Name = d.UserName.at(i);
     row.Online = online;
     row.Band = band;
+    // The volume limit's share comes from the collector's limits (TUserGrid::ShowLimits).
+    row.LimitShare = -1;
+    row.LimitMark = 0;
     // The device's learned IPv6 addresses, for the count mark and the tooltip.
     row.IPv6.clear();
     for (const TUserAlias& alias : d.UserIPv6[i])

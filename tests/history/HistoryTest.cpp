@@ -410,6 +410,49 @@ TEST(LocalHistory, HourlySeriesCrossesMidnight)
     EXPECT_EQ(hourly.front().UL, 7);
 }
 
+// The month bars are billing months: from the billing day to the day before it in the
+// next month, each labelled by its first day, without gaps up to the current one.
+TEST(LocalHistory, MonthsRunFromTheBillingDay)
+{
+    TTempDir dir;
+    const std::string path = dir.File("h.sqlite");
+    TCounting site;
+    site.Announce("10.0.0.1", "m");
+    THistoryStore store(QString::fromStdString(path), QStringLiteral("billing"));
+    ASSERT_TRUE(store.Open().Ok);
+    ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, TLocalTime::FromCivil(2025, 1, 1, 0, 0, 0))).Ok);  // begins
+    const std::pair<TLocalTime, std::int64_t> writes[] = {
+        {TLocalTime::FromCivil(2025, 1, 14, 23, 0, 0), 1},    // before the 15th: the period of 15 December
+        {TLocalTime::FromCivil(2025, 1, 15, 0, 5, 0), 10},    // the billing day begins a period
+        {TLocalTime::FromCivil(2025, 2, 14, 12, 0, 0), 100},  // its last day
+        {TLocalTime::FromCivil(2025, 3, 20, 12, 0, 0), 1000}, // 15 March to 14 April
+    };
+    for (const auto& [at, octets] : writes) {
+        site.Count("10.0.0.1", octets, 0);
+        ASSERT_TRUE(store.Write(BuildHistorySnapshot(site.Daten, at)).Ok);
+    }
+    store.Close();
+    THistoryQuery query(QString::fromStdString(path));
+    const TLocalTime now = TLocalTime::FromCivil(2025, 4, 14, 18, 0, 0);
+    struct TCase {
+        int BillingDay;
+        std::vector<std::pair<QDate, std::int64_t>> Months;
+    };
+    const TCase cases[] = {
+        {15,
+         {{QDate(2024, 12, 15), 1}, {QDate(2025, 1, 15), 110}, {QDate(2025, 2, 15), 0}, {QDate(2025, 3, 15), 1000}}},
+        {1,
+         {{QDate(2025, 1, 1), 11}, {QDate(2025, 2, 1), 100}, {QDate(2025, 3, 1), 1000}, {QDate(2025, 4, 1), 0}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.BillingDay);
+        std::vector<std::pair<QDate, std::int64_t>> months;
+        for (const THistoryBucket& month : query.Monthly("10.0.0.1", "m", now, c.BillingDay))
+            months.emplace_back(month.Date, month.UL);
+        EXPECT_EQ(months, c.Months);
+    }
+}
+
 // A file SQLite cannot use is renamed and a fresh one started, with a message.
 TEST(LocalHistory, DamagedFileIsSetAsideAndStartedAfresh)
 {

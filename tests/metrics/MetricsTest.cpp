@@ -98,6 +98,9 @@ TMetricsSnapshot Sample()
     s.Health.Dropped = {{"kernel", 7}, {"queue", 1}};
     s.Health.ExportRuns = 12;
     s.Health.ExportFailures = 1;
+    s.Health.Commands = {{"started", 3}, {"failed", 0}, {"timed_out", 1}, {"dropped", 0}};
+    s.Health.NewDevices = 4;
+    s.Limits = {{"02:00:00:00:00:01", "Laptop", 10'485'760, 9'437'184, 1, 0}};
     return s;
 }
 }
@@ -140,6 +143,14 @@ TEST(Metrics, EndpointPassesPromtoolAndEscapesLabels)
         "vexal_build_info{version=\"" VEXAL_VERSION "\"} 1",
         "# TYPE vexal_device_upload_octets_total counter",
         "# TYPE vexal_router_flow_loss gauge",
+        R"(vexal_device_limit_octets{mac="02:00:00:00:00:01",name="Laptop"} 10485760)",
+        R"(vexal_device_period_octets{mac="02:00:00:00:00:01",name="Laptop"} 9437184)",
+        R"(vexal_device_limit_crossings_total{mac="02:00:00:00:00:01",name="Laptop",mark="80"} 1)",
+        R"(vexal_device_limit_crossings_total{mac="02:00:00:00:00:01",name="Laptop",mark="100"} 0)",
+        R"(vexal_commands_total{outcome="timed_out"} 1)",
+        R"(vexal_new_devices_total 4)",
+        "# TYPE vexal_device_period_octets gauge",
+        "# TYPE vexal_device_limit_crossings_total counter",
     };
     for (const char* line : expected)
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nnot in:\n" << text;

@@ -134,6 +134,24 @@ TEST_F(ChartLabelsTest, HistoryWindowShowsNewestFirstWithLabelsInside)
     ASSERT_EQ(days.rowCount(), 60 + 1);
     EXPECT_EQ(days.item(0, 0)->text(), "10.12.2026");
     EXPECT_EQ(days.item(59, 0)->text(), "12.10.2026");
+    // Months are billing months: calendar months by default, from the billing day on
+    // when one is set, with the same sum.
+    const QTableWidget& calendar = verlauf.Table(TFormVerlauf::Months);
+    ASSERT_EQ(calendar.rowCount(), 3 + 1);
+    EXPECT_EQ(calendar.item(0, 0)->text(), "12/2026");
+    EXPECT_EQ(calendar.item(2, 0)->text(), "10/2026");
+    {
+        TFormVerlauf billing;
+        billing.ShowDevice(QString::fromStdString(Dir.File("history.sqlite")), ip, mac, Now, 15);
+        const QTableWidget& months = billing.Table(TFormVerlauf::Months);
+        ASSERT_EQ(months.rowCount(), 3 + 1);
+        EXPECT_EQ(months.item(0, 0)->text(), "ab 15.11.2026");
+        EXPECT_EQ(months.item(1, 0)->text(), "ab 15.10.2026");
+        EXPECT_EQ(months.item(2, 0)->text(), "ab 15.09.2026");
+        EXPECT_EQ(months.item(3, 0)->text(), "Summe");
+        EXPECT_EQ(months.item(3, 2)->text(), calendar.item(3, 2)->text());
+        EXPECT_NE(months.item(0, 2)->text(), calendar.item(0, 2)->text());
+    }
     const std::vector<TBar>& hourBars = verlauf.Chart(TFormVerlauf::Hours).Bars();
     ASSERT_EQ(hourBars.size(), 2u * 48);
     EXPECT_EQ(hourBars[hourBars.size() - 2].Label, "10.12. 12 Uhr") << "the chart ends with the current hour";

@@ -4,6 +4,7 @@
 #include "NetworkNamespace.h"
 #include "FlowAccounting.h"
 #include "TCollector.h"
+#include "TCommandRunner.h"
 #include "THttpTestServer.h"
 #include "TNameImport.h"
 #include "TemplateDatagramBuilder.h"
@@ -22,7 +23,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -260,4 +263,52 @@ TEST(CollectorService, DamagedExportStateIsNamedAndPutAside)
     std::string error;
     TDaten again;
     EXPECT_EQ(TExportStateFile::Load(again, runs, error), TExportStateFile::TLoad::Loaded) << error;
+}
+
+// A flood of invented MACs from the LAN: a few are told one by one, the rest as a sum;
+// NewDeviceCommand runs for a few, a bounded number wait, the rest are dropped and
+// counted; the counting goes on meanwhile.
+TEST(CollectorService, FloodOfNewDevicesIsBoundedAndCounted)
+{
+    TInTempDir dir;
+    TExtraSettings extra;
+    extra.HistoryEnabled = false;
+    extra.NewDeviceCommand = "sleep 600";
+    ASSERT_TRUE(extra.Save());
+    TDaten site;
+    site.LocalSubnets = {"192.168.1"};
+    ASSERT_TRUE(site.SaveState() != TSaveOutcome::Failed);
+    TDaten daten;
+    TCollector collector(daten, 0, 0);
+    const TLocalTime noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+    collector.Clock = [noon] { return noon; };
+    QStringList texts;
+    QObject::connect(&collector, &TCollector::StatusText, [&](const QString& text) { texts << text; });
+    collector.Start();
+    constexpr int Flood = 500;
+    for (int i = 0; i < Flood; ++i) {
+        char text[80];
+        std::snprintf(text, sizeof text, "f0 192.168.1.%d f2 f3 02:00:00:00:%02x:%02x f5 eth0", 1 + i % 250, i / 256,
+                      i % 256);
+        const std::string announcement = text;
+        collector.NMUDP2DataReceived(
+            std::span(reinterpret_cast<const unsigned char*>(announcement.data()), announcement.size()), "192.168.1.1");
+    }
+    collector.TimerLimitsTimer();
+    EXPECT_EQ(texts.filter(QStringLiteral("Neues Gerät: ")).size(), TNewDeviceAlert::AlertsPerMinute);
+    EXPECT_TRUE(texts.contains(QStringLiteral("Neue Geräte: %1 weitere nicht einzeln gemeldet (mehr als %2 je Minute)")
+                                   .arg(Flood - TNewDeviceAlert::AlertsPerMinute)
+                                   .arg(TNewDeviceAlert::AlertsPerMinute)))
+        << texts.join(QLatin1Char('\n')).toStdString();
+    const TCommandRunner& commands = collector.CommandRunner();
+    EXPECT_EQ(commands.Running(), TCommandRunner::MaxRunning);
+    EXPECT_EQ(commands.Waiting(), TCommandRunner::MaxWaiting);
+    EXPECT_EQ(commands.Dropped, Flood - TCommandRunner::MaxRunning - TCommandRunner::MaxWaiting);
+    const TMetricsHealth health = collector.Health();
+    EXPECT_EQ(health.NewDevices, static_cast<std::uint64_t>(Flood));
+    EXPECT_NE(std::find(health.Commands.begin(), health.Commands.end(),
+                        std::pair<std::string, std::uint64_t>{"dropped", commands.Dropped}),
+              health.Commands.end());
+    EXPECT_EQ(daten.UserCount(), 250U) << "every announcement was counted";
+    collector.Stop();
 }

@@ -1,6 +1,7 @@
 #include "MainFormFixture.h"
 #include "TFormEinstellungen.h"
 #include "TFormFilter.h"
+#include "TDeviceLimits.h"
 #include "TExtraSettings.h"
 #include "GermanQtTexts.h"
 #include "TMetricsExporter.h"
@@ -260,7 +261,12 @@ TEST_F(DialogsTest, HistoryAndMetricsBoxesApplyAndStoreTheirSettings)
         auto* hourly = dialog->findChild<QSpinBox*>(QStringLiteral("HourlyAfterDays"));
         auto* daily = dialog->findChild<QSpinBox*>(QStringLiteral("DailyAfterDays"));
         auto* metricsPort = dialog->findChild<QSpinBox*>(QStringLiteral("MetricsPort"));
-        ASSERT_TRUE(history && metrics && hourly && daily && metricsPort);
+        auto* billingDay = dialog->findChild<QSpinBox*>(QStringLiteral("BillingDay"));
+        ASSERT_TRUE(history && metrics && hourly && daily && metricsPort && billingDay);
+        EXPECT_EQ(billingDay->value(), 1);
+        EXPECT_EQ(billingDay->minimum(), 1);
+        EXPECT_EQ(billingDay->maximum(), 28) << "a day every month has";
+        billingDay->setValue(15);
         EXPECT_TRUE(history->isChecked());
         EXPECT_FALSE(metrics->isChecked());
         EXPECT_EQ(hourly->value(), 90);
@@ -280,5 +286,7 @@ TEST_F(DialogsTest, HistoryAndMetricsBoxesApplyAndStoreTheirSettings)
     EXPECT_EQ(saved.HourlyAfterDays, 30);
     EXPECT_TRUE(saved.MetricsEnabled);
     EXPECT_EQ(saved.MetricsPort, port);
+    EXPECT_EQ(saved.BillingDay, 15);
+    EXPECT_EQ(Form->Collector().DeviceLimits().BillingDay, 15) << "the limits count from the new billing day";
     EXPECT_EQ(ReadWholeFile("vexal.ini"), TStateFile::Format(Daten)) << "vexal.ini keeps its own layout";
 }

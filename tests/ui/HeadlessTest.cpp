@@ -20,7 +20,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -511,4 +513,161 @@ TEST(ExtraSettings, ReadsWhatItWritesAndKeepsDefaultsForBrokenLines)
     // An empty name stands for the host name, so a collector always has one.
     EXPECT_FALSE(TExtraSettings{}.CollectorName().empty());
     EXPECT_EQ(changed.CollectorName(), "Haus B (Keller)");
+}
+
+namespace {
+// A command for the site's hooks: appends its event's variables to a file.
+std::string WriteEventScript(const TTempDir& dir, const std::string& name)
+{
+    const std::string path = dir.File(name + ".sh");
+    WriteWholeFile(path, "#!/bin/sh\nprintf '%s %s %s %s %s %s\\n' \"$VEXAL_EVENT\" \"$VEXAL_MAC\" \"$VEXAL_IP\" "
+                         "\"$VEXAL_NAME\" \"$VEXAL_LIMIT\" \"$VEXAL_USE\" >> " + dir.File(name + ".txt") + "\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+// The value of the first sample of a metric whose line holds all the parts given.
+std::string Sample(const std::string& metrics, const std::string& name, const std::vector<std::string>& parts = {})
+{
+    std::istringstream lines(metrics);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(name + "{", 0) != 0 && line.rfind(name + " ", 0) != 0)
+            continue;
+        bool all = true;
+        for (const std::string& part : parts)
+            all = all && line.find(part) != std::string::npos;
+        if (all)
+            return line.substr(line.rfind(' ') + 1);
+    }
+    return {};
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+}
+
+// A device with a limit of 10 MB gets 9 MB and then 2 MB: the status text (the log), the
+// metrics and the command each tell 80 % once and 100 % once. Started again within the
+// period, the program does not tell them again.
+TEST(Headless, VolumeLimitIsToldOnceAtEachMark)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
+    TExtraSettings extra;
+    extra.MetricsEnabled = true;
+    extra.MetricsPort = 9155;
+    extra.LimitCommand = WriteEventScript(dir, "limit");
+    ASSERT_TRUE(extra.Save(dir.File("vexal-extra.ini")));
+    constexpr std::int64_t MB = 1'048'576;
+    WriteWholeFile(dir.File("vexal-limits.ini"), "02:00:00:00:00:07=" + std::to_string(10 * MB) + "\n");
+
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
+    QTest::qWait(300);
+    auto waitFor = [&](const QString& text) {
+        return QTest::qWaitFor(
+            [&] {
+                program.waitForReadyRead(50);
+                log += QString::fromUtf8(program.readAllStandardError());
+                return log.contains(text);
+            },
+            15'000);
+    };
+    SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 9 * MB).Bytes());
+    ASSERT_TRUE(waitFor(QStringLiteral("Volumenlimit 80 % erreicht"))) << log.toStdString();
+    std::string metrics = Fetch(9155, "/metrics");
+    EXPECT_EQ(Sample(metrics, "vexal_device_limit_octets", {"02:00:00:00:00:07"}), std::to_string(10 * MB)) << metrics;
+    EXPECT_EQ(Sample(metrics, "vexal_device_period_octets", {"02:00:00:00:00:07"}), std::to_string(9 * MB)) << metrics;
+    EXPECT_EQ(Sample(metrics, "vexal_device_limit_crossings_total", {"mark=\"80\""}), "1") << metrics;
+    EXPECT_EQ(Sample(metrics, "vexal_device_limit_crossings_total", {"mark=\"100\""}), "0") << metrics;
+
+    SendTo(2055, TFlowDatagramBuilder(101).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 2 * MB).Bytes());
+    ASSERT_TRUE(waitFor(QStringLiteral("Volumenlimit 100 % erreicht"))) << log.toStdString();
+    // More traffic beyond the limit tells nothing more.
+    SendTo(2055, TFlowDatagramBuilder(102).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, MB).Bytes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(ReadWholeFile(dir.File("limit.txt"))).size() >= 2; }, 15'000));
+    QTest::qWait(2500);
+    metrics = Fetch(9155, "/metrics");
+    EXPECT_EQ(Sample(metrics, "vexal_device_period_octets", {"02:00:00:00:00:07"}), std::to_string(12 * MB)) << metrics;
+    EXPECT_EQ(Sample(metrics, "vexal_device_limit_crossings_total", {"mark=\"80\""}), "1") << metrics;
+    EXPECT_EQ(Sample(metrics, "vexal_device_limit_crossings_total", {"mark=\"100\""}), "1") << metrics;
+    EXPECT_EQ(Sample(metrics, "vexal_commands_total", {"outcome=\"started\""}), "2") << metrics;
+    ASSERT_TRUE(Terminate(program, log));
+    EXPECT_EQ(log.count(QStringLiteral("Volumenlimit 80 % erreicht: 02:00:00:00:00:07 (192.168.1.7, 02:00:00:00:00:07)")), 1)
+        << log.toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("Volumenlimit 100 % erreicht")), 1) << log.toStdString();
+    EXPECT_EQ(Lines(ReadWholeFile(dir.File("limit.txt"))),
+              (std::vector<std::string>{"limit80 02:00:00:00:00:07 192.168.1.7  10485760 " + std::to_string(9 * MB),
+                                        "limit100 02:00:00:00:00:07 192.168.1.7  10485760 " + std::to_string(11 * MB)}));
+
+    // Started again in the same period: the marks were told, the file remembers it.
+    QProcess again;
+    QString log2;
+    StartHeadless(again, dir);
+    ASSERT_TRUE(WaitUntilRunning(again, log2));
+    SendTo(2055, TFlowDatagramBuilder(200).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, MB).Bytes());
+    QTest::qWait(2500);
+    metrics = Fetch(9155, "/metrics");
+    EXPECT_EQ(Sample(metrics, "vexal_device_period_octets", {"02:00:00:00:00:07"}), std::to_string(13 * MB)) << metrics;
+    ASSERT_TRUE(Terminate(again, log2));
+    EXPECT_FALSE(log2.contains(QStringLiteral("Volumenlimit"))) << log2.toStdString();
+    EXPECT_EQ(Lines(ReadWholeFile(dir.File("limit.txt"))).size(), 2U);
+}
+
+// The first announcement of a MAC never seen before is told once, in the log and by
+// NewDeviceCommand; a MAC the history file saw in an earlier run is not, even when the
+// state no longer holds its row.
+TEST(Headless, NewDeviceIsToldOnceAndAKnownOneNot)
+{
+    ASSERT_TRUE(EnterOwnNetworkNamespace());
+    TTempDir dir;
+    ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
+    TExtraSettings extra;
+    extra.NewDeviceCommand = WriteEventScript(dir, "new");
+    ASSERT_TRUE(extra.Save(dir.File("vexal-extra.ini")));
+
+    QProcess program;
+    QString log;
+    StartHeadless(program, dir);
+    ASSERT_TRUE(WaitUntilRunning(program, log));
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:0a f5 laptop");
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:0a f5 laptop");
+    QTest::qWait(300);
+    // Another device takes the address: the first one's row leaves the state.
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:0b f5 phone");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(ReadWholeFile(dir.File("new.txt"))).size() >= 2; }, 15'000));
+    ASSERT_TRUE(Terminate(program, log));
+    EXPECT_EQ(log.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0a (192.168.1.7, laptop)")), 1) << log.toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0b (192.168.1.7, phone)")), 1) << log.toStdString();
+    EXPECT_EQ(Lines(ReadWholeFile(dir.File("new.txt"))),
+              (std::vector<std::string>{"newdevice 02:00:00:00:00:0a 192.168.1.7 laptop  ",
+                                        "newdevice 02:00:00:00:00:0b 192.168.1.7 phone  "}));
+    TDaten saved;
+    ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
+    ASSERT_EQ(saved.UserCount(), 1U);
+    ASSERT_EQ(saved.UserMAC[0], "02:00:00:00:00:0b");
+
+    QProcess again;
+    QString log2;
+    StartHeadless(again, dir);
+    ASSERT_TRUE(WaitUntilRunning(again, log2));
+    Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:0a f5 laptop");
+    QTest::qWait(300);
+    Announce("f0 192.168.1.8 f2 f3 02:00:00:00:00:0c f5 tv");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(ReadWholeFile(dir.File("new.txt"))).size() >= 3; }, 15'000));
+    ASSERT_TRUE(Terminate(again, log2));
+    EXPECT_FALSE(log2.contains(QStringLiteral("Neues Gerät: 02:00:00:00:00:0a"))) << log2.toStdString();
+    EXPECT_EQ(log2.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0c (192.168.1.8, tv)")), 1) << log2.toStdString();
+    EXPECT_EQ(Lines(ReadWholeFile(dir.File("new.txt"))).size(), 3U);
 }

@@ -185,9 +185,10 @@ TEST_F(UserActionsTest, ContextMenuAndExtraMenuCarryTheirItems)
 {
     auto* popup1 = Form->findChild<QMenu*>(QStringLiteral("PopupMenu1"));
     ASSERT_NE(popup1, nullptr);
-    ASSERT_EQ(popup1->actions().size(), 2);
+    ASSERT_EQ(popup1->actions().size(), 3);
     EXPECT_EQ(popup1->actions()[0]->text(), "Diese IP entfernen");
     EXPECT_EQ(popup1->actions()[1]->text(), "Verlauf");
+    EXPECT_EQ(popup1->actions()[2]->text(), "Volumenlimit…");
     auto* popup2 = Form->findChild<QMenu*>(QStringLiteral("PopupMenu2"));
     ASSERT_NE(popup2, nullptr);
     QStringList items;

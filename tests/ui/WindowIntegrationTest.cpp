@@ -144,9 +144,12 @@ TEST_F(WindowIntegrationTest, LiveTrafficReachesTheDatabase)
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCount() == 1; }, 5000));
     SendFlow(TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 23), 5000, Ip(8, 8, 8, 8), 443, 123456).Bytes());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Daten.UserCUL.Text(0) == "123456"; }, 5000));
+    // A device never seen before is told in the status line; the export adds no error to it.
+    const QString newDevice = "Neues Gerät: 02:1a:2b:3c:4d:5e (192.168.1.23, eth1)";
+    EXPECT_EQ(LabelText("Label2"), newDevice);
 
     RunExport();
-    EXPECT_EQ(LabelText("Label2"), "");
+    EXPECT_EQ(LabelText("Label2"), newDevice);
     EXPECT_EQ(Scalar(check, QStringLiteral("select concat(ip,'/',uloktets,'/',porttraffic) from traffic")),
               "192.168.1.23/123456/443:123456");
     EXPECT_EQ(Daten.UserCUL.Text(0), "0");
