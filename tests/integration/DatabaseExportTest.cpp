@@ -30,6 +30,46 @@
 namespace {
 const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
 
+// Counts into a state as the collector does, from a router's MAC announcements and flows,
+// and remembers every octet it charged per "ip|mac": what the database must hold in the end.
+struct TChargedClients {
+    explicit TChargedClients(TDaten& d) : D(d) {}
+
+    void Announce(const std::string& ip, const std::string& mac)
+    {
+        const std::string text = "x " + ip + " x x " + mac + " x eth1";
+        AccountMacAnnouncement(D, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1",
+                               Announcements, Noon);
+    }
+
+    // To whichever client holds the address now; the port octets are the download's.
+    void Charge(const std::string& ip, std::int64_t ul, std::int64_t dl, std::int32_t port)
+    {
+        const int user = D.UserIP.IndexOf(ip);
+        ASSERT_GE(user, 0) << ip;
+        D.UserCUL.Add(user, ul);
+        D.UserCDL.Add(user, dl);
+        D.UserCPort[user].Add(port, dl);
+        auto& sum = Sent[ip + "|" + D.UserMAC[user]];
+        sum[0] += ul;
+        sum[1] += dl;
+        sum[2] += dl;
+    }
+
+    // "ip|mac" -> "ul|dl|port octets" of everything charged.
+    std::map<std::string, std::string> PerClient() const
+    {
+        std::map<std::string, std::string> perClient;
+        for (const auto& [key, sum] : Sent)
+            perClient[key] = std::to_string(sum[0]) + "|" + std::to_string(sum[1]) + "|" + std::to_string(sum[2]);
+        return perClient;
+    }
+
+    TDaten& D;
+    std::int32_t Announcements = 0;
+    std::map<std::string, std::array<std::int64_t, 3>> Sent;  // "ip|mac" -> ul, dl, port octets
+};
+
 class DatabaseExportTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -54,6 +94,15 @@ protected:
         D.MySqlPassword = Server["password"];
         D.MySqlDatabase = Server["database"];
         D.ExportEnabled = true;
+    }
+
+    // A case of a table starts on the tables as the schema makes them, with no users and no
+    // run outstanding.
+    void StartCase()
+    {
+        SetUp();
+        D.ClearUsers();
+        Ledger = {};
     }
 
     // The window tests share the database: leave it as the schema makes it.
@@ -376,9 +425,7 @@ TEST_F(DatabaseExportTest, LostCommitAnswerStillWritesEachIntervalOnce)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetUp();
-        D.ClearUsers();
-        Ledger = {};
+        StartCase();
         TMySqlProxy proxy(std::stoi(Server["port"]));
         D.MySqlPort = std::to_string(proxy.Port());
         AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
@@ -512,42 +559,22 @@ TEST_F(DatabaseExportTest, EveryOctetOfReplacedClientsReachesTrafficOnce)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetUp();
-        D.ClearUsers();
+        StartCase();
         D.CarriedTraffic = TCarriedTraffic();
-        Ledger = {};
         TMySqlProxy proxy(std::stoi(Server["port"]));
         D.MySqlPort = std::to_string(proxy.Port());
 
-        std::map<std::string, std::string> truth;  // "ip|mac" -> "ul|dl|port octets"
-        std::map<std::string, std::array<std::int64_t, 3>> sums;
-        std::int32_t announcements = 0;
-        auto announce = [&](const std::string& ip, const std::string& mac) {
-            const std::string text = "x " + ip + " x x " + mac + " x eth1";
-            AccountMacAnnouncement(D, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1",
-                                   announcements, Noon);
-        };
-        auto charge = [&](const std::string& ip, std::int64_t ul, std::int64_t dl, std::int32_t port) {
-            const int user = D.UserIP.IndexOf(ip);
-            ASSERT_GE(user, 0) << ip;
-            D.UserCUL.Add(user, ul);
-            D.UserCDL.Add(user, dl);
-            D.UserCPort[user].Add(port, dl);
-            auto& sum = sums[ip + "|" + D.UserMAC[user]];
-            sum[0] += ul;
-            sum[1] += dl;
-            sum[2] += dl;
-        };
+        TChargedClients counted(D);
         auto client = [](int i) { return "192.168.1." + std::to_string(10 + i); };
         auto replaceAll = [&] {
             for (int i = 0; i < 20; ++i) {
-                announce(client(i), "02:00:00:00:01:" + std::to_string(10 + i));
-                charge(client(i), 10, 20, 80);  // the new clients count as well
+                counted.Announce(client(i), "02:00:00:00:01:" + std::to_string(10 + i));
+                counted.Charge(client(i), 10, 20, 80);  // the new clients count as well
             }
         };
         for (int i = 0; i < 20; ++i) {
-            announce(client(i), "02:00:00:00:00:" + std::to_string(10 + i));
-            charge(client(i), 1000 + i, 2000 + i, 443);
+            counted.Announce(client(i), "02:00:00:00:00:" + std::to_string(10 + i));
+            counted.Charge(client(i), 1000 + i, 2000 + i, 443);
         }
         ASSERT_EQ(D.UserCount(), 20u);
 
@@ -563,14 +590,13 @@ TEST_F(DatabaseExportTest, EveryOctetOfReplacedClientsReachesTrafficOnce)
         ASSERT_EQ(D.UserCount(), 20u);
 
         for (int i = 0; i < 20; ++i)
-            charge(client(i), 5, 7, 53);
+            counted.Charge(client(i), 5, 7, 53);
         const TExportResult next = Export();
         ASSERT_TRUE(next.Complete) << next.Error.toStdString();
         const TExportResult after = Export();
         ASSERT_TRUE(after.Complete) << after.Error.toStdString();
 
-        for (const auto& [key, sum] : sums)
-            truth[key] = std::to_string(sum[0]) + "|" + std::to_string(sum[1]) + "|" + std::to_string(sum[2]);
+        const std::map<std::string, std::string> truth = counted.PerClient();  // "ip|mac" -> "ul|dl|port octets"
         std::map<std::string, std::string> written;
         std::map<std::string, std::int64_t> portOctets;
         for (const std::string& row : Rows(QStringLiteral("select ip,mac,device,porttraffic from traffic"))) {
@@ -609,9 +635,7 @@ TEST_F(DatabaseExportTest, DeadlockAtCommitIsSentAgainWithinTheRun)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetUp();
-        D.ClearUsers();
-        Ledger = {};
+        StartCase();
         TMySqlProxy proxy(std::stoi(Server["port"]));
         D.MySqlPort = std::to_string(proxy.Port());
         AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
@@ -648,9 +672,7 @@ TEST_F(DatabaseExportTest, ConnectionGoneSinceTheLastRunIsOpenedAgain)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetUp();
-        D.ClearUsers();
-        Ledger = {};
+        StartCase();
         TMySqlProxy proxy(std::stoi(Server["port"]));
         D.MySqlPort = std::to_string(proxy.Port());
         AddUser("192.168.1.23", "02:1a:2b:3c:4d:5e", "1000", "2000");
@@ -838,42 +860,23 @@ TEST_F(DatabaseExportTest, RestartKeepsWhatTheDatabaseHasNotReceived)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetUp();
-        D.ClearUsers();
+        StartCase();
         D.CarriedTraffic = TCarriedTraffic();
-        Ledger = {};
         TMySqlProxy proxy(std::stoi(Server["port"]));
         D.MySqlPort = c.Before == TBefore::Unreachable ? "1" : std::to_string(proxy.Port());
 
-        std::map<std::string, std::array<std::int64_t, 3>> sent;  // "ip|mac" -> ul, dl, port octets
-        std::int32_t announcements = 0;
-        auto announce = [&](const std::string& ip, const std::string& mac) {
-            const std::string text = "x " + ip + " x x " + mac + " x eth1";
-            AccountMacAnnouncement(D, {reinterpret_cast<const unsigned char*>(text.data()), text.size()}, "192.168.1.1",
-                                   announcements, Noon);
-        };
-        auto charge = [&](const std::string& ip, std::int64_t ul, std::int64_t dl, std::int32_t port) {
-            const int user = D.UserIP.IndexOf(ip);
-            ASSERT_GE(user, 0) << ip;
-            D.UserCUL.Add(user, ul);
-            D.UserCDL.Add(user, dl);
-            D.UserCPort[user].Add(port, dl);
-            auto& sum = sent[ip + "|" + D.UserMAC[user]];
-            sum[0] += ul;
-            sum[1] += dl;
-            sum[2] += dl;
-        };
+        TChargedClients counted(D);
         auto chargeAll = [&](std::int64_t ul, std::int64_t dl, std::int32_t port) {
             for (const char* ip : {"192.168.1.10", "192.168.1.11", "192.168.1.12"})
-                charge(ip, ul, dl, port);
+                counted.Charge(ip, ul, dl, port);
         };
-        announce("192.168.1.10", "02:00:00:00:00:0a");
-        announce("192.168.1.11", "02:00:00:00:00:0b");
-        announce("192.168.1.12", "02:00:00:00:00:0c");
+        counted.Announce("192.168.1.10", "02:00:00:00:00:0a");
+        counted.Announce("192.168.1.11", "02:00:00:00:00:0b");
+        counted.Announce("192.168.1.12", "02:00:00:00:00:0c");
         chargeAll(1000, 2000, 443);
         auto replace = [&] {
-            announce("192.168.1.11", "02:00:00:00:00:bb");
-            charge("192.168.1.11", 30, 40, 80);
+            counted.Announce("192.168.1.11", "02:00:00:00:00:bb");
+            counted.Charge("192.168.1.11", 30, 40, 80);
         };
         if (c.Replace == TReplace::BeforeTheRun)
             replace();
@@ -898,10 +901,7 @@ TEST_F(DatabaseExportTest, RestartKeepsWhatTheDatabaseHasNotReceived)
         const TExportResult second = Export();
         ASSERT_TRUE(second.Complete) << second.Error.toStdString();
 
-        std::map<std::string, std::string> expected;
-        for (const auto& [key, sum] : sent)
-            expected[key] = std::to_string(sum[0]) + "|" + std::to_string(sum[1]) + "|" + std::to_string(sum[2]);
-        EXPECT_EQ(TrafficPerClient(), expected);
+        EXPECT_EQ(TrafficPerClient(), counted.PerClient());
         EXPECT_TRUE(D.CarriedTraffic.empty()) << D.CarriedTraffic.size() << " rows still carried";
         EXPECT_EQ(D.UserCDL.Texts(), std::vector<std::string>(3, "0"));
         EXPECT_TRUE(Ledger.Unsettled.empty());
@@ -927,9 +927,7 @@ TEST_F(DatabaseExportTest, ConnectionLostWithinTheRunIsOpenedAgainAndTheRunGoesO
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetUp();
-        D.ClearUsers();
-        Ledger = {};
+        StartCase();
         TMySqlProxy proxy(std::stoi(Server["port"]));
         D.MySqlPort = std::to_string(proxy.Port());
         if (D.RouterCount() == 0)
@@ -983,10 +981,8 @@ TEST_F(DatabaseExportTest, DeathAfterARunSentItsTrafficNeitherLosesNorDoubles)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        SetUp();
-        D.ClearUsers();
+        StartCase();
         D.CarriedTraffic = TCarriedTraffic();
-        Ledger = {};
         TMySqlProxy proxy(std::stoi(Server["port"]));
         D.MySqlPort = std::to_string(proxy.Port());
         std::int64_t ul = 0, dl = 0;

@@ -1,18 +1,18 @@
 #include "FlowDatagramBuilder.h"
+#include "LoopbackDatagram.h"
 #include "NetworkNamespace.h"
 #include "TDaten.h"
 #include "TStateFile.h"
 #include "TempDir.h"
+#include "TerminateProgram.h"
 #include "VexalVersion.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -62,24 +62,6 @@ QString RunInstalled(const QStringList& arguments, int& exitCode)
     if (!ok || program.state() != QProcess::Running)
         return ::testing::AssertionFailure() << "not running: " << log.toStdString();
     return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult Terminate(QProcess& program, QString& log)
-{
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    if (!program.waitForFinished(15000))
-        return ::testing::AssertionFailure() << "still running after SIGTERM";
-    log += QString::fromUtf8(program.readAllStandardError());
-    if (program.exitStatus() != QProcess::NormalExit || program.exitCode() != 0)
-        return ::testing::AssertionFailure() << "exit code " << program.exitCode() << ": " << log.toStdString();
-    return ::testing::AssertionSuccess();
-}
-
-void SendTo(quint16 port, const std::vector<std::uint8_t>& bytes)
-{
-    QUdpSocket sender;
-    sender.writeDatagram(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()),
-                         QHostAddress::LocalHost, port);
 }
 
 // The Exec line of the installed menu entry, split at its spaces (it has no quoting).

@@ -1,5 +1,6 @@
 #include "TCarriedTraffic.h"
 #include "TDaten.h"
+#include "Ports.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +10,6 @@
 
 namespace {
 const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
-
-TPortList Ports(std::initializer_list<std::pair<std::int32_t, std::int64_t>> entries)
-{
-    TPortList list;
-    for (const auto& [port, octets] : entries)
-        list.Add(port, octets);
-    return list;
-}
 
 // "ip mac device" -> "ul/dl/ports" of every carried row.
 std::map<std::string, std::string> Rows(const TCarriedTraffic& carried)

@@ -1,6 +1,7 @@
 #include "TExportStateFile.h"
 
 #include "TDaten.h"
+#include "Ports.h"
 #include "TStateFile.h"
 #include "TempDir.h"
 
@@ -15,14 +16,6 @@
 
 namespace {
 const TLocalTime Noon = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
-
-TPortList Ports(std::initializer_list<std::pair<std::int32_t, std::int64_t>> entries)
-{
-    TPortList list;
-    for (const auto& [port, octets] : entries)
-        list.Add(port, octets);
-    return list;
-}
 
 // A store with interval traffic, carried rows, and an unsettled run, whose texts hold
 // every character the format has to mask.

@@ -1,21 +1,21 @@
 #include "FlowDatagramBuilder.h"
+#include "LoopbackDatagram.h"
 #include "NetworkNamespace.h"
 #include "TDaten.h"
 #include "LocalTime.h"
 #include "TExtraSettings.h"
+#include "THeadlessProgram.h"
 #include "TStateFile.h"
 #include "SqliteQuery.h"
 #include "TempDir.h"
 #include "TestDatabaseCheck.h"
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -28,58 +28,6 @@
 
 // The program as a service runs it: --headless, without any display, stopped by SIGTERM.
 namespace {
-// No display of any kind: a headless program that still needed one would fail here.
-void StartHeadless(QProcess& program, const TTempDir& dir, QStringList arguments = {QStringLiteral("--headless")},
-                   const std::vector<std::pair<QString, QString>>& settings = {})
-{
-    program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QString::fromLatin1(name));
-    for (const auto& [name, value] : settings)
-        environment.insert(name, value);
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), arguments);
-}
-
-// Waits until the program says it runs (its state is loaded and the ports are open).
-::testing::AssertionResult WaitUntilRunning(QProcess& program, QString& log)
-{
-    const bool running = QTest::qWaitFor(
-        [&] {
-            program.waitForReadyRead(50);
-            log += QString::fromUtf8(program.readAllStandardError());
-            return log.contains(QStringLiteral("läuft ohne Fenster")) || program.state() != QProcess::Running;
-        },
-        10000);
-    if (!running || program.state() != QProcess::Running)
-        return ::testing::AssertionFailure() << "not running: " << log.toStdString();
-    return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult Terminate(QProcess& program, QString& log, int signal = SIGTERM)
-{
-    ::kill(static_cast<pid_t>(program.processId()), signal);
-    if (!program.waitForFinished(15000))
-        return ::testing::AssertionFailure() << "still running after SIGTERM";
-    log += QString::fromUtf8(program.readAllStandardError());
-    if (program.exitStatus() != QProcess::NormalExit || program.exitCode() != 0)
-        return ::testing::AssertionFailure() << "exit code " << program.exitCode() << ": " << log.toStdString();
-    return ::testing::AssertionSuccess();
-}
-
-void SendTo(quint16 port, const std::vector<std::uint8_t>& bytes)
-{
-    QUdpSocket sender;
-    sender.writeDatagram(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()),
-                         QHostAddress::LocalHost, port);
-}
-
-void Announce(const std::string& text)
-{
-    SendTo(2056, std::vector<std::uint8_t>(text.begin(), text.end()));
-}
-
 TDaten Site()
 {
     TDaten d;
@@ -92,6 +40,15 @@ std::vector<std::string> HistoryRows(const TTempDir& dir, const QString& table)
 {
     return SqliteColumn(dir.File("vexal-history.sqlite"),
                         QStringLiteral("select ip || '/' || uloktets || '/' || dloktets from %1 order by id").arg(table));
+}
+
+// Extra settings with the metrics endpoint on, on the port the tests Fetch from.
+TExtraSettings MetricsOn()
+{
+    TExtraSettings extra;
+    extra.MetricsEnabled = true;
+    extra.MetricsPort = 9155;
+    return extra;
 }
 
 std::string Fetch(quint16 port, const QByteArray& path)
@@ -137,10 +94,8 @@ TEST(Headless, CountsDatagramsSavesOnSigtermAndKeepsTheHistory)
     const TDaten d = Site();
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
+    THeadlessProgram program(dir);
+    ASSERT_TRUE(program.Running());
 
     QProcess second;
     StartHeadless(second, dir);
@@ -148,7 +103,7 @@ TEST(Headless, CountsDatagramsSavesOnSigtermAndKeepsTheHistory)
     EXPECT_NE(second.exitCode(), 0);
     const QString message = QString::fromUtf8(second.readAllStandardError());
     EXPECT_TRUE(message.contains(QStringLiteral("Vexal Capture läuft in diesem Ordner bereits."))) << message.toStdString();
-    EXPECT_EQ(program.state(), QProcess::Running);
+    EXPECT_EQ(program.Program.state(), QProcess::Running);
 
     Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
     QTest::qWait(300);
@@ -158,8 +113,9 @@ TEST(Headless, CountsDatagramsSavesOnSigtermAndKeepsTheHistory)
                      .Bytes());
     SendTo(2055, {1, 2, 3});
     QTest::qWait(1500);
-    ASSERT_TRUE(Terminate(program, log));
-    EXPECT_TRUE(log.contains(QStringLiteral("1 fehlerhaftes Datagramm"))) << "status texts go to the log: " << log.toStdString();
+    ASSERT_TRUE(program.Stop());
+    EXPECT_TRUE(program.Log.contains(QStringLiteral("1 fehlerhaftes Datagramm"))) << "status texts go to the log: "
+        << program.Log.toStdString();
 
     TDaten saved;
     ASSERT_TRUE(TStateFile::Load(saved, dir.File("vexal.ini")));
@@ -171,11 +127,9 @@ TEST(Headless, CountsDatagramsSavesOnSigtermAndKeepsTheHistory)
     EXPECT_EQ(TExtraSettings::Load(dir.File("vexal-extra.ini")), TExtraSettings{}) << "saved with the defaults";
 
     // Started again, the loaded totals are not counted a second time.
-    QProcess again;
-    QString log2;
-    StartHeadless(again, dir);
-    ASSERT_TRUE(WaitUntilRunning(again, log2));
-    ASSERT_TRUE(Terminate(again, log2));
+    THeadlessProgram again(dir);
+    ASSERT_TRUE(again.Running());
+    ASSERT_TRUE(again.Stop());
     EXPECT_EQ(HistoryRows(dir, QStringLiteral("traffic")), rows);
 }
 
@@ -245,11 +199,9 @@ TEST(Headless, ExtraSettingsLeaveTheStateFileAsItWas)
     extra.HourlyAfterDays = 30;
     ASSERT_TRUE(extra.Save(dir.File("vexal-extra.ini")));
 
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
-    ASSERT_TRUE(Terminate(program, log));
+    THeadlessProgram program(dir);
+    ASSERT_TRUE(program.Running());
+    ASSERT_TRUE(program.Stop());
     EXPECT_EQ(ReadWholeFile(dir.File("vexal.ini")), before);
     EXPECT_FALSE(std::filesystem::exists(dir.File("vexal-history.sqlite")));
     EXPECT_EQ(TExtraSettings::Load(dir.File("vexal-extra.ini")), extra);
@@ -266,16 +218,14 @@ TEST(Headless, DamagedHistoryFileIsSetAsideAndSaid)
         std::ofstream damaged(dir.File("vexal-history.sqlite"), std::ios::binary);
         damaged << std::string(8192, 'x');
     }
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
+    THeadlessProgram program(dir);
+    ASSERT_TRUE(program.Running());
     Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
     QTest::qWait(300);
     SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 777).Bytes());
     QTest::qWait(300);
-    ASSERT_TRUE(Terminate(program, log));
-    EXPECT_TRUE(log.contains(QStringLiteral("Verlauf"))) << log.toStdString();
+    ASSERT_TRUE(program.Stop());
+    EXPECT_TRUE(program.Log.contains(QStringLiteral("Verlauf"))) << program.Log.toStdString();
     EXPECT_EQ(HistoryRows(dir, QStringLiteral("traffic")), std::vector<std::string>{"192.168.1.7/0/777"});
 }
 
@@ -289,15 +239,13 @@ TEST(Headless, FailedLastExportIsLoggedOnce)
     ExportToNoServer(d);
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
-    ASSERT_TRUE(Terminate(program, log));
-    EXPECT_EQ(log.count(QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: "
+    THeadlessProgram program(dir);
+    ASSERT_TRUE(program.Running());
+    ASSERT_TRUE(program.Stop());
+    EXPECT_EQ(program.Log.count(QStringLiteral("Letzter mySQL Export beim Beenden nicht möglich: "
                                        "mySQL Datenbank konnte nicht erreicht werden!")),
               1)
-        << log.toStdString();
+        << program.Log.toStdString();
 }
 
 TEST(Headless, MetricsEndpointShowsTheDevicesWhenSwitchedOn)
@@ -305,15 +253,11 @@ TEST(Headless, MetricsEndpointShowsTheDevicesWhenSwitchedOn)
     ASSERT_TRUE(EnterOwnNetworkNamespace());
     TTempDir dir;
     ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
-    TExtraSettings extra;
-    extra.MetricsEnabled = true;
-    extra.MetricsPort = 9155;
+    TExtraSettings extra = MetricsOn();
     ASSERT_TRUE(extra.Save(dir.File("vexal-extra.ini")));
 
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
+    THeadlessProgram program(dir);
+    ASSERT_TRUE(program.Running());
     Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
     QTest::qWait(300);
     SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 4'321).Bytes());
@@ -333,7 +277,7 @@ TEST(Headless, MetricsEndpointShowsTheDevicesWhenSwitchedOn)
     EXPECT_NE(first.find("ip=\"192.168.1.7\""), std::string::npos) << first;
     EXPECT_EQ(first.substr(first.rfind(' ') + 1), "4321") << first;
     EXPECT_NE(metrics.find("vexal_datagrams_received_total"), std::string::npos);
-    ASSERT_TRUE(Terminate(program, log));
+    ASSERT_TRUE(program.Stop());
 }
 
 // As the window does: SIGTERM sends the octets counted since the last run to the
@@ -351,19 +295,17 @@ TEST(Headless, SigtermExportsTheTrafficNotYetExported)
     ExportToTestDatabase(d, server);
     ASSERT_TRUE(TStateFile::Save(d, dir.File("vexal.ini")));
 
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
+    THeadlessProgram program(dir);
+    ASSERT_TRUE(program.Running());
     Announce("f0 192.168.1.23 f2 f3 02:1a:2b:3c:4d:5e f5 eth1\n");
     QTest::qWait(300);
     SendTo(2055, TFlowDatagramBuilder(10).Add(Ip(192, 168, 1, 23), 5000, Ip(8, 8, 8, 8), 443, 123456).Bytes());
     QTest::qWait(300);
-    ASSERT_TRUE(Terminate(program, log));
+    ASSERT_TRUE(program.Stop());
 
     QSqlQuery query(check);
     ASSERT_TRUE(query.exec(QStringLiteral("select concat(ip,'/',uloktets,'/',dloktets) from traffic")));
-    ASSERT_TRUE(query.next()) << "no row: " << log.toStdString();
+    ASSERT_TRUE(query.next()) << "no row: " << program.Log.toStdString();
     EXPECT_EQ(query.value(0).toString().toStdString(), "192.168.1.23/123456/0");
     EXPECT_FALSE(query.next());
     check.close();
@@ -460,14 +402,12 @@ TEST(Headless, ExportedStatusFollowsTheAnnouncements)
     };
     setClock("+0");
 
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir, {QStringLiteral("--headless")},
+    THeadlessProgram program(dir, {QStringLiteral("--headless")},
                   {{QStringLiteral("LD_PRELOAD"), QStringLiteral(VEXAL_FAKETIME_LIBRARY)},
                    {QStringLiteral("FAKETIME_TIMESTAMP_FILE"), QString::fromStdString(clock.string())},
                    {QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1")},
                    {QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1")}});
-    ASSERT_TRUE(WaitUntilRunning(program, log));
+    ASSERT_TRUE(program.Running());
     std::string seen;
     EXPECT_TRUE(QTest::qWaitFor([&] { return (seen = status()) == "0"; }, 10000))
         << "loaded users start offline: " << seen;
@@ -478,7 +418,7 @@ TEST(Headless, ExportedStatusFollowsTheAnnouncements)
     setClock("+200");
     EXPECT_TRUE(QTest::qWaitFor([&] { return (seen = status()) == "0"; }, 10000))
         << "200 s after the announcement the user is offline: " << seen;
-    ASSERT_TRUE(Terminate(program, log));
+    ASSERT_TRUE(program.Stop());
     check.close();
 }
 
@@ -561,31 +501,27 @@ TEST(Headless, VolumeLimitIsToldOnceAtEachMark)
     ASSERT_TRUE(EnterOwnNetworkNamespace());
     TTempDir dir;
     ASSERT_TRUE(TStateFile::Save(Site(), dir.File("vexal.ini")));
-    TExtraSettings extra;
-    extra.MetricsEnabled = true;
-    extra.MetricsPort = 9155;
+    TExtraSettings extra = MetricsOn();
     extra.LimitCommand = WriteEventScript(dir, "limit");
     ASSERT_TRUE(extra.Save(dir.File("vexal-extra.ini")));
     constexpr std::int64_t MB = 1'048'576;
     WriteWholeFile(dir.File("vexal-limits.ini"), "02:00:00:00:00:07=" + std::to_string(10 * MB) + "\n");
 
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
+    THeadlessProgram program(dir);
+    ASSERT_TRUE(program.Running());
     Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
     QTest::qWait(300);
     auto waitFor = [&](const QString& text) {
         return QTest::qWaitFor(
             [&] {
-                program.waitForReadyRead(50);
-                log += QString::fromUtf8(program.readAllStandardError());
-                return log.contains(text);
+                program.Program.waitForReadyRead(50);
+                program.Log += QString::fromUtf8(program.Program.readAllStandardError());
+                return program.Log.contains(text);
             },
             15'000);
     };
     SendTo(2055, TFlowDatagramBuilder(100).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 9 * MB).Bytes());
-    ASSERT_TRUE(waitFor(QStringLiteral("Volumenlimit 80 % erreicht"))) << log.toStdString();
+    ASSERT_TRUE(waitFor(QStringLiteral("Volumenlimit 80 % erreicht"))) << program.Log.toStdString();
     std::string metrics = Fetch(9155, "/metrics");
     EXPECT_EQ(Sample(metrics, "vexal_device_limit_octets", {"02:00:00:00:00:07"}), std::to_string(10 * MB)) << metrics;
     EXPECT_EQ(Sample(metrics, "vexal_device_period_octets", {"02:00:00:00:00:07"}), std::to_string(9 * MB)) << metrics;
@@ -593,7 +529,7 @@ TEST(Headless, VolumeLimitIsToldOnceAtEachMark)
     EXPECT_EQ(Sample(metrics, "vexal_device_limit_crossings_total", {"mark=\"100\""}), "0") << metrics;
 
     SendTo(2055, TFlowDatagramBuilder(101).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, 2 * MB).Bytes());
-    ASSERT_TRUE(waitFor(QStringLiteral("Volumenlimit 100 % erreicht"))) << log.toStdString();
+    ASSERT_TRUE(waitFor(QStringLiteral("Volumenlimit 100 % erreicht"))) << program.Log.toStdString();
     // More traffic beyond the limit tells nothing more.
     SendTo(2055, TFlowDatagramBuilder(102).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, MB).Bytes());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(ReadWholeFile(dir.File("limit.txt"))).size() >= 2; }, 15'000));
@@ -603,25 +539,25 @@ TEST(Headless, VolumeLimitIsToldOnceAtEachMark)
     EXPECT_EQ(Sample(metrics, "vexal_device_limit_crossings_total", {"mark=\"80\""}), "1") << metrics;
     EXPECT_EQ(Sample(metrics, "vexal_device_limit_crossings_total", {"mark=\"100\""}), "1") << metrics;
     EXPECT_EQ(Sample(metrics, "vexal_commands_total", {"outcome=\"started\""}), "2") << metrics;
-    ASSERT_TRUE(Terminate(program, log));
-    EXPECT_EQ(log.count(QStringLiteral("Volumenlimit 80 % erreicht: 02:00:00:00:00:07 (192.168.1.7, 02:00:00:00:00:07)")), 1)
-        << log.toStdString();
-    EXPECT_EQ(log.count(QStringLiteral("Volumenlimit 100 % erreicht")), 1) << log.toStdString();
+    ASSERT_TRUE(program.Stop());
+    EXPECT_EQ(program.Log.count(
+                  QStringLiteral("Volumenlimit 80 % erreicht: 02:00:00:00:00:07 (192.168.1.7, 02:00:00:00:00:07)")),
+              1)
+        << program.Log.toStdString();
+    EXPECT_EQ(program.Log.count(QStringLiteral("Volumenlimit 100 % erreicht")), 1) << program.Log.toStdString();
     EXPECT_EQ(Lines(ReadWholeFile(dir.File("limit.txt"))),
               (std::vector<std::string>{"limit80 02:00:00:00:00:07 192.168.1.7  10485760 " + std::to_string(9 * MB),
                                         "limit100 02:00:00:00:00:07 192.168.1.7  10485760 " + std::to_string(11 * MB)}));
 
     // Started again in the same period: the marks were told, the file remembers it.
-    QProcess again;
-    QString log2;
-    StartHeadless(again, dir);
-    ASSERT_TRUE(WaitUntilRunning(again, log2));
+    THeadlessProgram again(dir);
+    ASSERT_TRUE(again.Running());
     SendTo(2055, TFlowDatagramBuilder(200).Add(Ip(8, 8, 8, 8), 443, Ip(192, 168, 1, 7), 50000, MB).Bytes());
     QTest::qWait(2500);
     metrics = Fetch(9155, "/metrics");
     EXPECT_EQ(Sample(metrics, "vexal_device_period_octets", {"02:00:00:00:00:07"}), std::to_string(13 * MB)) << metrics;
-    ASSERT_TRUE(Terminate(again, log2));
-    EXPECT_FALSE(log2.contains(QStringLiteral("Volumenlimit"))) << log2.toStdString();
+    ASSERT_TRUE(again.Stop());
+    EXPECT_FALSE(again.Log.contains(QStringLiteral("Volumenlimit"))) << again.Log.toStdString();
     EXPECT_EQ(Lines(ReadWholeFile(dir.File("limit.txt"))).size(), 2U);
 }
 
@@ -637,19 +573,19 @@ TEST(Headless, NewDeviceIsToldOnceAndAKnownOneNot)
     extra.NewDeviceCommand = WriteEventScript(dir, "new");
     ASSERT_TRUE(extra.Save(dir.File("vexal-extra.ini")));
 
-    QProcess program;
-    QString log;
-    StartHeadless(program, dir);
-    ASSERT_TRUE(WaitUntilRunning(program, log));
+    THeadlessProgram program(dir);
+    ASSERT_TRUE(program.Running());
     Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:0a f5 laptop");
     Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:0a f5 laptop");
     QTest::qWait(300);
     // Another device takes the address: the first one's row leaves the state.
     Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:0b f5 phone");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(ReadWholeFile(dir.File("new.txt"))).size() >= 2; }, 15'000));
-    ASSERT_TRUE(Terminate(program, log));
-    EXPECT_EQ(log.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0a (192.168.1.7, laptop)")), 1) << log.toStdString();
-    EXPECT_EQ(log.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0b (192.168.1.7, phone)")), 1) << log.toStdString();
+    ASSERT_TRUE(program.Stop());
+    EXPECT_EQ(program.Log.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0a (192.168.1.7, laptop)")), 1)
+        << program.Log.toStdString();
+    EXPECT_EQ(program.Log.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0b (192.168.1.7, phone)")), 1)
+        << program.Log.toStdString();
     EXPECT_EQ(Lines(ReadWholeFile(dir.File("new.txt"))),
               (std::vector<std::string>{"newdevice 02:00:00:00:00:0a 192.168.1.7 laptop  ",
                                         "newdevice 02:00:00:00:00:0b 192.168.1.7 phone  "}));
@@ -658,16 +594,15 @@ TEST(Headless, NewDeviceIsToldOnceAndAKnownOneNot)
     ASSERT_EQ(saved.UserCount(), 1U);
     ASSERT_EQ(saved.UserMAC[0], "02:00:00:00:00:0b");
 
-    QProcess again;
-    QString log2;
-    StartHeadless(again, dir);
-    ASSERT_TRUE(WaitUntilRunning(again, log2));
+    THeadlessProgram again(dir);
+    ASSERT_TRUE(again.Running());
     Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:0a f5 laptop");
     QTest::qWait(300);
     Announce("f0 192.168.1.8 f2 f3 02:00:00:00:00:0c f5 tv");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(ReadWholeFile(dir.File("new.txt"))).size() >= 3; }, 15'000));
-    ASSERT_TRUE(Terminate(again, log2));
-    EXPECT_FALSE(log2.contains(QStringLiteral("Neues Gerät: 02:00:00:00:00:0a"))) << log2.toStdString();
-    EXPECT_EQ(log2.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0c (192.168.1.8, tv)")), 1) << log2.toStdString();
+    ASSERT_TRUE(again.Stop());
+    EXPECT_FALSE(again.Log.contains(QStringLiteral("Neues Gerät: 02:00:00:00:00:0a"))) << again.Log.toStdString();
+    EXPECT_EQ(again.Log.count(QStringLiteral("Neues Gerät: 02:00:00:00:00:0c (192.168.1.8, tv)")), 1)
+        << again.Log.toStdString();
     EXPECT_EQ(Lines(ReadWholeFile(dir.File("new.txt"))).size(), 3U);
 }

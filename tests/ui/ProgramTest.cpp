@@ -6,6 +6,7 @@
 #include "TMainForm.h"
 #include "TStateFile.h"
 #include "FlowDatagramBuilder.h"
+#include "LoopbackDatagram.h"
 #include "NetworkNamespace.h"
 #include "TempDir.h"
 #include "TestDatabaseCheck.h"
@@ -56,13 +57,6 @@ void StartProgram(QProcess& program, const TTempDir& dir)
     if (!program.waitForFinished(waitMs))
         return ::testing::AssertionFailure() << "the program did not end within " << waitMs << " ms";
     return ::testing::AssertionSuccess();
-}
-
-void SendTo(quint16 port, const std::vector<std::uint8_t>& bytes)
-{
-    QUdpSocket sender;
-    sender.writeDatagram(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()),
-                         QHostAddress::LocalHost, port);
 }
 }
 

@@ -2,10 +2,12 @@
 // button: both print through the same CSV writer.
 #include "FlowDatagramBuilder.h"
 #include "HistorySnapshot.h"
+#include "LoopbackDatagram.h"
 #include "NetworkNamespace.h"
 #include "SqliteQuery.h"
 #include "TDaten.h"
 #include "TFormVerlauf.h"
+#include "THeadlessProgram.h"
 #include "THistoryStore.h"
 #include "TStateFile.h"
 #include "TempDir.h"
@@ -15,41 +17,28 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
 namespace {
-QProcessEnvironment WithoutDisplay()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QString::fromLatin1(name));
-    return environment;
-}
-
 struct TRun {
     int Code = -1;
     std::string Out, Err;
 };
 
 // Runs the program to its end in the folder, without any display.
-TRun RunProgram(const std::filesystem::path& folder, const QStringList& arguments)
+TRun RunProgram(const TTempDir& dir, const QStringList& arguments)
 {
     QProcess program;
-    program.setWorkingDirectory(QString::fromStdString(folder.string()));
-    program.setProcessEnvironment(WithoutDisplay());
-    program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), arguments);
+    StartHeadless(program, dir, arguments);
     TRun run;
     if (!program.waitForFinished(15000)) {
         program.kill();
@@ -61,62 +50,6 @@ TRun RunProgram(const std::filesystem::path& folder, const QStringList& argument
     run.Out = program.readAllStandardOutput().toStdString();
     run.Err = program.readAllStandardError().toStdString();
     return run;
-}
-
-// The collector as a service, in the folder, until Stop.
-class TCollectorRun {
-public:
-    explicit TCollectorRun(const TTempDir& dir)
-    {
-        Program.setWorkingDirectory(QString::fromStdString(dir.Path.string()));
-        Program.setProcessEnvironment(WithoutDisplay());
-        Program.start(QStringLiteral(VEXAL_CAPTURE_BINARY), {QStringLiteral("--headless")});
-    }
-    ~TCollectorRun()
-    {
-        if (Program.state() != QProcess::NotRunning) {
-            Program.kill();
-            Program.waitForFinished();
-        }
-    }
-    ::testing::AssertionResult Running()
-    {
-        const bool running = QTest::qWaitFor(
-            [&] {
-                Program.waitForReadyRead(50);
-                Log += QString::fromUtf8(Program.readAllStandardError());
-                return Log.contains(QStringLiteral("läuft ohne Fenster")) || Program.state() != QProcess::Running;
-            },
-            10000);
-        if (!running || Program.state() != QProcess::Running)
-            return ::testing::AssertionFailure() << "not running: " << Log.toStdString();
-        return ::testing::AssertionSuccess();
-    }
-    ::testing::AssertionResult Stop()
-    {
-        ::kill(static_cast<pid_t>(Program.processId()), SIGTERM);
-        if (!Program.waitForFinished(15000))
-            return ::testing::AssertionFailure() << "still running after SIGTERM";
-        Log += QString::fromUtf8(Program.readAllStandardError());
-        if (Program.exitStatus() != QProcess::NormalExit || Program.exitCode() != 0)
-            return ::testing::AssertionFailure() << "exit code " << Program.exitCode() << ": " << Log.toStdString();
-        return ::testing::AssertionSuccess();
-    }
-
-    QProcess Program;
-    QString Log;
-};
-
-void SendTo(quint16 port, const std::vector<std::uint8_t>& bytes)
-{
-    QUdpSocket sender;
-    sender.writeDatagram(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()),
-                         QHostAddress::LocalHost, port);
-}
-
-void Announce(const std::string& text)
-{
-    SendTo(2056, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 }
 
@@ -131,7 +64,7 @@ TEST(Report, PrintsTheOctetsTheProgramCounted)
     site.LocalSubnets = {"192.168.1"};
     ASSERT_TRUE(TStateFile::Save(site, dir.File("vexal.ini")));
     {
-        TCollectorRun collector(dir);
+        THeadlessProgram collector(dir);
         ASSERT_TRUE(collector.Running());
         Announce("f0 192.168.1.7 f2 f3 02:00:00:00:00:07 f5 eth0");
         Announce("f0 192.168.1.10 f2 f3 02:00:00:00:00:0a f5 eth0");
@@ -155,7 +88,7 @@ TEST(Report, PrintsTheOctetsTheProgramCounted)
     const std::string header = "Datum;IP;MAC;Upload (Oktette);Download (Oktette)\n";
 
     // Read while a collector runs in the folder and holds the file.
-    TCollectorRun again(dir);
+    THeadlessProgram again(dir);
     ASSERT_TRUE(again.Running());
     const struct {
         QStringList Arguments;
@@ -177,14 +110,14 @@ TEST(Report, PrintsTheOctetsTheProgramCounted)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Arguments.join(QLatin1Char(' ')).toStdString());
-        const TRun run = RunProgram(dir.Path, c.Arguments);
+        const TRun run = RunProgram(dir, c.Arguments);
         EXPECT_EQ(run.Code, 0) << run.Err;
         EXPECT_EQ(run.Out, c.Expected);
         EXPECT_EQ(run.Err, "");
     }
 
     const TRun json =
-        RunProgram(dir.Path, {"--report", "--format", "json", "--folder", QString::fromStdString(dir.Path.string())});
+        RunProgram(dir, {"--report", "--format", "json", "--folder", QString::fromStdString(dir.Path.string())});
     ASSERT_EQ(json.Code, 0) << json.Err;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json.Out), &error);
@@ -231,7 +164,7 @@ TEST(Report, WrongUseIsSaidAndCreatesNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Arguments.join(QLatin1Char(' ')).toStdString());
-        const TRun run = RunProgram(dir.Path, c.Arguments);
+        const TRun run = RunProgram(dir, c.Arguments);
         EXPECT_NE(run.Code, 0);
         EXPECT_NE(run.Code, -1) << "ended by itself";
         EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
@@ -244,7 +177,7 @@ TEST(Report, WrongUseIsSaidAndCreatesNothing)
 TEST(Report, HelpNamesIt)
 {
     TTempDir dir;
-    const TRun run = RunProgram(dir.Path, {"--help"});
+    const TRun run = RunProgram(dir, {"--help"});
     EXPECT_EQ(run.Code, 0);
     for (const char* option : {"--report", "--from DATUM", "--to DATUM", "--format", "--sum"})
         EXPECT_NE(run.Out.find(option), std::string::npos) << option;
