@@ -3,7 +3,6 @@
 #include "StoreText.h"
 #include "THistoryStore.h"
 
-#include <QAtomicInteger>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -11,12 +10,6 @@
 #include <QVariant>
 
 namespace {
-QString NextConnectionName()
-{
-    static QAtomicInteger<int> counter;
-    return QStringLiteral("vexal-history-period-%1").arg(counter.fetchAndAddRelaxed(1));
-}
-
 std::string FromBytes(const QVariant& value)
 {
     const QByteArray bytes = value.toByteArray();
@@ -32,9 +25,9 @@ bool HasTable(QSqlDatabase& db, const QString& name)
 }
 }
 
-THistoryPeriodReader::THistoryPeriodReader(const QString& path) : ConnectionName(NextConnectionName())
+THistoryPeriodReader::THistoryPeriodReader(const QString& path) : Connection("period")
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);
+    QSqlDatabase db = Connection.Database();
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
     // A file not there yet is an empty history, not something to create here.
@@ -42,20 +35,11 @@ THistoryPeriodReader::THistoryPeriodReader(const QString& path) : ConnectionName
         LastError = db.lastError().text();
 }
 
-THistoryPeriodReader::~THistoryPeriodReader()
-{
-    {
-        QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(ConnectionName);
-}
-
 bool THistoryPeriodReader::PeriodUse(const std::set<std::string>& macs, std::int64_t firstDay, std::int64_t lastDay,
                                      std::map<std::string, THistoryPeriodUse>& use)
 {
     use.clear();
-    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+    QSqlDatabase db = Connection.Database();
     if (!db.isOpen())
         return LastError.isEmpty();
     if (!HasTable(db, QStringLiteral("history_marks")))
@@ -106,7 +90,7 @@ bool THistoryPeriodReader::PeriodUse(const std::set<std::string>& macs, std::int
 
 bool THistoryPeriodReader::KnownMacs(std::set<std::string>& macs)
 {
-    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+    QSqlDatabase db = Connection.Database();
     if (!db.isOpen())
         return LastError.isEmpty();
     if (!HasTable(db, QStringLiteral("known_macs")))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "THistoryReadConnection.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -22,9 +24,6 @@ struct THistoryPeriodUse {
 class THistoryPeriodReader {
 public:
     explicit THistoryPeriodReader(const QString& path);
-    ~THistoryPeriodReader();
-    THistoryPeriodReader(const THistoryPeriodReader&) = delete;
-    THistoryPeriodReader& operator=(const THistoryPeriodReader&) = delete;
 
     // Days as serial days (TLocalTime::Day), both included. False when the file could
     // not be read (Error() says why); a file without a history yet reads as empty.
@@ -36,6 +35,6 @@ public:
     QString Error() const { return LastError; }
 
 private:
-    QString ConnectionName;
+    THistoryReadConnection Connection;
     QString LastError;
 };

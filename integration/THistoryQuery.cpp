@@ -4,7 +4,6 @@
 #include "BillingPeriod.h"
 #include "StoreText.h"
 
-#include <QAtomicInteger>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,41 +14,26 @@
 #include <map>
 
 namespace {
-QString NextConnectionName()
-{
-    static QAtomicInteger<int> counter;
-    return QStringLiteral("vexal-history-query-%1").arg(counter.fetchAndAddRelaxed(1));
-}
-
 QDate DateOf(const TLocalTime& time)
 {
     return QDate(1899, 12, 30).addDays(time.Day);
 }
 }
 
-THistoryQuery::THistoryQuery(const QString& path) : ConnectionName(NextConnectionName())
+THistoryQuery::THistoryQuery(const QString& path) : Connection("query")
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);
+    QSqlDatabase db = Connection.Database();
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open())
         LastError = db.lastError().text();
 }
 
-THistoryQuery::~THistoryQuery()
-{
-    {
-        QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(ConnectionName);
-}
-
 std::vector<THistoryQuery::TSum> THistoryQuery::Sums(const QString& keyExpression, const std::string& ip,
                                                      const std::string& mac, const QString& fromDate)
 {
     std::vector<TSum> sums;
-    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+    QSqlDatabase db = Connection.Database();
     if (!db.isOpen())
         return sums;
     const QString statement =

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "THistoryReadConnection.h"
+
 #include "LocalTime.h"
 
 #include <QDate>
@@ -27,9 +29,6 @@ struct THistoryBucket {
 class THistoryQuery {
 public:
     explicit THistoryQuery(const QString& path);
-    ~THistoryQuery();
-    THistoryQuery(const THistoryQuery&) = delete;
-    THistoryQuery& operator=(const THistoryQuery&) = delete;
 
     // Empty when the file could not be read (Error() says why).
     QString Error() const { return LastError; }
@@ -55,6 +54,6 @@ private:
     std::vector<TSum> Sums(const QString& keyExpression, const std::string& ip, const std::string& mac,
                            const QString& fromDate);
 
-    QString ConnectionName;
+    THistoryReadConnection Connection;
     QString LastError;
 };

@@ -2,7 +2,6 @@
 
 #include "HistoryTables.h"
 
-#include <QAtomicInteger>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -12,17 +11,9 @@
 
 #include <iterator>
 
-namespace {
-QString NextConnectionName()
+THistoryReport::THistoryReport(const QString& path) : FilePath(path), Connection("report")
 {
-    static QAtomicInteger<int> counter;
-    return QStringLiteral("vexal-history-report-%1").arg(counter.fetchAndAddRelaxed(1));
-}
-}
-
-THistoryReport::THistoryReport(const QString& path) : FilePath(path), ConnectionName(NextConnectionName())
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);
+    QSqlDatabase db = Connection.Database();
     if (!QFileInfo(path).isFile()) {
         LastError = QStringLiteral("Verlauf-Datei %1 nicht gefunden").arg(path);
         return;
@@ -46,18 +37,9 @@ THistoryReport::THistoryReport(const QString& path) : FilePath(path), Connection
         Fail(db.lastError());
 }
 
-THistoryReport::~THistoryReport()
-{
-    {
-        QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(ConnectionName);
-}
-
 QString THistoryReport::FirstDay()
 {
-    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+    QSqlDatabase db = Connection.Database();
     if (!LastError.isEmpty())
         return {};
     QSqlQuery query(db);
@@ -90,7 +72,7 @@ std::vector<THistoryReportRow> THistoryReport::Rows(bool summed, const QString& 
     std::vector<THistoryReportRow> rows;
     if (!LastError.isEmpty())
         return rows;
-    QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+    QSqlDatabase db = Connection.Database();
     const QString key = summed ? QStringLiteral("ip, mac") : QStringLiteral("datum, ip, mac");
     const QString statement =
         QStringLiteral("SELECT MIN(datum), MAX(datum), ip, mac, SUM(uloktets), SUM(dloktets) FROM (%1)"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "THistoryReadConnection.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -22,9 +24,6 @@ struct THistoryReportRow {
 class THistoryReport {
 public:
     explicit THistoryReport(const QString& path);
-    ~THistoryReport();
-    THistoryReport(const THistoryReport&) = delete;
-    THistoryReport& operator=(const THistoryReport&) = delete;
 
     // Why the file could not be read; empty while all is well.
     QString Error() const { return LastError; }
@@ -41,6 +40,6 @@ private:
     void Fail(const QSqlError& error);
 
     QString FilePath;
-    QString ConnectionName;
+    THistoryReadConnection Connection;
     QString LastError;
 };
