@@ -305,8 +305,11 @@ void TCollector::ConfigureLimits()
 void TCollector::TimerLimitsTimer()
 {
     Limits->Check(Clock());
+    // Taken every time, history or not: without a history to remember them the waiting
+    // MACs would fill their bound, and no device would ever be new again.
+    std::vector<std::string> seen = NewDevices.TakeNew();
     if (History)
-        History->RememberMacs(NewDevices.TakeNew(), Clock());
+        History->RememberMacs(std::move(seen), Clock());
     if (NewDevices.Untold != UntoldShown) {
         UntoldShown = NewDevices.Untold;
         emit StatusText(QStringLiteral("Neue Geräte: %1 weitere nicht einzeln gemeldet (mehr als %2 je Minute)")

@@ -312,3 +312,44 @@ TEST(CollectorService, FloodOfNewDevicesIsBoundedAndCounted)
     EXPECT_EQ(daten.UserCount(), 250U) << "every announcement was counted";
     collector.Stop();
 }
+
+// Without a history the MACs seen are still let go of each second: a site with more
+// devices than may wait for the history would otherwise never hear of a new one.
+TEST(CollectorService, NewDeviceIsToldWithoutAHistoryAfterManyDevices)
+{
+    TInTempDir dir;
+    TExtraSettings extra;
+    extra.HistoryEnabled = false;
+    ASSERT_TRUE(extra.Save());
+    TDaten site;
+    site.LocalSubnets = {"192.168"};
+    ASSERT_TRUE(site.SaveState() != TSaveOutcome::Failed);
+    TDaten daten;
+    TCollector collector(daten, 0, 0);
+    TLocalTime now = TLocalTime::FromCivil(2026, 12, 10, 12, 0, 0);
+    collector.Clock = [&now] { return now; };
+    QStringList texts;
+    QObject::connect(&collector, &TCollector::StatusText, [&](const QString& text) { texts << text; });
+    collector.Start();
+    auto announce = [&](int i) {
+        char text[96];
+        std::snprintf(text, sizeof text, "f0 192.168.%d.%d f2 f3 02:00:00:01:%02x:%02x f5 eth0", i / 250, 1 + i % 250,
+                      i / 256, i % 256);
+        const std::string announcement = text;
+        collector.NMUDP2DataReceived(
+            std::span(reinterpret_cast<const unsigned char*>(announcement.data()), announcement.size()), "192.168.0.1");
+    };
+    const int many = static_cast<int>(TNewDeviceAlert::MaxWaiting);
+    for (int i = 0; i < many; ++i) {
+        announce(i);
+        if (i % 500 == 499)
+            collector.TimerLimitsTimer();  // once a second in the running program
+    }
+    collector.TimerLimitsTimer();
+    now = TLocalTime::FromCivil(2026, 12, 10, 12, 5, 0);
+    texts.clear();
+    announce(many);
+    EXPECT_EQ(texts.filter(QStringLiteral("Neues Gerät: ")).size(), 1) << texts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(collector.Health().NewDevices, static_cast<std::uint64_t>(many + 1));
+    collector.Stop();
+}
